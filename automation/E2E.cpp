@@ -1,0 +1,100 @@
+#include "automation/E2E.h"
+
+#include <fstream>
+#include <random>
+#include <system_error>
+
+#include "platform/Environment.h"
+#include "platform/SnapshotSource.h"
+
+namespace E2E {
+namespace {
+
+std::int64_t seq = 0;
+
+bool writeWholeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::string randomSuffix() {
+    static std::mt19937_64 generator{std::random_device{}()};
+    return std::to_string(generator());
+}
+
+// Draws the window and writes the picture; answers the file name whenever a picture was drawn,
+// even if encoding or writing it failed, so the journal names what was attempted.
+std::optional<std::string> writeSnapshot(const platform::SnapshotSource& window, const std::filesystem::path& folder,
+                                         std::int64_t number, const std::string& name) {
+    auto png = window.snapshotPNG();
+    if (!png) return std::nullopt;
+    auto fileName = detail::snapshotFileName(number, name);
+    if (!png->empty()) writeWholeFile(folder / fileName, *png);
+    return fileName;
+}
+
+}  // namespace
+
+const std::optional<std::filesystem::path>& dir() {
+    static const std::optional<std::filesystem::path> folder = [] {
+        auto value = platform::environmentValue("TOLVAR_E2E_DIR");
+        return value ? std::optional<std::filesystem::path>(*value) : std::nullopt;
+    }();
+    return folder;
+}
+
+bool enabled() { return dir().has_value(); }
+
+void report(const std::string& name, nlohmann::json fields, const platform::SnapshotSource* window) {
+    const auto& folder = dir();
+    if (!folder) return;
+    const std::int64_t number = ++seq;
+
+    std::optional<std::string> snapshot;
+    if (window) snapshot = writeSnapshot(*window, *folder, number, name);
+
+    auto line = detail::journalLine(std::move(fields), name, number, snapshot);
+    if (line) detail::appendToJournal(*folder / "events.jsonl", *line);
+}
+
+namespace detail {
+
+std::string snapshotFileName(std::int64_t number, const std::string& name) {
+    return std::to_string(number) + "-" + name + ".png";
+}
+
+std::optional<std::string> journalLine(nlohmann::json fields, const std::string& name, std::int64_t number,
+                                       const std::optional<std::string>& snapshotName) {
+    if (!fields.is_object()) fields = nlohmann::json::object();
+    fields["event"] = name;
+    fields["seq"] = number;
+    if (snapshotName) fields["snapshot"] = *snapshotName;
+    try {
+        // nlohmann's objects keep their keys sorted; the strict handler refuses invalid UTF-8.
+        return fields.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict) + "\n";
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+}
+
+void appendToJournal(const std::filesystem::path& journal, const std::string& line) {
+    std::error_code error;
+    if (std::filesystem::exists(journal, error) || (error && error != std::errc::no_such_file_or_directory)) {
+        // Existing journal: append only. If it cannot be opened the line is dropped; the lines already
+        // in it are never put at risk by re-creating the file.
+        std::ofstream out(journal, std::ios::binary | std::ios::app);
+        if (out) out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        return;
+    }
+    // No journal yet: write the first line to a private file and link it into place, which fails
+    // instead of replacing a journal that another writer created in the meantime.
+    auto temporary = journal.parent_path() / (".events.jsonl." + randomSuffix() + ".tmp");
+    if (writeWholeFile(temporary, line)) std::filesystem::create_hard_link(temporary, journal, error);
+    std::filesystem::remove(temporary, error);
+}
+
+}  // namespace detail
+}  // namespace E2E
