@@ -25,6 +25,21 @@ std::string randomSuffix() {
     return std::to_string(generator());
 }
 
+std::filesystem::path temporarySibling(const std::filesystem::path& path) {
+    return path.parent_path() / ("." + path.filename().string() + "." + randomSuffix() + ".tmp");
+}
+
+// Replaces a file in one step, so a reader never sees a half-written picture.
+bool replaceFile(const std::filesystem::path& path, const std::string& bytes) {
+    const auto temporary = temporarySibling(path);
+    std::error_code error;
+    const bool written = writeWholeFile(temporary, bytes);
+    if (written) std::filesystem::rename(temporary, path, error);
+    if (written && !error) return true;
+    std::filesystem::remove(temporary, error);
+    return false;
+}
+
 // Draws the window and writes the picture; answers the file name whenever a picture was drawn,
 // even if encoding or writing it failed, so the journal names what was attempted.
 std::optional<std::string> writeSnapshot(const platform::SnapshotSource& window, const std::filesystem::path& folder,
@@ -32,7 +47,7 @@ std::optional<std::string> writeSnapshot(const platform::SnapshotSource& window,
     auto png = window.snapshotPNG();
     if (!png) return std::nullopt;
     auto fileName = detail::snapshotFileName(number, name);
-    if (!png->empty()) writeWholeFile(folder / fileName, *png);
+    if (!png->empty()) replaceFile(folder / fileName, *png);
     return fileName;
 }
 
@@ -58,6 +73,11 @@ void report(const std::string& name, nlohmann::json fields, const platform::Snap
 
     auto line = detail::journalLine(std::move(fields), name, number, snapshot);
     if (line) detail::appendToJournal(*folder / "events.jsonl", *line);
+}
+
+bool writeFile(const std::string& name, const std::string& bytes) {
+    const auto& folder = dir();
+    return folder && replaceFile(*folder / name, bytes);
 }
 
 namespace detail {
@@ -91,7 +111,7 @@ void appendToJournal(const std::filesystem::path& journal, const std::string& li
     }
     // No journal yet: write the first line to a private file and link it into place, which fails
     // instead of replacing a journal that another writer created in the meantime.
-    auto temporary = journal.parent_path() / (".events.jsonl." + randomSuffix() + ".tmp");
+    const auto temporary = temporarySibling(journal);
     if (writeWholeFile(temporary, line)) std::filesystem::create_hard_link(temporary, journal, error);
     std::filesystem::remove(temporary, error);
 }

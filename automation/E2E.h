@@ -25,6 +25,10 @@ bool enabled();
 void report(const std::string& name, nlohmann::json fields = nlohmann::json::object(),
             const platform::SnapshotSource* window = nullptr);
 
+// Writes a file of the given name into the automation folder, replacing an earlier one. Answers
+// whether it was written; without automation nothing is written.
+bool writeFile(const std::string& name, const std::string& bytes);
+
 // The parts of report() that do not depend on the process-wide state, for tests.
 namespace detail {
 

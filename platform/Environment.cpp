@@ -10,4 +10,8 @@ std::optional<std::string> environmentValue(const std::string& name) {
     return std::string(value);
 }
 
+void setEnvironmentDefault(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 0);
+}
+
 }  // namespace platform

@@ -9,4 +9,7 @@ namespace platform {
 // empty string is present and answers "".
 std::optional<std::string> environmentValue(const std::string& name);
 
+// Sets a variable for this process and the processes it starts, unless it is already set.
+void setEnvironmentDefault(const std::string& name, const std::string& value);
+
 }  // namespace platform

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Geometry.h"
+#include "platform/Menu.h"
+#include "platform/SnapshotSource.h"
+#include "platform/WebView.h"
+
+namespace platform {
+
+struct MainWindowOptions {
+    Rect contentRect;
+    std::string title;
+    std::string applicationVersion;  // shown in the About panel
+    Size minimumSize;
+    std::vector<Menu> menus;
+    // Appended to the web engine's own user agent, after a space.
+    std::string userAgentApplicationName;
+    // Ephemeral web data (nothing outlives the process) or a persistent store in `dataDirectory`.
+    bool ephemeralWebData = false;
+    std::filesystem::path dataDirectory;
+};
+
+// The application's one window: a menu bar above a web view. Closing it only hides it.
+class MainWindow : public SnapshotSource {
+public:
+    virtual WebView& webView() = 0;
+    // Shows the window, raises it and gives it the keyboard focus.
+    virtual void present() = 0;
+    virtual bool isVisible() const = 0;
+};
+
+std::unique_ptr<MainWindow> createMainWindow(const MainWindowOptions& options, WebViewDelegate& delegate);
+
+}  // namespace platform

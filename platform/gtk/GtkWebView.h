@@ -1,0 +1,54 @@
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include "platform/MainLoop.h"
+#include "platform/WebView.h"
+
+namespace platform::gtk {
+
+struct WebViewOptions {
+    std::string userAgentApplicationName;
+    bool ephemeralWebData = false;
+    std::string dataDirectory;
+    std::string cacheDirectory;
+};
+
+// The main web view: a WebKitWebView whose policy questions go to a WebViewDelegate.
+class GtkWebView final : public WebView {
+public:
+    GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate);
+    ~GtkWebView() override;
+    GtkWebView(const GtkWebView&) = delete;
+    GtkWebView& operator=(const GtkWebView&) = delete;
+
+    GtkWidget* widget() const { return GTK_WIDGET(view_); }
+    WebKitWebView* view() const { return view_; }
+
+    void load(const std::string& url, double timeoutSeconds) override;
+    void reload() override;
+    bool canGoBack() const override;
+    bool canGoForward() const override;
+    void goBack() override;
+    void goForward() override;
+    double zoom() const override;
+    void setZoom(double factor) override;
+    std::string currentURL() const override;
+    void snapshotPNG(std::function<void(std::optional<std::string>)> done) override;
+    void setCookie(const Cookie& cookie, std::function<void(bool stored)> done) override;
+
+private:
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+
+    WebViewDelegate& delegate_;
+    WebKitWebView* view_ = nullptr;
+    WebKitCookieManager* cookies_ = nullptr;
+    GCancellable* cancellable_ = nullptr;
+    Timer loadTimeout_;
+    bool currentLoadFailed_ = false;
+};
+
+}  // namespace platform::gtk

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "automation/E2E.h"
+#include "platform/SnapshotSource.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The automation folder of this test process. E2E reads TOLVAR_E2E_DIR once, so every test of
+// this program shares one folder and empties it first.
+const fs::path& automationDir() {
+    static const fs::path dir = [] {
+        char pattern[] = "/tmp/tolvar-journal-XXXXXX";
+        fs::path made = mkdtemp(pattern);
+        setenv("TOLVAR_E2E_DIR", made.c_str(), 1);
+        return made;
+    }();
+    return dir;
+}
+
+class FakeWindow : public platform::SnapshotSource {
+public:
+    explicit FakeWindow(std::optional<std::string> png) : png_(std::move(png)) {}
+    std::optional<std::string> snapshotPNG() const override { return png_; }
+
+private:
+    std::optional<std::string> png_;
+};
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const auto& entry : fs::directory_iterator(automationDir())) fs::remove_all(entry.path());
+    }
+    std::vector<nlohmann::json> events() const {
+        std::vector<nlohmann::json> lines;
+        std::istringstream text(readFile(automationDir() / "events.jsonl"));
+        for (std::string line; std::getline(text, line);) lines.push_back(nlohmann::json::parse(line));
+        return lines;
+    }
+};
+
+TEST(JournalLine, IsCompactWithSortedKeysAndOverridesReservedFields) {
+    nlohmann::json fields = {{"visible", false}, {"by", "save"}, {"seq", 99}, {"event", "other"}};
+    EXPECT_EQ(E2E::detail::journalLine(fields, "closed", 4, std::nullopt),
+              "{\"by\":\"save\",\"event\":\"closed\",\"seq\":4,\"visible\":false}\n");
+
+    nlohmann::json withSnapshot = {{"tags", {"a", "é"}}, {"snapshot", "mine"}, {"count", 2}};
+    EXPECT_EQ(E2E::detail::journalLine(withSnapshot, "presented", 12, "12-presented.png"),
+              "{\"count\":2,\"event\":\"presented\",\"seq\":12,\"snapshot\":\"12-presented.png\","
+              "\"tags\":[\"a\",\"é\"]}\n");
+
+    // A caller's "snapshot" stays when no picture was drawn.
+    EXPECT_EQ(E2E::detail::journalLine({{"snapshot", "x"}}, "e", 1, std::nullopt),
+              "{\"event\":\"e\",\"seq\":1,\"snapshot\":\"x\"}\n");
+    // Text that is not UTF-8 cannot be written as JSON: the line is dropped.
+    EXPECT_EQ(E2E::detail::journalLine({{"url", std::string("\xff\xfe")}}, "web-loaded", 2, std::nullopt),
+              std::nullopt);
+    EXPECT_EQ(E2E::detail::snapshotFileName(3, "save-result"), "3-save-result.png");
+}
+
+TEST_F(JournalTest, ReportCreatesThenAppendsWithGrowingNumbers) {
+    ASSERT_TRUE(E2E::enabled());
+    E2E::report("first", {{"url", "https://web.tolvar.app/app"}});
+    const auto afterFirst = events();
+    ASSERT_EQ(afterFirst.size(), 1u);
+    E2E::report("second");
+    const auto lines = events();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["event"], "first");
+    EXPECT_EQ(lines[0]["url"], "https://web.tolvar.app/app");
+    EXPECT_EQ(lines[1]["event"], "second");
+    EXPECT_EQ(lines[1]["seq"].get<int64_t>(), lines[0]["seq"].get<int64_t>() + 1);
+    // No temporary files are left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(automationDir()), fs::directory_iterator{}), 1);
+}
+
+TEST_F(JournalTest, SnapshotsAreNamedByNumberAndEvent) {
+    FakeWindow drawn(std::string("\x89PNG fake bytes", 14));
+    E2E::report("presented", {}, &drawn);
+    FakeWindow unencodable(std::string{});
+    E2E::report("save-result", {}, &unencodable);
+    FakeWindow nothing(std::nullopt);
+    E2E::report("closed", {}, &nothing);
+
+    const auto lines = events();
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string picture = lines[0]["snapshot"];
+    EXPECT_EQ(picture, std::to_string(lines[0]["seq"].get<int64_t>()) + "-presented.png");
+    EXPECT_EQ(readFile(automationDir() / picture), std::string("\x89PNG fake bytes", 14));
+    // Drawn but not encodable: named all the same, with no file.
+    const std::string missing = lines[1]["snapshot"];
+    EXPECT_FALSE(fs::exists(automationDir() / missing));
+    EXPECT_FALSE(lines[2].contains("snapshot"));
+}
+
+TEST_F(JournalTest, ExistingJournalIsNeverReplaced) {
+    const auto journal = automationDir() / "events.jsonl";
+    { std::ofstream(journal) << "{\"event\":\"earlier\",\"seq\":1}\n"; }
+    E2E::report("later");
+    EXPECT_EQ(events().size(), 2u);
+
+    if (geteuid() != 0) {  // root may write anyway
+        chmod(journal.c_str(), 0444);
+        E2E::report("dropped");
+        chmod(journal.c_str(), 0644);
+        EXPECT_EQ(events().size(), 2u);
+    }
+    // The same holds for the append helper when the journal cannot be opened at all.
+    const auto folderJournal = automationDir() / "folder-journal";
+    fs::create_directory(folderJournal);
+    E2E::detail::appendToJournal(folderJournal, "{\"x\":1}\n");
+    EXPECT_TRUE(fs::is_directory(folderJournal));
+    EXPECT_EQ(readFile(journal).substr(0, 28), "{\"event\":\"earlier\",\"seq\":1}\n");
+}
+
+TEST(JournalAppend, MissingFolderLosesLinesSilently) {
+    const fs::path journal = "/nonexistent-tolvar-folder/events.jsonl";
+    EXPECT_NO_THROW(E2E::detail::appendToJournal(journal, "{}\n"));
+    EXPECT_FALSE(fs::exists(journal));
+}
+
+}  // namespace
+
+// Sets the automation folder before any test touches E2E.
+int main(int argc, char** argv) {
+    automationDir();
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    std::filesystem::remove_all(automationDir());
+    return result;
+}
