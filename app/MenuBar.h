@@ -1,0 +1,27 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "platform/Menu.h"
+
+namespace MenuBar {
+
+// The program's own menu commands. An empty function leaves its item present but disabled.
+struct Actions {
+    std::function<void()> quickSave;
+    std::function<void()> checkForUpdates;
+    std::function<void()> newBookmark;
+    std::function<void()> saveClipboardURL;
+    std::function<void()> reloadPage;
+    std::function<void()> goBack;
+    std::function<void()> goForward;
+    std::function<void()> zoomIn;
+    std::function<void()> zoomOut;
+    std::function<void()> zoomReset;
+};
+
+// The main window's menus: Tolvar, Bookmarks, Edit, View and Window.
+std::vector<platform::Menu> build(const Actions& actions);
+
+}  // namespace MenuBar

@@ -1,0 +1,64 @@
+#include "app/NavigationPolicy.h"
+
+#include <algorithm>
+
+#include "app/ServiceEndpoints.h"
+#include "platform/Url.h"
+
+namespace NavigationPolicy {
+namespace {
+
+using platform::NavigationDecision;
+
+bool isDomainOrSubdomain(const std::string& host, std::string_view domain) {
+    if (host == domain) return true;
+    return host.size() > domain.size() && host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
+}
+
+bool hasAboutScheme(const std::string& url) {
+    auto parsed = platform::parseURL(url);
+    return parsed && parsed->scheme == "about";
+}
+
+}  // namespace
+
+std::string hostText(const std::string& url) {
+    auto parsed = platform::parseURL(url);
+    if (!parsed || !parsed->host) return "";
+    std::string host = *parsed->host;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); });
+    return host;
+}
+
+bool isInAppHost(const std::string& host) {
+    return isDomainOrSubdomain(host, ServiceEndpoints::serviceDomain) || host == ServiceEndpoints::loopbackName ||
+           host == "127.0.0.1";
+}
+
+bool isSignInHost(const std::string& host) { return isDomainOrSubdomain(host, ServiceEndpoints::signInHost); }
+
+ActionDecision decideNavigation(const platform::NavigationAction& action) {
+    if (!action.url) return {NavigationDecision::cancel};
+    if (action.shouldDownload) return {NavigationDecision::download};
+    const std::string host = hostText(*action.url);
+    const bool inApp = isInAppHost(host) || hasAboutScheme(*action.url);
+    // Scripted navigations, redirects, form posts and history moves stay in the view: only a
+    // link the user activated is sent to the browser.
+    if (action.type != platform::NavigationType::linkActivated) return {NavigationDecision::allow};
+    if (inApp || isSignInHost(host)) return {NavigationDecision::allow};
+    return {NavigationDecision::cancel, true};
+}
+
+NavigationDecision decideResponse(bool canShowContentType) {
+    return canShowContentType ? NavigationDecision::allow : NavigationDecision::download;
+}
+
+NewWindow decideNewWindow(const platform::NavigationAction& action) {
+    if (!action.url) return NewWindow::ignore;
+    const std::string host = hostText(*action.url);
+    if (isSignInHost(host) || isInAppHost(host)) return NewWindow::loadInMainView;
+    return NewWindow::openWithDefaultHandler;
+}
+
+}  // namespace NavigationPolicy

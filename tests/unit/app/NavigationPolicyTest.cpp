@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "app/NavigationPolicy.h"
+
+namespace {
+
+using platform::NavigationAction;
+using platform::NavigationDecision;
+using platform::NavigationType;
+using Decision = NavigationPolicy::ActionDecision;
+
+NavigationAction link(std::string url) { return {std::move(url), NavigationType::linkActivated, false}; }
+
+TEST(NavigationPolicy, HostClasses) {
+    EXPECT_EQ(NavigationPolicy::hostText("https://WEB.Tolvar.APP:8443/app"), "web.tolvar.app");
+    EXPECT_EQ(NavigationPolicy::hostText("mailto:someone@example.com"), "");
+    EXPECT_EQ(NavigationPolicy::hostText("about:blank"), "");
+
+    for (const char* host : {"tolvar.app", "web.tolvar.app", "a.b.tolvar.app", "localhost", "127.0.0.1"}) {
+        EXPECT_TRUE(NavigationPolicy::isInAppHost(host)) << host;
+    }
+    for (const char* host : {"eviltolvar.app", "tolvar.app.evil.com", "", "127.0.0.2", "localhost.evil.com"}) {
+        EXPECT_FALSE(NavigationPolicy::isInAppHost(host)) << host;
+    }
+    EXPECT_TRUE(NavigationPolicy::isSignInHost("accounts.google.com"));
+    EXPECT_TRUE(NavigationPolicy::isSignInHost("eu.accounts.google.com"));
+    EXPECT_FALSE(NavigationPolicy::isSignInHost("evilaccounts.google.com"));
+}
+
+TEST(NavigationPolicy, NavigationActions) {
+    const Decision allow{NavigationDecision::allow};
+    const Decision toBrowser{NavigationDecision::cancel, true};
+    struct Case {
+        NavigationAction action;
+        Decision expected;
+    };
+    const Case cases[] = {
+        {{std::nullopt, NavigationType::linkActivated, false}, {NavigationDecision::cancel}},
+        {{"https://example.com/file.zip", NavigationType::linkActivated, true}, {NavigationDecision::download}},
+        {link("https://web.tolvar.app/app/x"), allow},
+        {link("http://docs.tolvar.app:8080/guide"), allow},
+        {link("https://WEB.TOLVAR.APP/app"), allow},
+        {link("http://127.0.0.1:41234/app"), allow},
+        {link("http://localhost:3000/"), allow},
+        {link("https://accounts.google.com/o/oauth2"), allow},
+        {link("about:blank"), allow},
+        {link("https://example.com/"), toBrowser},
+        {link("https://eviltolvar.app/"), toBrowser},
+        {link("mailto:someone@example.com"), toBrowser},
+        {link("ABOUT:blank"), toBrowser},  // the "about" exemption compares the scheme as written
+        // Anything but a link activation stays in the view, wherever it goes.
+        {{"https://example.com/", NavigationType::other, false}, allow},
+        {{"https://example.com/", NavigationType::formSubmitted, false}, allow},
+        {{"https://example.com/", NavigationType::backForward, false}, allow},
+        {{"https://example.com/", NavigationType::reload, false}, allow},
+        {{"https://example.com/", NavigationType::formResubmitted, false}, allow},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NavigationPolicy::decideNavigation(c.action), c.expected) << c.action.url.value_or("(none)");
+    }
+}
+
+TEST(NavigationPolicy, ResponsesAndNewWindows) {
+    EXPECT_EQ(NavigationPolicy::decideResponse(true), NavigationDecision::allow);
+    EXPECT_EQ(NavigationPolicy::decideResponse(false), NavigationDecision::download);
+
+    using NavigationPolicy::NewWindow;
+    EXPECT_EQ(NavigationPolicy::decideNewWindow({std::nullopt}), NewWindow::ignore);
+    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("https://accounts.google.com/signin")), NewWindow::loadInMainView);
+    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("https://Web.Tolvar.App/app")), NewWindow::loadInMainView);
+    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("http://127.0.0.1:9/x")), NewWindow::loadInMainView);
+    // No "about" exemption and no host: handed to the browser.
+    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("about:blank")), NewWindow::openWithDefaultHandler);
+    EXPECT_EQ(NavigationPolicy::decideNewWindow({"https://example.com/", NavigationType::other, false}),
+              NewWindow::openWithDefaultHandler);
+}
+
+}  // namespace
