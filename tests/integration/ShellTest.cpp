@@ -1,0 +1,155 @@
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/support/AppProcess.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::AppProcess;
+using testsupport::HttpRequest;
+using testsupport::HttpResponse;
+using testsupport::Journal;
+using testsupport::LoopbackHttpServer;
+using testsupport::TemporaryFolder;
+namespace fs = std::filesystem;
+
+constexpr auto eventTimeout = 30s;
+
+HttpResponse page(const std::string& title, const std::string& colour) {
+    return {.body = "<!doctype html><html><head><title>" + title + "</title></head><body style=\"margin:0;background:" +
+                    colour + "\"><h1>" + title + "</h1></body></html>"};
+}
+
+// The colour of one pixel of a PNG file, as 0xRRGGBB; nothing when it is not a readable PNG.
+std::optional<uint32_t> pixelAt(const fs::path& png, int x, int y) {
+    cairo_surface_t* image = cairo_image_surface_create_from_png(png.c_str());
+    std::optional<uint32_t> colour;
+    if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS && x < cairo_image_surface_get_width(image) &&
+        y < cairo_image_surface_get_height(image)) {
+        const auto* row = cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+        colour = reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+    }
+    cairo_surface_destroy(image);
+    return colour;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    TemporaryFolder home;
+    std::map<std::string, std::optional<std::string>> env = testsupport::userEnvironment(home.path());
+    fs::path automation = home.path() / "automation";
+
+    void SetUp() override {
+        fs::create_directories(automation);
+        // Nothing inherited from the person running the tests may steer the application.
+        for (const char* name : {"TOLVAR_E2E_DIR", "TOLVAR_E2E_SESSION", "TOLVAR_START_URL", "TOLVAR_UPDATE_FEED",
+                                 "TOLVAR_E2E_PRETEND_VERSION", "TOLVAR_E2E_UPLOAD"}) {
+            env[name] = std::nullopt;
+        }
+    }
+};
+
+TEST_F(ShellTest, AutomationLaunchPlantsSessionReportsLoadAndSnapshotsThePage) {
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Shell page", "#33cc66"); });
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_START_URL"] = server.url("/app");
+    env["TOLVAR_E2E_SESSION"] = "session-token-1";
+    env["TOLVAR_E2E_PRETEND_VERSION"] = "9.8.7";
+    AppProcess app(TOLVAR_EXECUTABLE, env);
+    Journal journal(automation);
+
+    auto loaded = journal.waitFor("web-loaded", eventTimeout);
+    ASSERT_TRUE(loaded) << "no web-loaded event";
+    EXPECT_EQ((*loaded)["url"], server.url("/app"));
+
+    // The very first request already carries the planted session cookie.
+    const auto requests = server.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().target, "/app");
+    EXPECT_EQ(requests.front().cookie("tolvar_session"), "session-token-1");
+    EXPECT_TRUE(requests.front().header("user-agent").ends_with(" TolvarDesktop/9.8.7 (Linux)"))
+        << requests.front().header("user-agent");
+
+    auto snapshot = journal.waitFor("main-snapshot", eventTimeout);
+    ASSERT_TRUE(snapshot) << "no main-snapshot event";
+    EXPECT_EQ((*snapshot)["ok"], true);
+    EXPECT_EQ((*snapshot)["file"], "main-window.png");
+    EXPECT_EQ((*snapshot)["url"], server.url("/app"));
+    EXPECT_GT((*snapshot)["seq"].get<int>(), (*loaded)["seq"].get<int>());
+    // The picture shows the page: its background colour well below the heading.
+    EXPECT_EQ(pixelAt(automation / "main-window.png", 400, 400), 0x33cc66u);
+
+    EXPECT_EQ(app.terminate(), 0) << "SIGTERM should end the application cleanly";
+}
+
+TEST_F(ShellTest, SignedInSessionSurvivesRestartButNotInAutomationMode) {
+    LoopbackHttpServer server([](const HttpRequest& request) {
+        auto answer = page("Session", "#ffffff");
+        if (request.target == "/signin") {
+            answer.headers.push_back({"Set-Cookie", "tolvar_session=kept-session; Max-Age=86400; Path=/; HttpOnly"});
+        }
+        return answer;
+    });
+    auto arrived = [&](const std::string& target) {
+        return server.waitForRequest([&](const HttpRequest& r) { return r.target == target; }, eventTimeout);
+    };
+    {
+        env["TOLVAR_START_URL"] = server.url("/signin");
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(arrived("/signin"));
+        // Give the web engine's network process a moment to store the cookie it was just sent.
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_EQ(app.terminate(), 0);
+    }
+    {
+        env["TOLVAR_START_URL"] = server.url("/again");
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(arrived("/again"));
+    }
+    {
+        env["TOLVAR_E2E_DIR"] = automation.string();
+        env["TOLVAR_START_URL"] = server.url("/ephemeral");
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(arrived("/ephemeral"));
+    }
+    for (const auto& request : server.requests()) {
+        if (request.target == "/again") {
+            EXPECT_EQ(request.cookie("tolvar_session"), "kept-session");
+        }
+        if (request.target == "/ephemeral") {
+            EXPECT_EQ(request.cookie("tolvar_session"), "");
+        }
+    }
+}
+
+TEST_F(ShellTest, BadInputLeavesTheApplicationRunning) {
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Lost events", "#ffffff"); });
+    {
+        // An empty start address does not parse: the window stays empty and nothing loads.
+        env["TOLVAR_E2E_DIR"] = automation.string();
+        env["TOLVAR_START_URL"] = "";
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        std::this_thread::sleep_for(3s);
+        EXPECT_TRUE(app.running());
+        EXPECT_TRUE(Journal(automation).events().empty());
+        EXPECT_EQ(app.terminate(), 0);
+    }
+    {
+        // A missing automation folder loses events silently and is never created.
+        const fs::path missing = home.path() / "no-such-folder";
+        env["TOLVAR_E2E_DIR"] = missing.string();
+        env["TOLVAR_START_URL"] = server.url("/app");
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(server.waitForRequest([](const HttpRequest& r) { return r.target == "/app"; }, eventTimeout));
+        std::this_thread::sleep_for(4s);  // past the page snapshot's delay
+        EXPECT_TRUE(app.running());
+        EXPECT_FALSE(fs::exists(missing));
+        EXPECT_EQ(app.terminate(), 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include "tests/support/AppProcess.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace testsupport {
+namespace fs = std::filesystem;
+
+TemporaryFolder::TemporaryFolder() {
+    std::string pattern = (fs::temp_directory_path() / "tolvar-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::map<std::string, std::optional<std::string>> userEnvironment(const fs::path& home) {
+    const fs::path runtime = home / "runtime";
+    for (const char* sub : {"config", "data", "cache", "runtime"}) fs::create_directories(home / sub);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    return {{"HOME", home.string()},
+            {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"XDG_DATA_HOME", (home / "data").string()},
+            {"XDG_CACHE_HOME", (home / "cache").string()},
+            {"XDG_RUNTIME_DIR", runtime.string()}};
+}
+
+AppProcess::AppProcess(const fs::path& executable, const std::map<std::string, std::optional<std::string>>& env) {
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text(*entry);
+        const auto equals = text.find('=');
+        if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : env) {
+        if (value) merged[name] = *value;
+        else merged.erase(name);
+    }
+    std::vector<std::string> texts;
+    for (const auto& [name, value] : merged) texts.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& text : texts) envp.push_back(text.data());
+    envp.push_back(nullptr);
+    std::string program = executable.string();
+    char* argv[] = {program.data(), nullptr};
+
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        setpgid(0, 0);
+        execve(program.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    setpgid(pid_, pid_);
+}
+
+AppProcess::~AppProcess() { terminate(std::chrono::seconds(5)); }
+
+bool AppProcess::running() {
+    if (status_) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+    return true;
+}
+
+int AppProcess::terminate(std::chrono::milliseconds grace) {
+    if (status_) return *status_;
+    kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (running()) {
+        kill(-pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        status_ = -1;
+    }
+    // The web engine's helper processes belong to the group; none may outlive the test.
+    kill(-pid_, SIGKILL);
+    return *status_;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<nlohmann::json> Journal::events() const {
+    std::vector<nlohmann::json> lines;
+    std::istringstream text(readFile(folder_ / "events.jsonl"));
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+std::optional<nlohmann::json> Journal::waitFor(const std::string& name, std::chrono::milliseconds timeout,
+                                               const std::function<bool(const nlohmann::json&)>& matches,
+                                               int64_t afterSeq) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        for (const auto& event : events()) {
+            if (event.value("event", "") == name && event.value("seq", int64_t(0)) > afterSeq &&
+                (!matches || matches(event))) {
+                return event;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::nullopt;
+}
+
+}  // namespace testsupport

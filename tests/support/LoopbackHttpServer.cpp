@@ -1,0 +1,158 @@
+#include "tests/support/LoopbackHttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+namespace {
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Reads one request (head and a Content-Length body); false when the peer sent none in time.
+bool readRequest(int connection, HttpRequest& request) {
+    std::string data;
+    char buffer[8192];
+    size_t headEnd = std::string::npos;
+    size_t wanted = 0;
+    while (true) {
+        if (headEnd != std::string::npos && data.size() >= headEnd + 4 + wanted) break;
+        pollfd ready{connection, POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0) return false;
+        const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+        if (got <= 0) return false;
+        data.append(buffer, size_t(got));
+        if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
+            std::istringstream head(data.substr(0, headEnd));
+            std::string line;
+            std::getline(head, line);
+            std::istringstream requestLine(line);
+            requestLine >> request.method >> request.target;
+            while (std::getline(head, line)) {
+                const auto colon = line.find(':');
+                if (colon == std::string::npos) continue;
+                request.headers[lowercased(line.substr(0, colon))] = trimmed(line.substr(colon + 1));
+            }
+            if (auto length = request.headers.find("content-length"); length != request.headers.end()) {
+                wanted = std::stoul(length->second);
+            }
+        }
+    }
+    request.body = data.substr(headEnd + 4, wanted);
+    return true;
+}
+
+void sendAll(int connection, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += size_t(n);
+    }
+}
+
+}  // namespace
+
+std::string HttpRequest::header(const std::string& name) const {
+    auto found = headers.find(lowercased(name));
+    return found == headers.end() ? "" : found->second;
+}
+
+std::string HttpRequest::cookie(const std::string& name) const {
+    std::istringstream cookies(header("cookie"));
+    for (std::string pair; std::getline(cookies, pair, ';');) {
+        pair = trimmed(pair);
+        if (pair.rfind(name + "=", 0) == 0) return pair.substr(name.size() + 1);
+    }
+    return "";
+}
+
+LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 64) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    shutdown(listener_, SHUT_RDWR);
+    acceptor_.join();
+    close(listener_);
+    for (auto& connection : connections_) connection.join();
+}
+
+std::string LoopbackHttpServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void LoopbackHttpServer::acceptLoop() {
+    while (true) {
+        const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        std::lock_guard lock(mutex_);
+        if (stopping_ || connection < 0) {
+            if (connection >= 0) close(connection);
+            if (stopping_) return;
+            continue;
+        }
+        connections_.emplace_back([this, connection] { serve(connection); });
+    }
+}
+
+void LoopbackHttpServer::serve(int connection) {
+    HttpRequest request;
+    if (readRequest(connection, request)) {
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        changed_.notify_all();
+        const HttpResponse response = handler_(request);
+        std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
+        head += "Content-Type: " + response.contentType + "\r\n";
+        head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+        for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
+        head += "Connection: close\r\n\r\n";
+        sendAll(connection, head + response.body);
+    }
+    close(connection);
+}
+
+std::vector<HttpRequest> LoopbackHttpServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+bool LoopbackHttpServer::waitForRequest(const std::function<bool(const HttpRequest&)>& matches,
+                                        std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return std::any_of(requests_.begin(), requests_.end(), matches); });
+}
+
+}  // namespace testsupport
