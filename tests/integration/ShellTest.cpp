@@ -37,6 +37,32 @@ std::optional<uint32_t> pixelAt(const fs::path& png, int x, int y) {
     return colour;
 }
 
+// The output of a shell command (xdotool, on the test's own display).
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
+
+std::string visibleMainWindow() {
+    auto id = commandOutput("xdotool search --onlyvisible --name '^Tolvar$' 2>/dev/null | head -n 1");
+    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+    return id;
+}
+
+std::string waitForVisibleMainWindow(bool visible) {
+    const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+    std::string id;
+    while ((id = visibleMainWindow()).empty() == visible && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    return id;
+}
+
 class ShellTest : public ::testing::Test {
 protected:
     TemporaryFolder home;
@@ -150,6 +176,29 @@ TEST_F(ShellTest, BadInputLeavesTheApplicationRunning) {
         EXPECT_FALSE(fs::exists(missing));
         EXPECT_EQ(app.terminate(), 0);
     }
+}
+
+TEST_F(ShellTest, HiddenWindowComesBackWhenLaunchedAgain) {
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Reopen", "#ffffff"); });
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_START_URL"] = server.url("/app");
+    AppProcess app(TOLVAR_EXECUTABLE, env);
+    ASSERT_TRUE(Journal(automation).waitFor("web-loaded", eventTimeout));
+    const std::string window = waitForVisibleMainWindow(true);
+    ASSERT_FALSE(window.empty());
+
+    // Ctrl+H is the "Hide Tolvar" item: the window goes away, the application stays.
+    commandOutput("xdotool windowfocus --sync " + window + " key ctrl+h");
+    ASSERT_TRUE(waitForVisibleMainWindow(false).empty());
+    EXPECT_TRUE(app.running());
+
+    // A second launch hands over to the running instance and ends; the same window returns.
+    AppProcess second(TOLVAR_EXECUTABLE, env);
+    const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+    while (second.running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(second.terminate(), 0);
+    EXPECT_EQ(waitForVisibleMainWindow(true), window);
+    EXPECT_TRUE(app.running());
 }
 
 }  // namespace
