@@ -1,0 +1,356 @@
+#include "quicksave/QuickSaveLogic.h"
+
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace QuickSaveLogic;
+using nlohmann::json;
+
+namespace {
+
+std::string repeated(std::string_view unit, std::size_t count) {
+    std::string out;
+    out.reserve(unit.size() * count);
+    for (std::size_t i = 0; i < count; ++i) out += unit;
+    return out;
+}
+
+const std::optional<std::string> nothing = std::nullopt;
+
+}  // namespace
+
+TEST(QuickSaveTabScript, EachSupportedBrowserGetsItsScriptCharacterForCharacter) {
+    const struct {
+        const char* bundleId;
+        const char* script;
+    } cases[] = {
+        {"com.apple.Safari",
+         R"(tell application "Safari" to return {URL of front document, name of front document})"},
+        {"com.apple.SafariTechnologyPreview",
+         R"(tell application "Safari Technology Preview" to return {URL of front document, name of front document})"},
+        {"com.google.Chrome",
+         R"(tell application "Google Chrome" to return {URL of active tab of front window, title of active tab of front window})"},
+        {"com.brave.Browser",
+         R"(tell application "Brave Browser" to return {URL of active tab of front window, title of active tab of front window})"},
+        {"com.microsoft.edgemac",
+         R"(tell application "Microsoft Edge" to return {URL of active tab of front window, title of active tab of front window})"},
+        {"company.thebrowser.Browser",
+         R"(tell application "Arc" to return {URL of active tab of front window, title of active tab of front window})"},
+        {"com.vivaldi.Vivaldi",
+         R"(tell application "Vivaldi" to return {URL of active tab of front window, title of active tab of front window})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bundleId);
+        EXPECT_EQ(tabScript(c.bundleId), std::optional<std::string>(c.script));
+    }
+
+    // The fixed frame: an 18-character head, then a 59-character or an 84-character tail.
+    const auto safari = tabScript("com.apple.Safari");
+    const auto chrome = tabScript("com.google.Chrome");
+    ASSERT_TRUE(safari && chrome);
+    EXPECT_EQ(safari->substr(0, 18), "tell application \"");
+    EXPECT_EQ(safari->size() - 18 - std::string("Safari").size(), 59u);
+    EXPECT_EQ(chrome->size() - 18 - std::string("Google Chrome").size(), 84u);
+}
+
+TEST(QuickSaveTabScript, OnlyExactIdentifiersAreSupported) {
+    for (const char* id : {"com.apple.safari", "", "com.apple.Safari ", " com.apple.Safari", "COM.GOOGLE.CHROME",
+                           "com.google.Chrome.canary", "org.mozilla.firefox", "app.tolvar.desktop", "Safari"}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(tabScript(id), nothing);
+    }
+}
+
+TEST(QuickSaveCleanedWebURL, AcceptsHttpAndHttpsAddressesWithAHostAndReturnsThemAsWritten) {
+    const struct {
+        std::string input;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"  https://example.org/a\n", "https://example.org/a"},
+        {"https://example.org/a", "https://example.org/a"},
+        {"HTTPS://Example.ORG/A", "HTTPS://Example.ORG/A"},
+        {"HtTp://x.y", "HtTp://x.y"},
+        // Every member of the trim set, at both ends.
+        {"\t\n\v\f\r \u0085\u00A0\u2003\u2028\u2029\u3000http://a.b/\u202F\u205F\u1680\r\n", "http://a.b/"},
+        {"https://user:pw@example.org:8080/p/q?x=1&y=%20#frag", "https://user:pw@example.org:8080/p/q?x=1&y=%20#frag"},
+        {"https://example.org:/", "https://example.org:/"},
+        {"http://[::1]:8080/", "http://[::1]:8080/"},
+        {"http://127.0.0.1/", "http://127.0.0.1/"},
+        {"https://\u4F8B\u3048.jp/\u30D1\u30B9?\u30AF=1", "https://\u4F8B\u3048.jp/\u30D1\u30B9?\u30AF=1"},
+        // Not re-encoded: characters browsers leave unescaped in a path stay as they are.
+        {"https://example.org/a|b^c{d}[e]", "https://example.org/a|b^c{d}[e]"},
+        // Zero-width space is not white space, so it is not trimmed and stays part of the path.
+        {"https://example.org/\u200B", "https://example.org/\u200B"},
+
+        {"ftp://example.org/file", nothing},
+        {"mailto:someone@example.org", nothing},
+        {"javascript:alert(1)", nothing},
+        {"file:///etc/passwd", nothing},
+        {"example.org", nothing},
+        {"example.org/path", nothing},
+        {"//example.org/path", nothing},
+        {"http://", nothing},
+        {"https://", nothing},
+        {"http:///path", nothing},
+        {"https://:80/", nothing},
+        {"https://user@/", nothing},
+        {"http:example.org", nothing},
+        {"", nothing},
+        {" \t\n\u3000 ", nothing},
+        {"1http://example.org", nothing},
+        {"ht tp://example.org", nothing},
+        {std::string("https://exa\0mple.org", 20), nothing},
+        {std::string("https://example.org/\0", 21), nothing},
+        {"https://example.org/\xff", nothing},
+        {"\xc3\x28https://example.org", nothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_EQ(cleanedWebURL(c.input), c.expected);
+    }
+}
+
+TEST(QuickSaveParseTags, SplitsTrimsDeduplicatesAndLimits) {
+    const std::string sixtyFour = repeated("x", 64);
+    const std::string sixtyFive = repeated("y", 65);
+    const struct {
+        std::string name;
+        std::string input;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"empty", "", {}},
+        {"separators alone", ", ,  ,\n,,", {}},
+        {"duplicate in other case, empty piece, double spaces", "a,  b,,A  c", {"a", "b", "c"}},
+        {"line feed separates", "one\ntwo", {"one", "two"}},
+        {"tab does not separate", "a\tb", {"a\tb"}},
+        {"tab is trimmed at the ends", "\ta\t,b\t", {"a", "b"}},
+        {"other space separators are trimmed", "\u00A0news\u3000,\u2003x", {"news", "x"}},
+        {"carriage return with line feed is one character", "x\r\ny", {"x\r\ny"}},
+        {"line breaks other than line feed are kept", "\rx", {"\rx"}},
+        {"space with a combining mark does not separate", "a \u0301b", {"a \u0301b"}},
+        {"comma with a combining mark does not separate", "a,\u0301b", {"a,\u0301b"}},
+        {"first form wins", "Tech,tech,TECH", {"Tech"}},
+        {"sixty-four characters stay", "a," + sixtyFour + ",b", {"a", sixtyFour, "b"}},
+        {"sixty-five characters go", "a," + sixtyFive + ",b", {"a", "b"}},
+        {"length counts characters, not code points",
+         repeated("e\u0301", 64) + " " + repeated("o\u0308", 65), {repeated("e\u0301", 64)}},
+        {"an emoji family is one character",
+         repeated("\U0001F468\u200D\U0001F469\u200D\U0001F467", 64), {repeated("\U0001F468\u200D\U0001F469\u200D\U0001F467", 64)}},
+        {"canonically equivalent forms are duplicates", "caf\u00E9 cafe\u0301 CAF\u00C9 CAFE\u0301", {"caf\u00E9"}},
+        {"decomposed form first", "cafe\u0301,caf\u00E9", {"cafe\u0301"}},
+        {"Greek capitals match small letters", "\u0391\u0392\u0393 \u03B1\u03B2\u03B3", {"\u0391\u0392\u0393"}},
+        {"compatibility forms are not duplicates", "\uFB01 fi", {"\uFB01", "fi"}},
+        {"no Turkish rule: dotted capital I is not i", "\u0130stanbul istanbul", {"\u0130stanbul", "istanbul"}},
+        {"sharp s is not ss", "STRASSE stra\u00DFe", {"STRASSE", "stra\u00DFe"}},
+        {"ill-formed UTF-8 reads as U+FFFD", std::string("a,\xff,b"), {"a", "\uFFFD", "b"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(parseTags(c.input), c.expected);
+    }
+}
+
+TEST(QuickSaveParseTags, KeepsTheFirstThirtyTwoAndLooksNoFurther) {
+    std::string text;
+    std::vector<std::string> first32;
+    for (int i = 0; i < 40; ++i) {
+        const std::string tag = "tag" + std::to_string(i);
+        text += tag + (i % 2 ? ", " : "\n");
+        if (i < 32) first32.push_back(tag);
+    }
+    EXPECT_EQ(parseTags(text), first32);
+
+    // Duplicates and dropped pieces do not count towards the 32.
+    std::string withDuplicates = "dup,DUP,dup," + repeated("z", 70) + ",";
+    std::vector<std::string> expected{"dup"};
+    for (int i = 0; i < 35; ++i) {
+        withDuplicates += "t" + std::to_string(i) + ",";
+        if (expected.size() < 32) expected.push_back("t" + std::to_string(i));
+    }
+    EXPECT_EQ(parseTags(withDuplicates), expected);
+}
+
+TEST(QuickSaveCreateBody, BuildsTheCompactBatchBody) {
+    // The worked example, written out.
+    EXPECT_EQ(createBody("https://example.org/a", "  Example  ", {"news", "Tech"}, true),
+              std::optional<std::string>(
+                  R"({"0":{"json":{"url":"https://example.org/a","title":"Example","tags":["news","Tech"],"isReadLater":true}}})"));
+
+    const std::string url = "https://example.org/a?b=c&d=\u00E9";
+    const struct {
+        std::string name;
+        std::string title;
+        std::vector<std::string> tags;
+        bool readLater;
+        json expectedInput;
+    } cases[] = {
+        {"blank title falls back to the address", " \n\t\u2028\u00A0 ", {}, false, {{"url", url}, {"title", url}}},
+        {"empty title falls back to the address", "", {"a"}, false, {{"url", url}, {"title", url}, {"tags", {"a"}}}},
+        {"no tags, no flag: both keys left out", "T", {}, false, {{"url", url}, {"title", "T"}}},
+        {"flag only", "T", {}, true, {{"url", url}, {"title", "T"}, {"isReadLater", true}}},
+        {"tags are sent as received", "T", {"b", "a", "b", ""}, false,
+         {{"url", url}, {"title", "T"}, {"tags", {"b", "a", "b", ""}}}},
+        {"inner white space and escapes survive", " \"Quote\"\t\\ /\u0001 ", {}, false,
+         {{"url", url}, {"title", "\"Quote\"\t\\ /\u0001"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto body = createBody(url, c.title, c.tags, c.readLater);
+        ASSERT_TRUE(body);
+        const json parsed = json::parse(*body);
+        EXPECT_EQ(parsed, (json{{"0", {{"json", c.expectedInput}}}}));
+        // Compact: written again without insignificant white space, in the same order, it is unchanged.
+        EXPECT_EQ(nlohmann::ordered_json::parse(*body).dump(), *body);
+        EXPECT_EQ(body->find("false"), std::string::npos);
+    }
+}
+
+TEST(QuickSaveCreateBody, CutsTheTitleAtFiveHundredTwelveCharacters) {
+    auto titleOf = [](const std::string& url, const std::string& title) {
+        const auto body = createBody(url, title, {}, false);
+        return body ? json::parse(*body)["0"]["json"]["title"].get<std::string>() : std::string("<no body>");
+    };
+    const std::string url = "https://example.org/";
+    const struct {
+        std::string name;
+        std::string url;
+        std::string title;
+        std::string expected;
+    } cases[] = {
+        {"600 letters", url, repeated("a", 600), repeated("a", 512)},
+        {"exactly 512", url, repeated("b", 512), repeated("b", 512)},
+        {"combining sequences stay whole", url, repeated("e\u0301", 600), repeated("e\u0301", 512)},
+        {"flags stay whole", url, repeated("\U0001F1EB\U0001F1F7", 600), repeated("\U0001F1EB\U0001F1F7", 512)},
+        {"trimmed before cutting", url, "   " + repeated("c", 512) + "   ", repeated("c", 512)},
+        {"address as title is cut too", url + repeated("p", 600), "", (url + repeated("p", 600)).substr(0, 512)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(titleOf(c.url, c.title), c.expected);
+    }
+}
+
+TEST(QuickSaveCreateBody, RefusesTextThatIsNotUTF8) {
+    EXPECT_EQ(createBody("https://example.org/\xff", "T", {}, false), nothing);
+    EXPECT_EQ(createBody("https://example.org/", "T\xc3", {}, false), nothing);
+    EXPECT_EQ(createBody("https://example.org/", "T", {"ok", "\xed\xa0\x80"}, false), nothing);
+}
+
+TEST(QuickSaveOutcome, EveryRowOfTheReplyTable) {
+    const std::string signIn(signInFirst);
+    const std::string signInMenu(signInFromMenu);
+    const std::string alreadyTrue = R"({"result":{"data":{"json":{"alreadyExists":true}}}})";
+    const struct {
+        std::string name;
+        std::string reply;
+        std::int64_t status;
+        SaveOutcome expected;
+    } cases[] = {
+        // Not a non-empty array of objects.
+        {"empty text, status 0", "", 0, SaveOutcome::failed("Unexpected response (HTTP 0).")},
+        {"empty array", "[]", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"not JSON, 401", "<html>", 401, SaveOutcome::failed(signIn)},
+        {"empty array, 401", "[]", 401, SaveOutcome::failed(signIn)},
+        {"status 500", "oops", 500, SaveOutcome::failed("Unexpected response (HTTP 500).")},
+        {"negative status", "oops", -1, SaveOutcome::failed("Unexpected response (HTTP -1).")},
+        {"smallest status", "oops", std::numeric_limits<std::int64_t>::min(),
+         SaveOutcome::failed("Unexpected response (HTTP -9223372036854775808).")},
+        {"top-level object", alreadyTrue, 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"second element a number", "[" + alreadyTrue + ",3]", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"second element a number after an error", R"([{"error":{}},3])", 200,
+         SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"array of arrays", "[[]]", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"bare string", R"("text")", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"bare number", "42", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"bare null", "null", 401, SaveOutcome::failed(signIn)},
+        {"trailing garbage", "[{}] x", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
+        {"ill-formed UTF-8 inside a string", "[{\"error\":{\"json\":{\"message\":\"\xff\"}}}]", 500,
+         SaveOutcome::failed("Unexpected response (HTTP 500).")},
+
+        // The first element reports an error.
+        {"UNAUTHORIZED with 200", R"([{"error":{"json":{"message":"UNAUTHORIZED"}}}])", 200, SaveOutcome::failed(signInMenu)},
+        {"any message with 401", R"([{"error":{"json":{"message":"Boom"}}}])", 401, SaveOutcome::failed(signInMenu)},
+        {"no message with 401", R"([{"error":{}}])", 401, SaveOutcome::failed(signInMenu)},
+        {"message", R"([{"error":{"json":{"message":"Boom"}}}])", 500, SaveOutcome::failed("Boom")},
+        {"message with 200", R"([{"error":{"json":{"message":"Boom"}}}])", 200, SaveOutcome::failed("Boom")},
+        {"empty message used unchanged", R"([{"error":{"json":{"message":""}}}])", 400, SaveOutcome::failed("")},
+        {"message in lower case is not the sign-in word", R"([{"error":{"json":{"message":"unauthorized"}}}])", 403,
+         SaveOutcome::failed("unauthorized")},
+        {"no json", R"([{"error":{}}])", 500, SaveOutcome::failed(std::string(noMessage))},
+        {"json not an object", R"([{"error":{"json":"Boom"}}])", 500, SaveOutcome::failed(std::string(noMessage))},
+        {"message not a string", R"([{"error":{"json":{"message":5}}}])", 500, SaveOutcome::failed(std::string(noMessage))},
+        {"error wins over a result", R"([{"error":{"json":{"message":"Boom"}},"result":{"data":{"json":{"alreadyExists":true}}}}])",
+         200, SaveOutcome::failed("Boom")},
+
+        // No error object: the result path decides and the status is not consulted.
+        {"already exists", "[" + alreadyTrue + "]", 200, SaveOutcome::alreadySaved()},
+        {"already exists whatever the status", "[" + alreadyTrue + "]", 401, SaveOutcome::alreadySaved()},
+        {"error as a string is ignored", R"([{"error":"nope","result":{"data":{"json":{"alreadyExists":true}}}}])", 500,
+         SaveOutcome::alreadySaved()},
+        {"error null is ignored", R"([{"error":null}])", 500, SaveOutcome::saved()},
+        {"empty object", "[{}]", 200, SaveOutcome::saved()},
+        {"empty object, 401", "[{}]", 401, SaveOutcome::saved()},
+        {"empty object, 500", "[{}]", 500, SaveOutcome::saved()},
+        {"alreadyExists false", R"([{"result":{"data":{"json":{"alreadyExists":false}}}}])", 200, SaveOutcome::saved()},
+        {"alreadyExists as text", R"([{"result":{"data":{"json":{"alreadyExists":"true"}}}}])", 200, SaveOutcome::saved()},
+        {"alreadyExists as number", R"([{"result":{"data":{"json":{"alreadyExists":1}}}}])", 200, SaveOutcome::saved()},
+        {"data not an object", R"([{"result":{"data":[{"json":{"alreadyExists":true}}]}}])", 200, SaveOutcome::saved()},
+        {"created", R"([{"result":{"data":{"json":{"id":"b1","alreadyExists":false}}}}])", 201, SaveOutcome::saved()},
+        {"later elements are not read", R"([{},{"error":{"json":{"message":"Boom"}}}])", 200, SaveOutcome::saved()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcome(c.reply, c.status), c.expected);
+    }
+}
+
+TEST(QuickSaveOutcome, EqualityComparesCaseAndMessage) {
+    EXPECT_EQ(SaveOutcome::saved(), SaveOutcome::saved());
+    EXPECT_NE(SaveOutcome::saved(), SaveOutcome::alreadySaved());
+    EXPECT_EQ(SaveOutcome::failed("x"), SaveOutcome::failed("x"));
+    EXPECT_NE(SaveOutcome::failed("x"), SaveOutcome::failed("y"));
+    EXPECT_NE(SaveOutcome::failed(""), SaveOutcome::saved());
+    EXPECT_EQ(SaveOutcome::saved().message(), "");
+}
+
+TEST(QuickSaveHostileInput, AnswersWithoutCrashingOrHanging) {
+    const auto started = std::chrono::steady_clock::now();
+    const std::string unexpected500 = "Unexpected response (HTTP 500).";
+
+    // Deep nesting, closed and unclosed, and a deep value under an otherwise proper reply.
+    EXPECT_EQ(outcome(std::string(100000, '['), 500), SaveOutcome::failed(unexpected500));
+    EXPECT_EQ(outcome(std::string(100000, '[') + std::string(100000, ']'), 500), SaveOutcome::failed(unexpected500));
+    EXPECT_EQ(outcome(repeated("{\"a\":", 100000), 401), SaveOutcome::failed(std::string(signInFirst)));
+    EXPECT_EQ(outcome("[{\"x\":" + std::string(600, '[') + std::string(600, ']') + "}]", 500),
+              SaveOutcome::failed(unexpected500));
+    // Nesting that a reply may plausibly hold is still read; brackets inside strings do not count.
+    EXPECT_EQ(outcome("[{\"x\":" + std::string(400, '[') + std::string(400, ']') + "}]", 500), SaveOutcome::saved());
+    EXPECT_EQ(outcome("[{\"s\":\"" + std::string(100000, '[') + "\"}]", 500), SaveOutcome::saved());
+
+    // A megabyte of commas, of NUL bytes, and of bytes that are not UTF-8.
+    EXPECT_EQ(outcome(std::string(1 << 20, ','), 500), SaveOutcome::failed(unexpected500));
+    EXPECT_EQ(outcome(std::string(1 << 20, '\0'), 500), SaveOutcome::failed(unexpected500));
+    EXPECT_EQ(outcome(std::string(1 << 20, '\xff'), 500), SaveOutcome::failed(unexpected500));
+    EXPECT_EQ(outcome("[{\"error\":{\"json\":{\"message\":\"\xc0\xaf\"}}}]", 500), SaveOutcome::failed(unexpected500));
+
+    // The other functions on the same kinds of input.
+    EXPECT_EQ(cleanedWebURL(std::string(1 << 20, ' ')), nothing);
+    EXPECT_EQ(cleanedWebURL(std::string(1 << 20, '\xff')), nothing);
+    const std::string longAddress = "https://example.org/" + std::string(1 << 20, 'a');
+    EXPECT_EQ(cleanedWebURL(" " + longAddress + "\n"), std::optional<std::string>(longAddress));
+    EXPECT_EQ(parseTags(std::string(1 << 20, ',')), std::vector<std::string>{});
+    EXPECT_EQ(parseTags(repeated("a,", 1 << 19)), std::vector<std::string>{"a"});
+    EXPECT_EQ(parseTags(std::string(1 << 20, '\xff')), std::vector<std::string>{});  // one piece, far too long
+    const auto longTitle = createBody("https://example.org/", repeated("\u00E9", 1 << 20), {}, false);
+    ASSERT_TRUE(longTitle);
+    EXPECT_EQ(json::parse(*longTitle)["0"]["json"]["title"], repeated("\u00E9", 512));
+
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}

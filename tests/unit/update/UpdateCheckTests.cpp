@@ -1,0 +1,155 @@
+#include "update/UpdateCheck.h"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "automation/E2E.h"
+#include "platform/Bundle.h"
+#include "platform/Environment.h"
+
+using namespace UpdateCheck;
+
+namespace {
+const std::optional<std::string> none = std::nullopt;
+}
+
+TEST(UpdateCheckConstants, FeedAddressAndPersistedKeys) {
+    EXPECT_EQ(defaultFeed(), "https://web.tolvar.app/downloads/version.json");
+    EXPECT_EQ(&defaultFeed(), &defaultFeed());  // made once
+    EXPECT_EQ(lastCheckKey, "tolvar.update.lastCheck");
+    EXPECT_EQ(skippedKey, "tolvar.update.skippedVersion");
+}
+
+TEST(UpdateCheckFeed, OverrideCountsOnlyInAutomationModeAndOnlyWhenItIsAnAddress) {
+    const struct {
+        std::string name;
+        bool automation;
+        std::optional<std::string> value;
+        std::string expected;
+    } cases[] = {
+        {"automation, loopback feed", true, "http://127.0.0.1:8765/downloads/version.json",
+         "http://127.0.0.1:8765/downloads/version.json"},
+        {"automation, any scheme and host", true, "file:///tmp/feed.json", "file:///tmp/feed.json"},
+        {"automation, untrusted host is still taken", true, "https://feeds.example/v.json", "https://feeds.example/v.json"},
+        {"automation, no variable", true, none, defaultFeed()},
+        {"automation, empty value", true, "", defaultFeed()},
+        {"automation, not an address", true, "not an address", defaultFeed()},
+        {"automation, broken authority", true, "http://[::1/feed", defaultFeed()},
+        {"no automation", false, "http://127.0.0.1:8765/downloads/version.json", defaultFeed()},
+        {"no automation, no variable", false, none, defaultFeed()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detail::feed(c.automation, c.value), c.expected);
+    }
+}
+
+TEST(UpdateCheckCurrentVersion, PretendVersionThenBundleThenZero) {
+    const std::string info = R"({"CFBundleIdentifier":"app.tolvar.desktop","CFBundleShortVersionString":"1.4.2","CFBundleExecutable":"bin/tolvar"})";
+    const struct {
+        std::string name;
+        bool automation;
+        std::optional<std::string> pretend;
+        std::optional<std::string> infoJSON;
+        std::string expected;
+    } cases[] = {
+        {"automation, pretend version", true, "9.9", info, "9.9"},
+        {"automation, empty pretend version", true, "", info, ""},
+        {"automation, no pretend version", true, none, info, "1.4.2"},
+        {"pretend version ignored outside automation", false, "9.9", info, "1.4.2"},
+        {"bundle version", false, none, info, "1.4.2"},
+        {"bundle version kept as written", false, none, R"({"CFBundleShortVersionString":" 2.0 beta "})", " 2.0 beta "},
+        {"no Info.json", false, none, none, "0"},
+        {"no version key", false, none, R"({"CFBundleIdentifier":"app.tolvar.desktop"})", "0"},
+        {"version not text", false, none, R"({"CFBundleShortVersionString":1.4})", "0"},
+        {"version null", false, none, R"({"CFBundleShortVersionString":null})", "0"},
+        {"not an object", false, none, R"(["CFBundleShortVersionString","1.4"])", "0"},
+        {"not JSON", false, none, "CFBundleShortVersionString=1.4", "0"},
+        {"not UTF-8", false, none, "{\"CFBundleShortVersionString\":\"1.\xff\"}", "0"},
+        {"too deep", false, none, std::string(100000, '['), "0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detail::currentVersion(c.automation, c.pretend, c.infoJSON), c.expected);
+    }
+}
+
+TEST(UpdateCheckTrustedHost, TheServiceDomainOnWholeLabelsAndLoopbackOnlyInAutomation) {
+    const struct {
+        std::optional<std::string> url;
+        bool outsideAutomation;
+        bool inAutomation;
+    } cases[] = {
+        {none, false, false},
+        {"file:///Users/x/Tolvar.zip", false, false},
+        {"not an address at all", false, false},
+        {"https://", false, false},
+        {"https://tolvar.app/download", true, true},
+        {"http://tolvar.app/download", true, true},  // scheme is not looked at
+        {"https://web.tolvar.app/downloads/Tolvar.zip", true, true},
+        {"https://a.b.tolvar.app:8443/x?y#z", true, true},
+        {"https://user:pw@web.tolvar.app/", true, true},
+        {"ftp://tolvar.app/", true, true},
+        {"https://WEB.Tolvar.APP/", true, true},
+        {"https://xn--bcher-kva.tolvar.app/", true, true},
+        // Ending in the same letters is not enough: the domain must start a label.
+        {"https://eviltolvar.app/", false, false},
+        {"https://evil-tolvar.app/", false, false},
+        {"https://tolvar.app.evil.example/", false, false},
+        {"https://tolvar.apps/", false, false},
+        {"https://olvar.app/", false, false},
+        {"https://evil.example/tolvar.app", false, false},
+        {"https://evil.example/?.tolvar.app", false, false},
+        {"https://evil.example#.tolvar.app", false, false},
+        {"https://tolvar.app@evil.example/", false, false},
+        {"https://evil.example\\@tolvar.app/", false, false},
+        {"https://evil.example%2F.tolvar.app/", false, false},
+        {"https://evil.example%40tolvar.app/", false, false},
+        // Characters that a browser and the HTTP stack read differently.
+        {"https://tolvar.app\t.evil.example/", false, false},
+        {"https://tolvar.app\n.evil.example/", false, false},
+        {std::string("https://tolvar.app\0.evil.example/", 33), false, false},
+        {"https://.tolvar.app/", false, false},
+        {"https://a..tolvar.app/", false, false},
+        {"https://tolvar.app./", false, false},
+        // Loopback: only the literal 127.0.0.1, only in automation mode.
+        {"http://127.0.0.1:8765/Tolvar.zip", false, true},
+        {"https://127.0.0.1/", false, true},
+        {"http://localhost:8765/", false, false},
+        {"http://LOCALHOST/", false, false},
+        {"http://127.0.0.2/", false, false},
+        {"http://127.1/", false, false},
+        {"http://[::1]/", false, false},
+        {"http://127.0.0.1.evil.example/", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url.value_or("<nothing>"));
+        EXPECT_EQ(detail::trustedHost(c.url, false), c.outsideAutomation);
+        EXPECT_EQ(detail::trustedHost(c.url, true), c.inAutomation);
+    }
+}
+
+// These read the real process state; CTest runs them once without and once with automation mode.
+TEST(UpdateCheckProcessState, WrappersFollowTheAutomationSwitch) {
+    const bool automation = E2E::enabled();
+    const std::string loopbackFeed = "http://127.0.0.1:8765/downloads/version.json";
+    ASSERT_EQ(setenv("TOLVAR_UPDATE_FEED", loopbackFeed.c_str(), 1), 0);
+    ASSERT_EQ(setenv("TOLVAR_E2E_PRETEND_VERSION", "7.7.7", 1), 0);
+
+    EXPECT_EQ(feed(), automation ? loopbackFeed : defaultFeed());
+    EXPECT_EQ(trustedHost(loopbackFeed), automation);
+    EXPECT_TRUE(trustedHost(std::string("https://web.tolvar.app/x.zip")));
+    EXPECT_EQ(currentVersion() == "7.7.7", automation);
+
+    // The environment is read anew on every call.
+    ASSERT_EQ(unsetenv("TOLVAR_UPDATE_FEED"), 0);
+    ASSERT_EQ(unsetenv("TOLVAR_E2E_PRETEND_VERSION"), 0);
+    EXPECT_EQ(feed(), defaultFeed());
+    // The test program does not run inside a bundle, so it has no version of its own.
+    if (!platform::runningBundleDir()) {
+        EXPECT_EQ(currentVersion(), "0");
+    }
+}

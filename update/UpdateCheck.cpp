@@ -1,0 +1,118 @@
+#include "update/UpdateCheck.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "app/ServiceEndpoints.h"
+#include "automation/E2E.h"
+#include "platform/Bundle.h"
+#include "platform/Environment.h"
+#include "platform/Url.h"
+#include "update/UpdateInfo.h"
+
+namespace UpdateCheck {
+namespace {
+
+// Info.json is a few hundred bytes; anything past this is not a bundle description.
+constexpr std::uintmax_t largestInfoFile = 1 << 20;
+
+std::optional<std::string> readInfoFile() {
+    const auto bundle = platform::runningBundleDir();
+    if (!bundle) return std::nullopt;
+    const auto path = *bundle / "Info.json";
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size > largestInfoFile) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return text;
+}
+
+// A host name made only of ASCII letters, digits and hyphens in non-empty labels. Anything else
+// that a lenient parse can leave in a host (a decoded "/" or "@", white space, an IP literal) is
+// refused before the domain test, so no such host can pass for one of ours.
+bool isPlainHostName(std::string_view host) {
+    if (host.empty() || host.front() == '.' || host.back() == '.' || host.find("..") != std::string_view::npos)
+        return false;
+    return std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    });
+}
+
+}  // namespace
+
+const std::string& defaultFeed() {
+    static const std::string address =
+        "https://" + std::string(ServiceEndpoints::serviceHost) + std::string(ServiceEndpoints::versionFeedPath);
+    return address;
+}
+
+std::string feed() {
+    const bool automation = E2E::enabled();
+    return detail::feed(automation, automation ? platform::environmentValue(std::string(feedVariable)) : std::nullopt);
+}
+
+std::string currentVersion() {
+    const bool automation = E2E::enabled();
+    const auto pretend = automation ? platform::environmentValue(std::string(pretendVersionVariable)) : std::nullopt;
+    // The bundle is read only when no override answers.
+    return detail::currentVersion(automation, pretend, pretend ? std::nullopt : readInfoFile());
+}
+
+bool trustedHost(const std::optional<std::string>& url) { return detail::trustedHost(url, E2E::enabled()); }
+
+namespace detail {
+
+std::string feed(bool automation, const std::optional<std::string>& feedOverride) {
+    if (automation && feedOverride && platform::parseURL(*feedOverride)) return *feedOverride;
+    return defaultFeed();
+}
+
+std::string currentVersion(bool automation, const std::optional<std::string>& pretendVersion,
+                           const std::optional<std::string>& infoJSON) {
+    if (automation && pretendVersion) return *pretendVersion;
+    if (infoJSON) {
+        const auto info = UpdateJSON::parse(*infoJSON);
+        if (info && info->is_object()) {
+            const auto found = info->find("CFBundleShortVersionString");
+            if (found != info->end() && found->is_string()) return found->get<std::string>();
+        }
+    }
+    return "0";
+}
+
+bool trustedHost(const std::optional<std::string>& url, bool automation) {
+    if (!url) return false;
+    // An address that two parsers could read differently is refused: the browser that opens the
+    // download page treats a backslash as a slash and drops tabs and line breaks, the HTTP stack
+    // does neither, and the parser here stops at a NUL byte. Such characters have no place in the
+    // addresses the feed names.
+    if (url->find_first_of(std::string_view("\\\t\n\r\0", 5)) != std::string::npos) return false;
+    const auto parsed = platform::parseURL(*url);
+    if (!parsed || !parsed->host) return false;
+    const std::string& host = *parsed->host;
+
+    if (automation && host == "127.0.0.1") return true;
+    if (!isPlainHostName(host)) return false;
+
+    // The service domain itself, or a name that ends with a full stop and the domain: the domain
+    // must start at a label boundary, so "eviltolvar.app" is not one of ours.
+    std::string lower = host;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    const std::string_view domain = ServiceEndpoints::serviceDomain;
+    if (lower == domain) return true;
+    return lower.size() > domain.size() + 1 && lower.ends_with(domain) &&
+           lower[lower.size() - domain.size() - 1] == '.';
+}
+
+}  // namespace detail
+}  // namespace UpdateCheck

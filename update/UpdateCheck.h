@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Where the update checker looks and what it compares: the feed address, the running version, the
+// hosts that may serve the addresses a feed names, and the names of its two persisted keys.
+namespace UpdateCheck {
+
+inline constexpr std::string_view lastCheckKey = "tolvar.update.lastCheck";
+inline constexpr std::string_view skippedKey = "tolvar.update.skippedVersion";
+
+// Honoured only in automation mode.
+inline constexpr std::string_view feedVariable = "TOLVAR_UPDATE_FEED";
+inline constexpr std::string_view pretendVersionVariable = "TOLVAR_E2E_PRETEND_VERSION";
+
+// https://<service host>/downloads/version.json, made once.
+const std::string& defaultFeed();
+
+// The feed address: TOLVAR_UPDATE_FEED in automation mode when it holds an address, else the
+// default. Reads the environment on every call.
+std::string feed();
+
+// The running version: TOLVAR_E2E_PRETEND_VERSION in automation mode (even when empty), else
+// "CFBundleShortVersionString" of the running bundle's Info.json, else "0".
+std::string currentVersion();
+
+// Whether `url` names a host that may serve the update's pages and archives: the service domain or
+// one of its subdomains (whole labels, any letter case), or "127.0.0.1" in automation mode.
+bool trustedHost(const std::optional<std::string>& url);
+
+// The same rules on explicit inputs, so they can be exercised without touching the process.
+namespace detail {
+
+std::string feed(bool automation, const std::optional<std::string>& feedOverride);
+
+// `infoJSON` is the text of the bundle's Info.json, when one could be read.
+std::string currentVersion(bool automation, const std::optional<std::string>& pretendVersion,
+                           const std::optional<std::string>& infoJSON);
+
+bool trustedHost(const std::optional<std::string>& url, bool automation);
+
+}  // namespace detail
+}  // namespace UpdateCheck
