@@ -20,7 +20,4 @@ std::string newBookmarkURL();
 // no http or https address. The trimmed clipboard text reaches the page as the "url" value.
 std::optional<std::string> clipboardBookmarkURL(const std::optional<std::string>& clipboard);
 
-// `text` without white space and line breaks at either end (Unicode spaces included).
-std::string trimmedWhitespace(const std::string& text);
-
 }  // namespace MainWindowCommands
