@@ -1,6 +1,9 @@
 #include "platform/Application.h"
 
+#include <glib-unix.h>
 #include <gtkmm.h>
+
+#include <csignal>
 
 namespace platform {
 
@@ -17,6 +20,16 @@ int runApplication(const std::string& applicationId, int argc, char** argv, Appl
         app->hold();
         if (hooks.didFinishLaunching) hooks.didFinishLaunching();
     });
+    // SIGTERM and SIGINT end the application the same way as its Quit item.
+    for (int signal : {SIGTERM, SIGINT}) {
+        g_unix_signal_add(
+            signal,
+            [](gpointer application) -> gboolean {
+                g_application_quit(G_APPLICATION(application));
+                return G_SOURCE_CONTINUE;
+            },
+            app->gobj());
+    }
     // The program takes no arguments; only the program name reaches GApplication.
     return app->run(argc > 0 ? 1 : 0, argv);
 }
