@@ -9,7 +9,7 @@ scripts/build.sh --target tolvar tolvar-devservice
 
 root=$(pwd)
 data="$root/build/run/service-data"
-mkdir -p "$data"
+mkdir -p "$data" "$root/build/run/releases"
 session="demo-session-$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
 
 # The service prints its address on its first line.

@@ -1,0 +1,195 @@
+#include "devservice/SoupTitleFetcher.h"
+
+#include <algorithm>
+#include <string>
+
+#include "devservice/Text.h"
+#include "devservice/Title.h"
+
+namespace devservice {
+
+struct SoupTitleFetcher::Job {
+    SoupTitleFetcher* owner = nullptr;
+    std::function<void(std::string)> done;
+    GCancellable* cancellable = g_cancellable_new();
+    guint deadline = 0;
+    int redirectsLeft = 0;
+    GUri* uri = nullptr;
+    SoupMessage* message = nullptr;
+    GInputStream* body = nullptr;
+    std::string contentType;
+    std::string bytes;
+
+    ~Job() {
+        if (deadline) g_source_remove(deadline);
+        if (body) g_object_unref(body);
+        if (message) g_object_unref(message);
+        if (uri) g_uri_unref(uri);
+        g_object_unref(cancellable);
+    }
+};
+
+namespace {
+
+bool isWebScheme(GUri* uri) {
+    const char* scheme = g_uri_get_scheme(uri);
+    const char* host = g_uri_get_host(uri);
+    return scheme && host && *host &&
+           (g_ascii_strcasecmp(scheme, "http") == 0 || g_ascii_strcasecmp(scheme, "https") == 0);
+}
+
+// Pages other than HTML have no <title> to find; a missing Content-Type is given the benefit of doubt.
+bool mayHoldTitle(const std::string& contentType) {
+    if (contentType.empty()) return true;
+    const auto media = text::asciiLower(text::trimAscii(std::string_view(contentType).substr(0, contentType.find(';'))));
+    return media == "text/html" || media == "application/xhtml+xml";
+}
+
+}  // namespace
+
+SoupTitleFetcher::SoupTitleFetcher(Limits limits)
+    : limits_(limits),
+      session_(soup_session_new_with_options("timeout", static_cast<guint>(limits.timeout.count()), "idle-timeout",
+                                             static_cast<guint>(limits.timeout.count()), "user-agent",
+                                             "tolvar-devservice (title lookup)", nullptr)) {
+    soup_session_set_proxy_resolver(session_, nullptr);
+}
+
+SoupTitleFetcher::~SoupTitleFetcher() {
+    cancelAll();
+    soup_session_abort(session_);
+    g_object_unref(session_);
+}
+
+void SoupTitleFetcher::cancelAll() {
+    for (auto* job : jobs_) g_cancellable_cancel(job->cancellable);
+    // Cancelled operations report back through the main context; let them.
+    const gint64 giveUp = g_get_monotonic_time() + G_USEC_PER_SEC;
+    while (!jobs_.empty() && g_get_monotonic_time() < giveUp) g_main_context_iteration(nullptr, FALSE);
+}
+
+void SoupTitleFetcher::fetchTitle(const std::string& url, std::function<void(std::string)> done) {
+    auto* job = new Job;
+    job->owner = this;
+    job->done = std::move(done);
+    job->redirectsLeft = limits_.maxRedirects;
+    jobs_.insert(job);
+    job->deadline = g_timeout_add(static_cast<guint>(limits_.timeout.count() * 1000), &SoupTitleFetcher::onDeadline, job);
+
+    GUri* uri = g_uri_parse(url.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
+    if (!uri) {
+        finish(job, "");
+        return;
+    }
+    request(job, uri);
+}
+
+void SoupTitleFetcher::request(Job* job, GUri* uri) {
+    if (job->uri) g_uri_unref(job->uri);
+    job->uri = uri;
+    if (!isWebScheme(uri)) {
+        finish(job, "");
+        return;
+    }
+    if (job->message) g_object_unref(job->message);
+    job->message = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
+    if (!job->message) {
+        finish(job, "");
+        return;
+    }
+    soup_message_add_flags(job->message, SOUP_MESSAGE_NO_REDIRECT);
+    soup_message_headers_replace(soup_message_get_request_headers(job->message), "Accept",
+                                 "text/html,application/xhtml+xml;q=0.9,*/*;q=0.1");
+    soup_session_send_async(session_, job->message, G_PRIORITY_DEFAULT, job->cancellable, &SoupTitleFetcher::onSent,
+                            job);
+}
+
+void SoupTitleFetcher::onSent(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* job = static_cast<Job*>(data);
+    auto* self = job->owner;
+    GError* error = nullptr;
+    GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
+    if (!body) {
+        g_clear_error(&error);
+        self->finish(job, "");
+        return;
+    }
+    if (job->body) g_object_unref(job->body);
+    job->body = body;
+
+    const guint status = soup_message_get_status(job->message);
+    auto* headers = soup_message_get_response_headers(job->message);
+    if (SOUP_STATUS_IS_REDIRECTION(status)) {
+        const char* location = soup_message_headers_get_one(headers, "Location");
+        if (!location || job->redirectsLeft <= 0) {
+            self->finish(job, "");
+            return;
+        }
+        --job->redirectsLeft;
+        GUri* next = g_uri_parse_relative(job->uri, location, static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
+        g_clear_object(&job->body);
+        if (!next) {
+            self->finish(job, "");
+            return;
+        }
+        self->request(job, next);
+        return;
+    }
+    if (!SOUP_STATUS_IS_SUCCESSFUL(status)) {
+        self->finish(job, "");
+        return;
+    }
+    const char* contentType = soup_message_headers_get_one(headers, "Content-Type");
+    job->contentType = contentType ? contentType : "";
+    if (!mayHoldTitle(job->contentType)) {
+        self->finish(job, "");
+        return;
+    }
+    self->readMore(job);
+}
+
+void SoupTitleFetcher::readMore(Job* job) {
+    const auto room = limits_.maxBytes - job->bytes.size();
+    g_input_stream_read_bytes_async(job->body, std::min<std::size_t>(room, 64 * 1024), G_PRIORITY_DEFAULT,
+                                    job->cancellable, &SoupTitleFetcher::onRead, job);
+}
+
+void SoupTitleFetcher::onRead(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* job = static_cast<Job*>(data);
+    auto* self = job->owner;
+    GError* error = nullptr;
+    GBytes* chunk = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
+    if (!chunk) {
+        g_clear_error(&error);
+        self->finish(job, "");
+        return;
+    }
+    gsize size = 0;
+    const auto* received = static_cast<const char*>(g_bytes_get_data(chunk, &size));
+    if (size > 0) job->bytes.append(received, size);
+    g_bytes_unref(chunk);
+
+    const bool ended = size == 0 || job->bytes.size() >= self->limits_.maxBytes;
+    if (title::rawTitleElement(job->bytes) || ended) {
+        self->finish(job, title::titleOfDocument(job->bytes, job->contentType).value_or(""));
+        return;
+    }
+    self->readMore(job);
+}
+
+gboolean SoupTitleFetcher::onDeadline(gpointer data) {
+    auto* job = static_cast<Job*>(data);
+    job->deadline = 0;
+    // The operation in flight fails with "cancelled" and finishes the job.
+    g_cancellable_cancel(job->cancellable);
+    return G_SOURCE_REMOVE;
+}
+
+void SoupTitleFetcher::finish(Job* job, std::string title) {
+    jobs_.erase(job);
+    auto done = std::move(job->done);
+    delete job;
+    if (done) done(std::move(title));
+}
+
+}  // namespace devservice

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <variant>
+
+#include "devservice/Bookmarks.h"
+#include "devservice/Credentials.h"
+#include "devservice/Options.h"
+
+using namespace devservice;
+
+namespace {
+
+std::string repeat(const std::string& piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+std::string body(const nlohmann::json& input) { return nlohmann::json{{"0", {{"json", input}}}}.dump(); }
+
+TEST(DevserviceBookmarks, ReadsAFullCreateCall) {
+    const auto parsed = parseCreateCall(
+        R"({"0":{"json":{"url":"https://example.org/a","title":"Example","tags":["news","Tech"],"isReadLater":true,"extra":1}}})");
+    ASSERT_TRUE(std::holds_alternative<NewBookmark>(parsed)) << std::get<InputError>(parsed).message;
+    const auto& bookmark = std::get<NewBookmark>(parsed);
+    EXPECT_EQ(bookmark.url, "https://example.org/a");
+    EXPECT_EQ(bookmark.title, "Example");
+    EXPECT_EQ(bookmark.tags, (std::vector<std::string>{"news", "Tech"}));
+    EXPECT_TRUE(bookmark.readLater);
+}
+
+TEST(DevserviceBookmarks, OptionalFieldsAndTitleFallback) {
+    const auto parsed = parseCreateCall(body({{"url", "http://example.org"}}));
+    ASSERT_TRUE(std::holds_alternative<NewBookmark>(parsed));
+    const auto& bookmark = std::get<NewBookmark>(parsed);
+    EXPECT_EQ(bookmark.title, "http://example.org");
+    EXPECT_TRUE(bookmark.tags.empty());
+    EXPECT_FALSE(bookmark.readLater);
+
+    const auto blankTitle = parseCreateCall(body({{"url", "http://example.org"}, {"title", "  \n "}}));
+    ASSERT_TRUE(std::holds_alternative<NewBookmark>(blankTitle));
+    EXPECT_EQ(std::get<NewBookmark>(blankTitle).title, "http://example.org");
+}
+
+TEST(DevserviceBookmarks, RefusesBadCreateCallsWithAMessage) {
+    std::vector<std::string> tooManyTags;
+    for (int i = 0; i < 33; ++i) tooManyTags.push_back("t" + std::to_string(i));
+    struct Case {
+        std::string body;
+        std::string messagePart;
+    };
+    const std::vector<Case> cases = {
+        {"not json", "not valid JSON"},
+        {"", "not valid JSON"},
+        {"[]", "batched call"},
+        {"{}", "batched call"},
+        {R"({"0":1})", "batched call"},
+        {R"({"0":{}})", "batched call"},
+        {R"({"0":{"json":[]}})", "batched call"},
+        {R"({"json":{"url":"https://example.org"}})", "batched call"},
+        {body(nlohmann::json::object()), "\"url\" is required"},
+        {body({{"url", nullptr}}), "\"url\" is required"},
+        {body({{"url", 5}}), "\"url\" must be a string"},
+        {body({{"url", "ftp://example.org"}}), "http or https"},
+        {body({{"url", "javascript:alert(1)"}}), "http or https"},
+        {body({{"url", "https://"}}), "http or https"},
+        {body({{"url", "example.org"}}), "http or https"},
+        {body({{"url", "https://exa mple.org"}}), "http or https"},
+        {body({{"url", "https://example.org/" + std::string(9000, 'a')}}), "longer than 8192 bytes"},
+        {body({{"url", "https://example.org"}, {"title", 3}}), "\"title\" must be a string"},
+        {body({{"url", "https://example.org"}, {"title", std::string(513, 'x')}}), "longer than 512 characters"},
+        {body({{"url", "https://example.org"}, {"tags", "a,b"}}), "list of strings"},
+        {body({{"url", "https://example.org"}, {"tags", {"a", 1}}}), "list of strings"},
+        {body({{"url", "https://example.org"}, {"tags", {std::string(65, 't')}}}), "longer than 64 characters"},
+        {body({{"url", "https://example.org"}, {"tags", {""}}}), "must not be empty"},
+        {body({{"url", "https://example.org"}, {"tags", tooManyTags}}), "At most 32 tags"},
+        {body({{"url", "https://example.org"}, {"isReadLater", "yes"}}), "true or false"},
+        {"{\"0\":{\"json\":{\"url\":\"https://example.org/\xFF\"}}}", "not valid JSON"},
+        {std::string(200000, '[') + std::string(200000, ']'), "batched call"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseCreateCall(c.body);
+        ASSERT_TRUE(std::holds_alternative<InputError>(parsed)) << c.body.substr(0, 80);
+        EXPECT_NE(std::get<InputError>(parsed).message.find(c.messagePart), std::string::npos)
+            << c.body.substr(0, 80) << " gave " << std::get<InputError>(parsed).message;
+    }
+}
+
+TEST(DevserviceBookmarks, LimitsCountUserPerceivedCharacters) {
+    // 512 characters of two code points each pass; one more character fails.
+    const auto title = repeat("e\xCC\x81", 512);
+    EXPECT_TRUE(std::holds_alternative<NewBookmark>(parseCreateCall(body({{"url", "https://e.org"}, {"title", title}}))));
+    EXPECT_TRUE(std::holds_alternative<InputError>(
+        parseCreateCall(body({{"url", "https://e.org"}, {"title", title + "x"}}))));
+    const auto tag = repeat("👨‍👩‍👧", 64);
+    EXPECT_TRUE(std::holds_alternative<NewBookmark>(parseCreateCall(body({{"url", "https://e.org"}, {"tags", {tag}}}))));
+    EXPECT_TRUE(std::holds_alternative<InputError>(
+        parseCreateCall(body({{"url", "https://e.org"}, {"tags", {tag + "x"}}}))));
+    std::vector<std::string> thirtyTwo;
+    for (int i = 0; i < 32; ++i) thirtyTwo.push_back("t" + std::to_string(i));
+    EXPECT_TRUE(std::holds_alternative<NewBookmark>(parseCreateCall(body({{"url", "https://e.org"}, {"tags", thirtyTwo}}))));
+}
+
+TEST(DevserviceBookmarks, FetchMetadataCall) {
+    const auto good = parseFetchMetadataCall(R"({"0":{"json":{"url":"https://example.org/x"}}})");
+    ASSERT_TRUE(std::holds_alternative<std::string>(good));
+    EXPECT_EQ(std::get<std::string>(good), "https://example.org/x");
+    for (const char* bad : {R"({"0":{"json":{"url":"file:///etc/passwd"}}})", R"({"0":{"json":{}}})", "[1]",
+                            R"({"0":{"json":{"url":"data:text/html,<title>x</title>"}}})"}) {
+        EXPECT_TRUE(std::holds_alternative<InputError>(parseFetchMetadataCall(bad))) << bad;
+    }
+}
+
+TEST(DevserviceBookmarks, TagsFieldOfTheWebForm) {
+    EXPECT_EQ(splitTagsField("news, Tech  news,,\nNEWS tech\tx"),
+              (std::vector<std::string>{"news", "Tech", "tech\tx"}));
+    EXPECT_TRUE(splitTagsField(" , ,, ").empty());
+    EXPECT_EQ(splitTagsField("Café CAFE\xCC\x81"), std::vector<std::string>{"Café"});
+}
+
+TEST(DevserviceBookmarks, JsonOfAStoredBookmark) {
+    Bookmark bookmark{7, "https://e.org", "E", {"a"}, true, "2024-01-01T00:00:00.000Z"};
+    const auto json = bookmarkJson(bookmark);
+    EXPECT_EQ(json["id"], 7);
+    EXPECT_EQ(json["url"], "https://e.org");
+    EXPECT_EQ(json["title"], "E");
+    EXPECT_EQ(json["tags"], nlohmann::json::array({"a"}));
+    EXPECT_EQ(json["isReadLater"], true);
+    EXPECT_EQ(json["createdAt"], "2024-01-01T00:00:00.000Z");
+}
+
+TEST(DevserviceCredentials, PasswordHashing) {
+    const auto hash = credentials::hashPassword("tolvar-demo");
+    EXPECT_EQ(hash.rfind("pbkdf2-sha256$100000$", 0), 0u);
+    EXPECT_TRUE(credentials::verifyPassword("tolvar-demo", hash));
+    EXPECT_FALSE(credentials::verifyPassword("tolvar-demo ", hash));
+    EXPECT_FALSE(credentials::verifyPassword("", hash));
+    EXPECT_NE(credentials::hashPassword("tolvar-demo"), hash) << "each hash has its own salt";
+    for (const char* malformed : {"", "plain", "pbkdf2-sha256$x$00$00", "pbkdf2-sha256$1000$zz$00",
+                                  "md5$1$00$00", "pbkdf2-sha256$0$00$0000"}) {
+        EXPECT_FALSE(credentials::verifyPassword("x", malformed)) << malformed;
+    }
+}
+
+TEST(DevserviceCredentials, TokensAndDigests) {
+    const auto a = credentials::newSessionToken();
+    const auto b = credentials::newSessionToken();
+    EXPECT_EQ(a.size(), 64u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(credentials::sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(DevserviceOptions, CommandLine) {
+    auto parsed = parseOptions({"--port", "8080", "--data=/tmp/d", "--releases", "/r", "--pages", "/p",
+                                "--demo-session", "tok-1", "--client-timeout", "7", "--fetch-timeout=2"});
+    ASSERT_TRUE(std::holds_alternative<Options>(parsed));
+    const auto& options = std::get<Options>(parsed);
+    EXPECT_EQ(options.port, 8080);
+    EXPECT_EQ(options.dataDir, "/tmp/d");
+    EXPECT_EQ(options.releases, std::filesystem::path("/r"));
+    EXPECT_EQ(options.pages, std::filesystem::path("/p"));
+    EXPECT_EQ(options.demoSession, "tok-1");
+    EXPECT_EQ(options.clientTimeoutSeconds, 7);
+    EXPECT_EQ(options.fetchTimeoutSeconds, 2);
+
+    const auto defaults = parseOptions({"--data", "d"});
+    ASSERT_TRUE(std::holds_alternative<Options>(defaults));
+    EXPECT_EQ(std::get<Options>(defaults).port, 0);
+    EXPECT_FALSE(std::get<Options>(defaults).releases.has_value());
+
+    EXPECT_TRUE(std::holds_alternative<ShowHelp>(parseOptions({"--help"})));
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {},
+             {"--port", "1"},
+             {"--data"},
+             {"--data", "d", "--port", "70000"},
+             {"--data", "d", "--port", "-1"},
+             {"--data", "d", "--port", "12x"},
+             {"--data", "d", "--demo-session", "has space"},
+             {"--data", "d", "--demo-session", ""},
+             {"--data", "d", "--bogus"},
+             {"--data", "d", "extra"},
+         }) {
+        EXPECT_TRUE(std::holds_alternative<OptionsError>(parseOptions(bad)));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include "ServiceFixture.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class DevserviceHostile : public DevserviceProcess {
+protected:
+    // The server still answers an ordinary request.
+    void expectAlive() {
+        EXPECT_TRUE(service_->running());
+        const auto reply = get("/app", cookie(demoToken));
+        EXPECT_EQ(reply.status, 200);
+    }
+
+    // Sends a request head and then `bodySize` bytes of body from another thread, reading the reply
+    // at the same time, as a browser would.
+    devtest::HttpReply sendLargeBody(const std::string& head, std::size_t bodySize, bool chunked) {
+        const int fd = devtest::connectLoopback(port());
+        if (fd < 0) return {};
+        auto writer = std::async(std::launch::async, [fd, head, bodySize, chunked] {
+            if (!devtest::sendAll(fd, head)) return;
+            const std::string block(64 * 1024, 'x');
+            std::size_t sent = 0;
+            while (sent < bodySize) {
+                const auto size = std::min(block.size(), bodySize - sent);
+                std::string piece = block.substr(0, size);
+                if (chunked) {
+                    char prefix[32];
+                    std::snprintf(prefix, sizeof prefix, "%zx\r\n", size);
+                    piece = prefix + piece + "\r\n";
+                }
+                if (!devtest::sendAll(fd, piece)) return;
+                sent += size;
+            }
+            if (chunked) devtest::sendAll(fd, "0\r\n\r\n");
+        });
+        const auto raw = devtest::readUntilClosed(fd, 20s);
+        shutdown(fd, SHUT_RDWR);
+        writer.wait();
+        close(fd);
+        return devtest::parseReply(raw);
+    }
+};
+
+TEST_F(DevserviceHostile, AFiftyMegabyteBodyIsRefusedWithoutBeingBuffered) {
+    start();
+    const std::size_t size = 50u * 1024 * 1024;
+    const std::string head = "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             "Content-Type: application/json\r\nCookie: tolvar_session=" +
+                             std::string(demoToken) + "\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+    const auto reply = sendLargeBody(head, size, false);
+    EXPECT_EQ(reply.status, 413);
+    const auto json = reply.json();
+    ASSERT_TRUE(json.is_array()) << reply.body;
+    EXPECT_EQ(json[0]["error"]["json"]["data"]["code"], "PAYLOAD_TOO_LARGE");
+    EXPECT_TRUE(json[0]["error"]["json"]["message"].is_string());
+    const long peakKiB = service_->peakResidentKiB();
+    EXPECT_GT(peakKiB, 0) << "peak memory could not be read";
+    EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
+    expectAlive();
+    EXPECT_TRUE(bookmarks().empty());
+}
+
+TEST_F(DevserviceHostile, AnOversizedChunkedBodyIsRefusedToo) {
+    start();
+    const std::string head = "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             "Content-Type: application/json\r\nCookie: tolvar_session=" +
+                             std::string(demoToken) + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const auto reply = sendLargeBody(head, 3u * 1024 * 1024, true);
+    EXPECT_EQ(reply.status, 413);
+    // Forms have a smaller limit.
+    const std::string formHead = "POST /app/bookmarks/new HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                                 "application/x-www-form-urlencoded\r\nCookie: tolvar_session=" +
+                                 std::string(demoToken) + "\r\nContent-Length: 200000\r\n\r\n";
+    EXPECT_EQ(sendLargeBody(formHead, 200000, false).status, 413);
+    expectAlive();
+    EXPECT_TRUE(bookmarks().empty());
+}
+
+TEST_F(DevserviceHostile, ASlowClientNeitherBlocksOthersNorHoldsItsConnectionForEver) {
+    start({"--client-timeout", "1"});
+    const int slowHead = devtest::connectLoopback(port());
+    ASSERT_GE(slowHead, 0);
+    ASSERT_TRUE(devtest::sendAll(slowHead, "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nCont"));
+    const int slowBody = devtest::connectLoopback(port());
+    ASSERT_GE(slowBody, 0);
+    ASSERT_TRUE(devtest::sendAll(slowBody, "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                           "Content-Type: application/json\r\nCookie: tolvar_session=" +
+                                               std::string(demoToken) + "\r\nContent-Length: 1000\r\n\r\n{\"0\":"));
+
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(api("bookmarks.create", createBody({{"url", "https://example.org/" + std::to_string(i)}})).status, 200);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(800));
+
+    // The stalled connections are closed by the service after the client timeout.
+    for (int fd : {slowHead, slowBody}) {
+        const auto waited = std::chrono::steady_clock::now();
+        const auto rest = devtest::readUntilClosed(fd, 5s);
+        EXPECT_LT(std::chrono::steady_clock::now() - waited, std::chrono::seconds(4)) << "still open: " << rest;
+        close(fd);
+    }
+    EXPECT_EQ(bookmarks().size(), 5u);
+    expectAlive();
+}
+
+// Sends every request on its own connection at the same time and answers the raw replies.
+std::vector<std::string> exchangeAll(int port, const std::vector<std::string>& requests) {
+    std::vector<std::future<std::string>> replies;
+    for (const auto& request : requests) {
+        replies.push_back(std::async(std::launch::async, [port, request] { return devtest::rawExchange(port, request, 5s); }));
+    }
+    std::vector<std::string> raw;
+    for (auto& reply : replies) raw.push_back(reply.get());
+    return raw;
+}
+
+TEST_F(DevserviceHostile, MalformedRequestsAreRefusedAndDoNotHurtTheServer) {
+    start({"--client-timeout", "1"});
+    const std::vector<std::string> malformed = {
+        "GARBAGE\r\n\r\n",
+        "\r\n\r\n",
+        "GET\r\n\r\n",
+        "GET / HTTP/9.9\r\n\r\n",
+        "GET /app HTTP/1.1\r\nHost: a/b\r\n\r\n",
+        "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 99999999999999999999\r\n\r\n",
+        "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\nhello",
+        "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: bogus\r\n\r\n",
+        "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\nZZZ\r\n",
+        "GET /app HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: " + std::string(300 * 1024, 'a') + "\r\n\r\n",
+        "GET /" + std::string(100 * 1024, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        std::string("GET /\0 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 36),
+        "GET /%FF%FE%00 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "GET /app/bookmarks/new?url=%ZZ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03",  // a TLS hello on the plain port
+    };
+    // Odd but readable: these get an ordinary answer.
+    const std::vector<std::string> odd = {
+        "GET /app HTTP/1.1\r\nHost: 127.0.0.1\r\nno colon here\r\n\r\n",
+        "POST /api/trpc/bookmarks.create?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n",
+        "GET /app HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + std::string(10000, ';') + "\r\n\r\n",
+        "GET /app HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: tolvar_session=\xFF\xFE; tolvar_session=\r\n\r\n",
+        "GET /app/bookmarks/new?url=%FF%FE HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: tolvar_session=" +
+            std::string(demoToken) + "\r\n\r\n",
+        "GET /app HTTP/1.0\r\n\r\n",
+    };
+    const auto begin = std::chrono::steady_clock::now();
+    const auto malformedReplies = exchangeAll(port(), malformed);
+    const auto oddReplies = exchangeAll(port(), odd);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
+
+    for (std::size_t i = 0; i < malformed.size(); ++i) {
+        const auto reply = devtest::parseReply(malformedReplies[i]);
+        // Refused with an error status, or the connection was simply closed.
+        EXPECT_TRUE(malformedReplies[i].empty() || reply.status >= 400)
+            << malformed[i].substr(0, 60) << " -> " << malformedReplies[i].substr(0, 60);
+    }
+    for (std::size_t i = 0; i < odd.size(); ++i) {
+        const auto reply = devtest::parseReply(oddReplies[i]);
+        EXPECT_TRUE(reply.status >= 200 && reply.status < 500) << odd[i].substr(0, 60) << " -> " << reply.status;
+    }
+    ASSERT_TRUE(service_->running());
+    expectAlive();
+    EXPECT_TRUE(bookmarks().empty());
+}
+
+TEST_F(DevserviceHostile, SilentConnectionsAreClosedAfterTheClientTimeout) {
+    start({"--client-timeout", "1"});
+    std::vector<int> silent;
+    for (int i = 0; i < 20; ++i) silent.push_back(devtest::connectLoopback(port()));
+    expectAlive();
+    const auto begin = std::chrono::steady_clock::now();
+    for (int fd : silent) {
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(devtest::readUntilClosed(fd, 5s), "");
+        close(fd);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+    expectAlive();
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "devservice/Text.h"
+#include "devservice/Title.h"
+
+namespace text = devservice::text;
+namespace title = devservice::title;
+
+namespace {
+
+std::string repeat(const std::string& piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+TEST(DevserviceText, HtmlEscapeCoversMarkupAndQuotes) {
+    EXPECT_EQ(text::htmlEscape("<a href=\"x\">Tom & 'Jerry'</a>"),
+              "&lt;a href=&quot;x&quot;&gt;Tom &amp; &#39;Jerry&#39;&lt;/a&gt;");
+    EXPECT_EQ(text::htmlEscape("plain café"), "plain café");
+    EXPECT_EQ(text::htmlEscape(""), "");
+}
+
+TEST(DevserviceText, WebAddresses) {
+    struct Case {
+        const char* address;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"https://example.org", true},
+        {"http://example.org/a?b=c#d", true},
+        {"HTTPS://Example.org/", true},
+        {"http://user:pw@host:8080/x", true},
+        {"http://[::1]:8080/", true},
+        {"http://127.0.0.1:65535/", true},
+        {"https://bücher.example/ä", true},
+        {"ftp://example.org", false},
+        {"javascript:alert(1)", false},
+        {"file:///etc/passwd", false},
+        {"mailto:a@b.c", false},
+        {"https://", false},
+        {"http:///path", false},
+        {"http://:80/", false},
+        {"example.org", false},
+        {"http:example.org", false},
+        {"http://exa mple.org", false},
+        {"http://example.org/\n", false},
+        {"http://example.org:99999/", false},
+        {"http://example.org:80a/", false},
+        {"http://[::1/", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(text::isWebAddress(c.address), c.ok) << c.address;
+}
+
+TEST(DevserviceText, FormAndPercentDecoding) {
+    EXPECT_EQ(text::percentDecode("a%20b+c%2Bd%zz%4", true), "a b c+d%zz%4");
+    EXPECT_EQ(text::percentDecode("a+b", false), "a+b");
+    const auto fields = text::decodeForm("url=https%3A%2F%2Fexample.org%2F%3Fa%3D1&empty=&flag&x=1&x=2");
+    EXPECT_EQ(text::formValue(fields, "url"), "https://example.org/?a=1");
+    EXPECT_EQ(text::formValue(fields, "empty"), "");
+    EXPECT_EQ(text::formValue(fields, "flag"), "");
+    EXPECT_EQ(text::formValue(fields, "x"), "1");
+    EXPECT_EQ(text::formValue(fields, "missing"), std::nullopt);
+    EXPECT_TRUE(text::decodeForm("").empty());
+    EXPECT_EQ(text::percentEncodeComponent("/app?url=a b&c"), "%2Fapp%3Furl%3Da%20b%26c");
+    EXPECT_EQ(text::percentEncodeUnsafe("/app?x=\"<é>\"%20"), "/app?x=%22%3C%C3%A9%3E%22%20");
+}
+
+TEST(DevserviceText, CookieValues) {
+    EXPECT_EQ(text::cookieValues("a=1; tolvar_session=abc; b=2", "tolvar_session"), std::vector<std::string>{"abc"});
+    EXPECT_EQ(text::cookieValues("tolvar_session=\"q\";tolvar_session=r", "tolvar_session"),
+              (std::vector<std::string>{"q", "r"}));
+    EXPECT_TRUE(text::cookieValues("xtolvar_session=1; tolvar_sessionx=2", "tolvar_session").empty());
+    EXPECT_TRUE(text::isCookieSafe("abcDEF-123_.~"));
+    EXPECT_FALSE(text::isCookieSafe(""));
+    EXPECT_FALSE(text::isCookieSafe("a b"));
+    EXPECT_FALSE(text::isCookieSafe("a;b"));
+    EXPECT_FALSE(text::isCookieSafe("a,b"));
+    EXPECT_FALSE(text::isCookieSafe(std::string(513, 'a')));
+}
+
+TEST(DevserviceText, SafeFileNames) {
+    for (const char* good : {"version.json", "Tolvar-1.2.zip", "a", "name with space.zip"}) {
+        EXPECT_TRUE(text::isSafeFileName(good)) << good;
+    }
+    for (const char* bad : {"", ".", "..", ".hidden", "../x", "a/b", "a\\b", "/etc/passwd", "..\\x"}) {
+        EXPECT_FALSE(text::isSafeFileName(bad)) << bad;
+    }
+    EXPECT_FALSE(text::isSafeFileName(std::string("a\0b", 3)));
+    EXPECT_FALSE(text::isSafeFileName("a\nb"));
+    EXPECT_FALSE(text::isSafeFileName(std::string(256, 'a')));
+    EXPECT_EQ(text::contentTypeForFileName("version.json"), "application/json");
+    EXPECT_EQ(text::contentTypeForFileName("Tolvar.ZIP"), "application/zip");
+    EXPECT_EQ(text::contentTypeForFileName("page.html"), "text/html; charset=utf-8");
+    EXPECT_EQ(text::contentTypeForFileName("noext"), "application/octet-stream");
+}
+
+TEST(DevserviceText, Utf8ValidityAndRepair) {
+    EXPECT_TRUE(text::isValidUtf8("plain, café, 日本, 👍"));
+    EXPECT_FALSE(text::isValidUtf8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(text::isValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(text::isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(text::isValidUtf8("abc\xE2\x82"));       // cut short
+    EXPECT_EQ(text::sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(DevserviceText, UserPerceivedCharacters) {
+    EXPECT_EQ(text::graphemeCount(""), 0u);
+    EXPECT_EQ(text::graphemeCount("abc"), 3u);
+    EXPECT_EQ(text::graphemeCount("e\xCC\x81"), 1u);                     // e + combining acute
+    EXPECT_EQ(text::graphemeCount("👨‍👩‍👧‍👦"), 1u);                              // family, joined with ZWJ
+    EXPECT_EQ(text::graphemeCount("🇸🇪🇫🇮"), 2u);                           // two flags
+    EXPECT_EQ(text::graphemeCount("\r\n"), 1u);
+    const auto combining = repeat("e\xCC\x81", 64);  // 128 code points, 64 characters
+    EXPECT_TRUE(text::fitsGraphemes(combining, 64));
+    EXPECT_FALSE(text::fitsGraphemes(combining + "x", 64));
+    EXPECT_TRUE(text::fitsGraphemes(std::string(64, 'x'), 64));
+    EXPECT_FALSE(text::fitsGraphemes(std::string(65, 'x'), 64));
+}
+
+TEST(DevserviceText, FoldingForTagComparison) {
+    EXPECT_EQ(text::foldForComparison("News"), text::foldForComparison("nEWS"));
+    EXPECT_EQ(text::foldForComparison("Caf\xC3\xA9"), text::foldForComparison("CAFE\xCC\x81"));  // NFC
+    EXPECT_NE(text::foldForComparison("a"), text::foldForComparison("b"));
+}
+
+TEST(DevserviceTitle, FindsTheTitleElement) {
+    EXPECT_EQ(title::rawTitleElement("<html><head><title>Hello</title>"), "Hello");
+    EXPECT_EQ(title::rawTitleElement("<TITLE lang=\"en\">Upper</TITLE>"), "Upper");
+    EXPECT_EQ(title::rawTitleElement("<!-- <title>no</title> --><title>yes</title>"), "yes");
+    EXPECT_EQ(title::rawTitleElement("<script>var s = '<title>no</title>';</script><title>yes</title>"), "yes");
+    EXPECT_EQ(title::rawTitleElement("<style>/* <title>no</title> */</style><title>yes</title>"), "yes");
+    EXPECT_EQ(title::rawTitleElement("<titles>x</titles><title>real</title>"), "real");
+    EXPECT_EQ(title::rawTitleElement("<title></title>"), "");
+    EXPECT_EQ(title::rawTitleElement("<html><title>unfinished"), std::nullopt);
+    EXPECT_EQ(title::rawTitleElement("<html><body>no title</body></html>"), std::nullopt);
+    EXPECT_EQ(title::rawTitleElement("<!-- open comment <title>x</title>"), std::nullopt);
+    EXPECT_EQ(title::rawTitleElement(""), std::nullopt);
+}
+
+TEST(DevserviceTitle, DecodesEntities) {
+    EXPECT_EQ(title::decodeEntities("Tom &amp; Jerry &lt;3 &quot;x&quot; &apos;y&#39;"), "Tom & Jerry <3 \"x\" 'y'");
+    EXPECT_EQ(title::decodeEntities("&#8212;&#x2014;&#X2014;"), "———");
+    EXPECT_EQ(title::decodeEntities("Caf&eacute; &Uuml;ber &copy; &hellip;"), "Café Über © …");
+    EXPECT_EQ(title::decodeEntities("&#0; &#xD800; &#x110000;"), "\xEF\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD");
+    EXPECT_EQ(title::decodeEntities("&unknown; & &amp &#xZZ;"), "&unknown; & &amp &#xZZ;");
+}
+
+TEST(DevserviceTitle, CollapsesWhitespace) {
+    EXPECT_EQ(title::collapseWhitespace("  a \t\n b\r\n\fc  "), "a b c");
+    EXPECT_EQ(title::collapseWhitespace("a\xC2\xA0\xC2\xA0" "b"), "a b");
+    EXPECT_EQ(title::collapseWhitespace(" \n "), "");
+}
+
+TEST(DevserviceTitle, TitleOfDocument) {
+    EXPECT_EQ(title::titleOfDocument("<title>\n  Fixture &amp; Title &#8212;\n  Tolvar&nbsp;test\n</title>", ""),
+              "Fixture & Title — Tolvar test");
+    // Latin-1, named by the header or by the document itself.
+    EXPECT_EQ(title::titleOfDocument("<title>Caf\xE9</title>", "text/html; charset=ISO-8859-1"), "Café");
+    EXPECT_EQ(title::titleOfDocument("<meta charset=\"windows-1252\"><title>Caf\xE9</title>", "text/html"), "Café");
+    // UTF-8 by default; broken bytes are repaired rather than passed on.
+    EXPECT_EQ(title::titleOfDocument("<title>Caf\xC3\xA9 \xFF</title>", "text/html"), "Café \xEF\xBF\xBD");
+    EXPECT_EQ(title::titleOfDocument("<p>none</p>", "text/html"), std::nullopt);
+}
+
+}  // namespace
