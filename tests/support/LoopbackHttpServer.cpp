@@ -136,7 +136,7 @@ void LoopbackHttpServer::serve(int connection) {
         const HttpResponse response = handler_(request);
         std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
         head += "Content-Type: " + response.contentType + "\r\n";
-        head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+        head += "Content-Length: " + std::to_string(response.announcedLength.value_or(response.body.size())) + "\r\n";
         for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
         head += "Connection: close\r\n\r\n";
         sendAll(connection, head + response.body);

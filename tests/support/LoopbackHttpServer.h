@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,9 @@ struct HttpResponse {
     std::string contentType = "text/html; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // Announced as Content-Length instead of the body's size: a larger value gives a response that
+    // is cut off when the connection closes after the body.
+    std::optional<std::size_t> announcedLength;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests. Every connection is served on a

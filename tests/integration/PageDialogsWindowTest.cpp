@@ -1,0 +1,328 @@
+// The platform's page dialogs and file panels against the real toolkit and web engine: their
+// texts, buttons, field, answers, and that they block the main window only.
+#include <gtest/gtest.h>
+#include <gtkmm.h>
+
+#include <mutex>
+
+#include "platform/Dialogs.h"
+#include "platform/MainWindow.h"
+#include "tests/support/AppProcess.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace {
+
+using testsupport::HttpRequest;
+using testsupport::HttpResponse;
+namespace fs = std::filesystem;
+
+// Hands the page's dialogs to the platform's dialogs on the main window, as the application does.
+class DialogHost : public platform::WebViewDelegate {
+public:
+    platform::NavigationDecision decideNavigation(const platform::NavigationAction&) override {
+        return platform::NavigationDecision::allow;
+    }
+    platform::NavigationDecision decideResponse(bool) override { return platform::NavigationDecision::allow; }
+    void newWindowRequested(const platform::NavigationAction&) override {}
+    void loadFinished() override {}
+    void runAlert(const std::string& message, std::function<void()> done) override {
+        platform::runAlertDialog(*window, message, std::move(done));
+    }
+    void runConfirm(const std::string& message, std::function<void(bool)> done) override {
+        platform::runConfirmDialog(*window, message, std::move(done));
+    }
+    void runPrompt(const std::string& prompt, const std::optional<std::string>& defaultText,
+                   std::function<void(std::optional<std::string>)> done) override {
+        platform::runTextInputDialog(*window, prompt, defaultText, std::move(done));
+    }
+    platform::MainWindow* window = nullptr;
+};
+
+bool runMainLoopUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < deadline) g_main_context_iteration(nullptr, FALSE);
+    return done();
+}
+
+std::vector<GtkWindow*> visibleToplevels() {
+    std::vector<GtkWindow*> windows;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* item = all; item != nullptr; item = item->next) {
+        if (gtk_widget_get_visible(GTK_WIDGET(item->data))) windows.push_back(GTK_WINDOW(item->data));
+    }
+    g_list_free(all);
+    return windows;
+}
+
+// Compares addresses only: `window` may be gone already.
+bool isToplevel(gconstpointer window) {
+    GList* all = gtk_window_list_toplevels();
+    const bool found = g_list_find(all, window) != nullptr;
+    g_list_free(all);
+    return found;
+}
+
+template <typename Test>
+GtkWindow* waitForToplevel(Test matches) {
+    GtkWindow* found = nullptr;
+    runMainLoopUntil([&] {
+        for (GtkWindow* window : visibleToplevels()) {
+            if (matches(window)) found = window;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+std::vector<std::string> buttonLabels(GtkWidget* dialog) {
+    std::vector<std::string> labels;
+    GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    if (ok == nullptr) return labels;
+    GList* buttons = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(ok)));
+    for (GList* item = buttons; item != nullptr; item = item->next) {
+        if (GTK_IS_BUTTON(item->data)) labels.emplace_back(gtk_button_get_label(GTK_BUTTON(item->data)));
+    }
+    g_list_free(buttons);
+    return labels;
+}
+
+GtkEntry* fieldOf(GtkWidget* dialog) {
+    GtkEntry* entry = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
+    for (GList* item = children; item != nullptr; item = item->next) {
+        if (GTK_IS_ENTRY(item->data)) entry = GTK_ENTRY(item->data);
+    }
+    g_list_free(children);
+    return entry;
+}
+
+std::string messageOf(GtkWidget* dialog) {
+    gchar* text = nullptr;
+    g_object_get(dialog, "text", &text, nullptr);
+    std::string result = text != nullptr ? text : "";
+    g_free(text);
+    return result;
+}
+
+// One application, main window and second window for the whole program: GTK allows one
+// application registration per process.
+class PageDialogsWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = new testsupport::TemporaryFolder;
+        app = Gtk::Application::create("app.tolvar.dialogs-test", Gio::APPLICATION_NON_UNIQUE);
+        app->register_application();
+        platform::MainWindowOptions options{.contentRect = {0, 0, 800, 600}, .title = "Tolvar",
+                                            .minimumSize = {200, 200}, .menus = {{"Tolvar", {{.title = "Quit"}}}},
+                                            .userAgentApplicationName = "TolvarDesktop/0 (Linux)",
+                                            .ephemeralWebData = true, .dataDirectory = folder->path()};
+        host = new DialogHost;
+        window = platform::createMainWindow(options, *host).release();
+        host->window = window;
+        window->present();
+        mainWindow = waitForToplevel([](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Tolvar") == 0; });
+        // Another window of the application, standing for the quick-save panel.
+        other = new Gtk::Window;
+        other->set_title("Other window");
+        other->show();
+    }
+
+    static void TearDownTestSuite() {
+        delete folder;
+        folder = nullptr;
+    }
+
+    void SetUp() override { ASSERT_NE(mainWindow, nullptr); }
+
+    // The dialog now up, modal to the main window only.
+    GtkWidget* expectModalDialog() {
+        GtkWindow* dialog = waitForToplevel([](GtkWindow* w) { return GTK_IS_MESSAGE_DIALOG(w); });
+        if (dialog == nullptr) return nullptr;
+        EXPECT_TRUE(gtk_window_get_modal(dialog));
+        EXPECT_EQ(gtk_window_get_transient_for(dialog), mainWindow);
+        EXPECT_STREQ(gtk_window_get_title(dialog) ? gtk_window_get_title(dialog) : "", "") << "no title";
+        // The dialog's grab holds the main window's group; the other window's group has none.
+        EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(mainWindow)), GTK_WIDGET(dialog));
+        EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(other->gobj())), nullptr)
+            << "the other window stays usable";
+        return GTK_WIDGET(dialog);
+    }
+
+    void click(GtkWidget* dialog, int response) {
+        GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response);
+        ASSERT_NE(button, nullptr);
+        gtk_button_clicked(GTK_BUTTON(button));
+        EXPECT_FALSE(isToplevel(dialog)) << "the dialog is gone once answered";
+    }
+
+    // Kept until the process ends: the web engine's processes and the toolkit outlive each test.
+    static inline testsupport::TemporaryFolder* folder = nullptr;
+    static inline Glib::RefPtr<Gtk::Application> app;
+    static inline DialogHost* host = nullptr;
+    static inline platform::MainWindow* window = nullptr;
+    static inline GtkWindow* mainWindow = nullptr;
+    static inline Gtk::Window* other = nullptr;
+};
+
+TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsTheButtonSays) {
+    std::mutex mutex;
+    std::vector<std::pair<std::string, std::string>> answers;
+    testsupport::LoopbackHttpServer server([&](const HttpRequest& request) {
+        if (request.target.starts_with("/answer/")) {
+            std::lock_guard lock(mutex);
+            const auto rest = request.target.substr(8);
+            const auto slash = rest.find('/');
+            answers.emplace_back(rest.substr(0, slash), rest.substr(slash + 1));
+            return HttpResponse{.body = "ok"};
+        }
+        return HttpResponse{
+            .body = "<!doctype html><script>"
+                    "const report = (step, value) => fetch('/answer/' + step + '/' + encodeURIComponent(JSON.stringify("
+                    " value === undefined ? 'undefined' : value)));"
+                    "window.addEventListener('load', () => setTimeout(async () => {"
+                    " await report('alert', alert('Saved.'));"
+                    " await report('confirm-ok', confirm('Delete this bookmark?'));"
+                    " await report('confirm-cancel', confirm('Delete this one too?'));"
+                    " await report('prompt-ok', prompt('New name?', 'Reading list'));"
+                    " await report('prompt-empty', prompt('Note?'));"
+                    " await report('prompt-cancel', prompt('Tag?', 'kept'));"
+                    "}, 50));</script>"};
+    });
+    window->webView().load(server.url("/page"), 30);
+    auto answerOf = [&](const std::string& step) {
+        std::optional<std::string> found;
+        runMainLoopUntil([&] {
+            std::lock_guard lock(mutex);
+            for (const auto& [name, value] : answers) {
+                if (name == step) found = value;
+            }
+            return found.has_value();
+        });
+        return found.value_or("(no answer)");
+    };
+
+    GtkWidget* alert = expectModalDialog();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(messageOf(alert), "Saved.");
+    EXPECT_EQ(gtk_dialog_get_widget_for_response(GTK_DIALOG(alert), GTK_RESPONSE_CANCEL), nullptr);
+    EXPECT_EQ(fieldOf(alert), nullptr);
+    click(alert, GTK_RESPONSE_OK);
+    EXPECT_EQ(answerOf("alert"), "%22undefined%22");
+
+    GtkWidget* confirmation = expectModalDialog();
+    ASSERT_NE(confirmation, nullptr);
+    EXPECT_EQ(messageOf(confirmation), "Delete this bookmark?");
+    EXPECT_EQ(buttonLabels(confirmation), (std::vector<std::string>{"OK", "Cancel"}));
+    EXPECT_EQ(fieldOf(confirmation), nullptr);
+    click(confirmation, GTK_RESPONSE_OK);
+    EXPECT_EQ(answerOf("confirm-ok"), "true");
+
+    GtkWidget* second = expectModalDialog();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(messageOf(second), "Delete this one too?");
+    click(second, GTK_RESPONSE_CANCEL);
+    EXPECT_EQ(answerOf("confirm-cancel"), "false");
+
+    GtkWidget* prompt = expectModalDialog();
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(messageOf(prompt), "New name?");
+    EXPECT_EQ(buttonLabels(prompt), (std::vector<std::string>{"OK", "Cancel"}));
+    GtkEntry* field = fieldOf(prompt);
+    ASSERT_NE(field, nullptr);
+    int width = 0, height = 0;
+    gtk_widget_get_size_request(GTK_WIDGET(field), &width, &height);
+    EXPECT_EQ(width, 300);
+    EXPECT_EQ(height, 24);
+    EXPECT_STREQ(gtk_entry_get_text(field), "Reading list");
+    gtk_entry_set_text(field, "Later, maybe");
+    click(prompt, GTK_RESPONSE_OK);
+    EXPECT_EQ(answerOf("prompt-ok"), "%22Later%2C%20maybe%22");
+
+    // A fresh dialog: no default text gives an empty field, whatever the last one held.
+    GtkWidget* empty = expectModalDialog();
+    ASSERT_NE(empty, nullptr);
+    ASSERT_NE(fieldOf(empty), nullptr);
+    EXPECT_STREQ(gtk_entry_get_text(fieldOf(empty)), "");
+    click(empty, GTK_RESPONSE_OK);
+    EXPECT_EQ(answerOf("prompt-empty"), "%22%22") << "OK on an empty field answers the empty text";
+
+    GtkWidget* cancelled = expectModalDialog();
+    ASSERT_NE(cancelled, nullptr);
+    EXPECT_STREQ(gtk_entry_get_text(fieldOf(cancelled)), "kept");
+    click(cancelled, GTK_RESPONSE_CANCEL);
+    EXPECT_EQ(answerOf("prompt-cancel"), "null");
+}
+
+// The fallback chooser (no desktop portal runs here) that GTK shows for a native one.
+GtkFileChooser* waitForChooser() {
+    GtkWindow* chooser = waitForToplevel([](GtkWindow* w) { return GTK_IS_FILE_CHOOSER_DIALOG(w); });
+    return chooser != nullptr ? GTK_FILE_CHOOSER(chooser) : nullptr;
+}
+
+TEST_F(PageDialogsWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
+    const struct {
+        platform::FileInputRequest request;
+        GtkFileChooserAction action;
+    } cases[] = {
+        {{.allowsMultipleSelection = false, .allowsDirectories = false}, GTK_FILE_CHOOSER_ACTION_OPEN},
+        {{.allowsMultipleSelection = true, .allowsDirectories = false}, GTK_FILE_CHOOSER_ACTION_OPEN},
+        {{.allowsMultipleSelection = true, .allowsDirectories = true}, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER},
+    };
+    for (const auto& [request, action] : cases) {
+        bool answered = false;
+        std::optional<std::vector<fs::path>> files{std::vector<fs::path>{"not answered"}};
+        platform::runOpenPanel(*window, request, [&](std::optional<std::vector<fs::path>> chosen) {
+            answered = true;
+            files = std::move(chosen);
+        });
+        GtkFileChooser* chooser = waitForChooser();
+        ASSERT_NE(chooser, nullptr);
+        EXPECT_EQ(gtk_file_chooser_get_action(chooser), action);
+        EXPECT_EQ(gtk_file_chooser_get_select_multiple(chooser) != FALSE, request.allowsMultipleSelection);
+        EXPECT_EQ(gtk_file_chooser_get_filter(chooser), nullptr) << "no file-type filter";
+        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(chooser)), mainWindow);
+        EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(other->gobj())), nullptr);
+        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
+        EXPECT_FALSE(files.has_value());
+    }
+}
+
+TEST_F(PageDialogsWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenFile) {
+    std::optional<fs::path> destination;
+    bool answered = false;
+    platform::runSavePanel(*window, "report.pdf", [&](std::optional<fs::path> chosen) {
+        answered = true;
+        destination = std::move(chosen);
+    });
+    GtkFileChooser* chooser = waitForChooser();
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SAVE);
+    gchar* name = gtk_file_chooser_get_current_name(chooser);
+    EXPECT_STREQ(name, "report.pdf");
+    g_free(name);
+    gtk_file_chooser_set_current_folder(chooser, folder->path().c_str());
+    runMainLoopUntil([&] {
+        gchar* current = gtk_file_chooser_get_current_folder(chooser);
+        const bool there = current != nullptr && folder->path() == current;
+        g_free(current);
+        return there;
+    });
+    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
+    EXPECT_EQ(destination, folder->path() / "report.pdf");
+
+    // Cancelled, it answers nothing.
+    answered = false;
+    platform::runSavePanel(*window, "other.pdf", [&](std::optional<fs::path> chosen) {
+        answered = true;
+        destination = std::move(chosen);
+    });
+    chooser = waitForChooser();
+    ASSERT_NE(chooser, nullptr);
+    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
+    EXPECT_FALSE(destination.has_value());
+}
+
+}  // namespace

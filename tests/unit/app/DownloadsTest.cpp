@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "app/Downloads.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The destination is a file directly inside the automation folder: its parent is that folder and
+// its name is one plain component.
+void expectDirectlyInside(const fs::path& destination, const fs::path& dir) {
+    EXPECT_EQ(destination.parent_path(), dir) << destination;
+    const std::string name = destination.filename().string();
+    EXPECT_EQ(name.find('/'), std::string::npos) << destination;
+    EXPECT_TRUE(name.starts_with("download-")) << destination;
+    EXPECT_EQ(destination.lexically_normal().parent_path(), dir) << destination;
+}
+
+TEST(Downloads, AutomationDestinationIsDownloadPrefixAndSuggestedName) {
+    EXPECT_EQ(Downloads::automationDestination("/tmp/e2e", "report.pdf"), fs::path("/tmp/e2e/download-report.pdf"));
+    EXPECT_EQ(Downloads::automationDestination("/tmp/e2e", "Quarterly report (v2).tar.gz"),
+              fs::path("/tmp/e2e/download-Quarterly report (v2).tar.gz"));
+    EXPECT_EQ(Downloads::automationDestination("/tmp/e2e", "résumé – 東京.txt"),
+              fs::path("/tmp/e2e/download-résumé – 東京.txt"));
+    // A relative automation folder stays relative; the name is joined the same way.
+    EXPECT_EQ(Downloads::automationDestination("e2e", "a.bin"), fs::path("e2e/download-a.bin"));
+}
+
+TEST(Downloads, HostileSuggestedNamesStayDirectlyInsideTheAutomationFolder) {
+    const fs::path dir = "/tmp/e2e";
+    const struct {
+        const char* suggested;
+        const char* expectedName;
+    } cases[] = {
+        {"../../etc/passwd", "download-passwd"},
+        {"/etc/passwd", "download-passwd"},
+        {"folder/sub/report.pdf", "download-report.pdf"},
+        {"..", "download-.."},
+        {"../", "download-.."},
+        {".", "download-."},
+        {"", "download-"},
+        {"/", "download-"},
+        {"reports/", "download-reports"},
+        {"a/..", "download-.."},
+        {"..\\..\\windows.ini", "download-..\\..\\windows.ini"},  // a backslash is an ordinary character here
+    };
+    for (const auto& [suggested, expectedName] : cases) {
+        const auto destination = Downloads::automationDestination(dir, suggested);
+        EXPECT_EQ(destination.filename().string(), expectedName) << suggested;
+        expectDirectlyInside(destination, dir);
+    }
+}
+
+TEST(Downloads, OverlongNamesAreShortenedKeepingExtensionAndCharacters) {
+    const std::string stem(300, 'x');
+    const auto name = Downloads::automationDestination("/d", stem + ".pdf").filename().string();
+    EXPECT_EQ(name.size(), 255u);
+    EXPECT_TRUE(name.ends_with("x.pdf")) << name;
+
+    // A name of two-byte characters is cut between characters, never inside one.
+    std::string umlauts;
+    for (int i = 0; i < 200; ++i) umlauts += "ü";
+    const auto cut = Downloads::plainFileName(umlauts);
+    EXPECT_LE(cut.size() + 9, 255u);
+    EXPECT_EQ(cut.size() % 2, 0u);
+    EXPECT_EQ(cut, umlauts.substr(0, cut.size()));
+
+    // Names that fit are untouched.
+    EXPECT_EQ(Downloads::plainFileName(std::string(246, 'y')), std::string(246, 'y'));
+    EXPECT_EQ(Downloads::plainFileName(std::string(247, 'y')).size(), 246u);
+}
+
+TEST(Downloads, AutomationUploadPathAndItsJournalName) {
+    EXPECT_EQ(Downloads::automationUpload("/data/photo.png", "/work"), fs::path("/data/photo.png"));
+    EXPECT_EQ(Downloads::automationUpload("fixtures/photo.png", "/work"), fs::path("/work/fixtures/photo.png"));
+    EXPECT_EQ(Downloads::automationUpload("", "/work"), fs::path("/work"));
+
+    EXPECT_EQ(Downloads::lastPathComponent("/data/photo.png"), "photo.png");
+    EXPECT_EQ(Downloads::lastPathComponent("photo.png"), "photo.png");
+    EXPECT_EQ(Downloads::lastPathComponent("/data/uploads/"), "uploads");
+    EXPECT_EQ(Downloads::lastPathComponent("/"), "/");
+    EXPECT_EQ(Downloads::lastPathComponent(""), "");
+}
+
+}  // namespace
