@@ -1,0 +1,115 @@
+#include "platform/PageCapture.h"
+
+#include <X11/Xatom.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+
+#include "platform/capture/BrowserCapture.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* ownIdentifier = "app.tolvar.desktop";
+
+// Browsers known by their X11 window class, mapped to the identifiers the capture rules use.
+std::string identifierForWindowClass(const std::string& windowClass) {
+    std::string lower = windowClass;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (lower == "google-chrome") return "com.google.Chrome";
+    if (lower == "brave-browser") return "com.brave.Browser";
+    if (lower == "microsoft-edge") return "com.microsoft.edgemac";
+    if (lower == "vivaldi-stable" || lower == "vivaldi") return "com.vivaldi.Vivaldi";
+    if (lower == "chromium" || lower == "chromium-browser") return "org.chromium.Chromium";
+    if (lower == "firefox" || lower == "firefox-esr") return "org.mozilla.firefox";
+    return windowClass;
+}
+
+bool ownWindowIsActive() {
+    GList* windows = gtk_window_list_toplevels();
+    bool active = false;
+    for (GList* item = windows; item != nullptr && !active; item = item->next) {
+        active = gtk_window_is_active(GTK_WINDOW(item->data));
+    }
+    g_list_free(windows);
+    return active;
+}
+
+// One 32-bit item of a window property (served as a long by Xlib), or nothing.
+std::optional<unsigned long> windowPropertyItem(Display* xdisplay, Window window, const char* name, Atom kind) {
+    const Atom property = XInternAtom(xdisplay, name, True);
+    if (property == None) return std::nullopt;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    const int status =
+        XGetWindowProperty(xdisplay, window, property, 0, 1, False, kind, &type, &format, &count, &remaining, &data);
+    std::optional<unsigned long> item;
+    if (status == Success && data != nullptr && count == 1 && format == 32) {
+        item = *reinterpret_cast<unsigned long*>(data);
+    }
+    if (data != nullptr) XFree(data);
+    return item;
+}
+
+// The window the window manager reports as active.
+Window activeWindow(GdkDisplay* display) {
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    const auto active = windowPropertyItem(xdisplay, DefaultRootWindow(xdisplay), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    return active ? static_cast<Window>(*active) : None;
+}
+
+// The process that owns the active window, as the window announces it; 0 when unknown.
+pid_t activeWindowProcess() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return 0;
+    gdk_x11_display_error_trap_push(display);
+    pid_t pid = 0;
+    if (const Window active = activeWindow(display); active != None) {
+        const auto item = windowPropertyItem(GDK_DISPLAY_XDISPLAY(display), active, "_NET_WM_PID", XA_CARDINAL);
+        if (item && *item > 0 && *item < 0x400000) pid = static_cast<pid_t>(*item);
+    }
+    gdk_x11_display_error_trap_pop_ignored(display);
+    return pid;
+}
+
+// The class of the window the window manager reports as active.
+std::optional<std::string> activeWindowClass() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return std::nullopt;
+    Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+    gdk_x11_display_error_trap_push(display);
+    const Window active = activeWindow(display);
+    std::optional<std::string> result;
+    XClassHint hint{};
+    if (active != None && XGetClassHint(xdisplay, active, &hint)) {
+        if (hint.res_class != nullptr) result = hint.res_class;
+        if (hint.res_name != nullptr) XFree(hint.res_name);
+        if (hint.res_class != nullptr) XFree(hint.res_class);
+    }
+    gdk_x11_display_error_trap_pop_ignored(display);
+    return result;
+}
+
+}  // namespace
+
+std::optional<std::string> frontmostApplicationId() {
+    if (ownWindowIsActive()) return ownIdentifier;
+    auto windowClass = activeWindowClass();
+    if (!windowClass) return std::nullopt;
+    return identifierForWindowClass(*windowClass);
+}
+
+std::variant<CapturedPage, int> runCaptureRequest(const std::string& requestText) {
+    // The active browser's own profile folder may hold its debugging endpoint's announcement when
+    // it runs with a --user-data-dir of its own.
+    const auto answer = capture::capturePage(requestText, capture::profileFoldersOfProcess(activeWindowProcess()));
+    if (const auto* failure = std::get_if<capture::CaptureError>(&answer)) return static_cast<int>(*failure);
+    const auto& page = std::get<capture::Page>(answer);
+    return CapturedPage{page.address, page.title};
+}
+
+}  // namespace platform

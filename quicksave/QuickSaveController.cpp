@@ -1,0 +1,258 @@
+#include "quicksave/QuickSaveController.h"
+
+#include <variant>
+
+#include "automation/CommandPump.h"
+#include "automation/E2E.h"
+#include "platform/Desktop.h"
+#include "platform/DesktopIntegration.h"
+#include "platform/MainLoop.h"
+#include "platform/PageCapture.h"
+#include "quicksave/QuickSaveLogic.h"
+#include "quicksave/SaveRequests.h"
+
+namespace {
+
+using platform::PanelField;
+using platform::StatusColour;
+
+constexpr const char* ownIdentifier = "app.tolvar.desktop";
+constexpr const char* hint = "Paste a link, or press Ctrl+Alt+B while a browser page is in front.";
+constexpr double presentedDelay = 0.3;
+constexpr double hideAfterSaveDelay = 0.7;
+
+}  // namespace
+
+QuickSaveController& QuickSaveController::shared() {
+    static const auto instance = std::make_shared<QuickSaveController>();
+    return *instance;
+}
+
+void QuickSaveController::install() {
+    // The hot key only queues present(): the panel is never built inside the key handler.
+    platform::registerGlobalHotKey("<Ctrl><Alt>B", [] {
+        platform::runAfter(0, [] { QuickSaveController::shared().present(); });
+    });
+    const auto weakSelf = weak_from_this();
+    platform::installStatusItem(
+        ownIdentifier, "Tolvar — Ctrl+Alt+B saves the page you're reading",
+        {platform::MenuItem{.title = "Save Current Page…  Ctrl+Alt+B",
+                            .action = [weakSelf] {
+                                if (auto self = weakSelf.lock()) self->menuQuickSave();
+                            }},
+         platform::MenuItem{.title = "Open Tolvar",
+                            .action = [weakSelf] {
+                                if (auto self = weakSelf.lock()) self->menuOpen();
+                            }},
+         platform::MenuItem::separatorItem(),
+         platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
+    E2E::startCommandPump([weakSelf](const std::string& line) {
+        if (auto self = weakSelf.lock()) self->e2eCommand(line);
+    });
+}
+
+void QuickSaveController::menuOpen() {
+    if (showMainWindow) showMainWindow();
+}
+
+std::string QuickSaveController::fieldText(PanelField field) const { return panel_ ? panel_->text(field) : ""; }
+
+void QuickSaveController::setStatus(const std::string& text, StatusColour colour) {
+    if (panel_) panel_->setStatus(text, colour);
+}
+
+std::optional<QuickSaveController::Page> QuickSaveController::capturePage() {
+    const auto front = platform::frontmostApplicationId();
+    if (!front || *front == ownIdentifier) return std::nullopt;
+    const auto request = QuickSaveLogic::tabScript(*front);
+    if (!request) return std::nullopt;
+    auto answer = platform::runCaptureRequest(*request);
+    if (const int* error = std::get_if<int>(&answer)) {
+        lastBrowserError_ = *error;
+        return std::nullopt;
+    }
+    const auto& page = std::get<platform::CapturedPage>(answer);
+    auto address = QuickSaveLogic::cleanedWebURL(page.address);
+    if (!address) return std::nullopt;
+    return Page{*address, page.title};
+}
+
+void QuickSaveController::present() {
+    lastBrowserError_.reset();
+    const std::string frontApp = platform::frontmostApplicationId().value_or("");
+    const auto page = capturePage();
+    if (!panel_) panel_ = platform::createQuickSavePanel(*this);
+    fill(page);
+
+    const bool noAddress = fieldText(PanelField::url).empty();
+    panel_->present(noAddress ? PanelField::url : PanelField::tags);
+
+    if (fieldText(PanelField::title).empty()) {
+        if (auto address = QuickSaveLogic::cleanedWebURL(fieldText(PanelField::url))) fillTitle(*address);
+    }
+    if (E2E::enabled()) schedulePresentedEvent(page.has_value(), frontApp);
+}
+
+void QuickSaveController::fill(const std::optional<Page>& page) {
+    std::string address;
+    if (page) address = page->address;
+    else address = QuickSaveLogic::cleanedWebURL(platform::clipboardText().value_or("")).value_or("");
+    panel_->setText(PanelField::url, address);
+    panel_->setText(PanelField::title, page ? page->title : "");
+    panel_->setText(PanelField::tags, "");
+    panel_->setReadLater(false);
+    panel_->setStatus(page || !address.empty() ? "" : hint, StatusColour::secondary);
+    panel_->setSaveEnabled(true);
+    saving_ = false;
+}
+
+void QuickSaveController::schedulePresentedEvent(bool captured, const std::string& frontApp) {
+    platform::runAfter(presentedDelay, [weakSelf = weak_from_this(), captured, frontApp] {
+        auto self = weakSelf.lock();
+        if (!self || !self->panel_) return;
+        const auto& panel = *self->panel_;
+        const std::string url = panel.text(PanelField::url);
+        const auto size = panel.frameSize();
+        E2E::report("presented",
+                    {{"url", url},
+                     {"title", panel.text(PanelField::title)},
+                     {"source", captured ? "browser" : (url.empty() ? "none" : "clipboard")},
+                     {"frontApp", frontApp},
+                     {"browserError", self->lastBrowserError_.value_or(0)},
+                     {"status", panel.status()},
+                     {"visible", panel.isVisible()},
+                     {"clipped", self->clippedControls()},
+                     {"key", panel.isKey()},
+                     {"focusTag", panel.tagsFieldHasFocus()},
+                     {"width", size.width},
+                     {"height", size.height}},
+                    &panel);
+    });
+}
+
+void QuickSaveController::cancelPanel() {
+    if (panel_) panel_->hide();
+    E2E::report("closed", {{"visible", panel_ && panel_->isVisible()}, {"by", "cancel"}});
+}
+
+std::vector<std::string> QuickSaveController::clippedControls() const {
+    if (!panel_) return {};
+    return SaveRequests::clippedControls(panel_->contentLayoutRect(), panel_->controlFrames());
+}
+
+void QuickSaveController::save() {
+    if (saving_) return;
+    const auto address = QuickSaveLogic::cleanedWebURL(fieldText(PanelField::url));
+    if (!address) {
+        setStatus("Enter a web address starting with http:// or https://", StatusColour::error);
+        reportSaveResult("invalid-url", std::nullopt);
+        return;
+    }
+    auto view = webView.lock();
+    std::optional<std::string> body;
+    if (view) {
+        body = QuickSaveLogic::createBody(*address, fieldText(PanelField::title),
+                                          QuickSaveLogic::parseTags(fieldText(PanelField::tags)),
+                                          panel_ && panel_->readLater());
+    }
+    if (!body) {
+        setStatus("Open Tolvar and sign in first.", StatusColour::error);
+        if (showMainWindow) showMainWindow();
+        return;
+    }
+    saving_ = true;
+    if (panel_) panel_->setSaveEnabled(false);
+    setStatus("Saving…", StatusColour::secondary);
+    view->callAsyncJavaScript(SaveRequests::createScript, {{"body", *body}},
+                              [weakSelf = weak_from_this()](platform::ScriptResult result) {
+                                  // Handled on a later turn of the main loop, never inside the callback.
+                                  platform::runAfter(0, [weakSelf, result = std::move(result)] {
+                                      if (auto self = weakSelf.lock()) self->handleCreateReply(result);
+                                  });
+                              });
+}
+
+void QuickSaveController::handleCreateReply(const platform::ScriptResult& result) {
+    saving_ = false;
+    if (panel_) panel_->setSaveEnabled(true);
+    const auto reply = SaveRequests::decodeCreateReply(result);
+    if (!reply) {
+        setStatus("Couldn't reach Tolvar. Is the app signed in and online?", StatusColour::error);
+        reportSaveResult("unreachable", 0);
+        return;
+    }
+    const auto outcome = QuickSaveLogic::outcome(reply->text, reply->status);
+    switch (outcome.kind()) {
+        case SaveOutcome::Kind::failed:
+            setStatus(outcome.message(), StatusColour::error);
+            reportSaveResult("failed", reply->status);
+            return;
+        case SaveOutcome::Kind::saved:
+            setStatus("Saved ✓", StatusColour::secondary);
+            reportSaveResult("saved", reply->status);
+            break;
+        case SaveOutcome::Kind::alreadySaved:
+            setStatus("Already saved ✓", StatusColour::secondary);
+            reportSaveResult("already-saved", reply->status);
+            break;
+    }
+    // The hide keeps the controller alive until it has run.
+    platform::runAfter(hideAfterSaveDelay, [self = shared_from_this()] {
+        if (self->panel_) self->panel_->hide();
+        E2E::report("closed", {{"visible", self->panel_ && self->panel_->isVisible()}, {"by", "save"}});
+    });
+}
+
+void QuickSaveController::reportSaveResult(const std::string& outcome, std::optional<std::int64_t> http) {
+    nlohmann::json fields = {{"outcome", outcome}, {"status", panel_ ? panel_->status() : ""}};
+    if (http) {
+        fields["http"] = *http;
+        fields["clipped"] = clippedControls();
+        fields["tags"] = fieldText(PanelField::tags);
+    }
+    E2E::report("save-result", std::move(fields), panel_.get());
+}
+
+void QuickSaveController::fillTitle(const std::string& address) {
+    auto view = webView.lock();
+    if (!view) return;
+    const auto body = SaveRequests::titleRequestBody(address);
+    if (!body) return;
+    view->callAsyncJavaScript(
+        SaveRequests::titleScript, {{"body", *body}},
+        [weakSelf = weak_from_this(), address](platform::ScriptResult result) {
+            platform::runAfter(0, [weakSelf, address, result = std::move(result)] {
+                auto self = weakSelf.lock();
+                if (!self || !self->panel_ || !result.succeeded || !result.value.is_string()) return;
+                const auto title = result.value.get<std::string>();
+                if (title.empty()) return;
+                // A title typed meanwhile wins; an answer for a replaced address is dropped.
+                if (!self->fieldText(PanelField::title).empty()) return;
+                if (self->fieldText(PanelField::url) != address) return;
+                self->panel_->setText(PanelField::title,
+                                      QuickSaveLogic::firstCharacters(title, QuickSaveLogic::longestTitle));
+                E2E::report("title-filled", {{"title", title}});
+            });
+        });
+}
+
+void QuickSaveController::e2eCommand(const std::string& line) {
+    const auto space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+    if (verb == "present") return present();
+    if (verb == "type") {
+        for (const auto& character : QuickSaveLogic::characters(argument)) {
+            if (panel_) panel_->pressKey(character, 0);
+        }
+        return;
+    }
+    if (verb == "enter") return key("\r", 36);
+    if (verb == "esc") return key("\x1b", 53);
+    if (e2eMainWindowCommand && e2eMainWindowCommand(verb, argument)) return;
+    E2E::report("unknown-command", {{"line", line}});
+}
+
+void QuickSaveController::key(const std::string& character, std::uint16_t code) {
+    if (panel_) panel_->pressKey(character, code);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/QuickSavePanel.h"
+#include "platform/WebView.h"
+
+// The quick-save feature: the global hot key, the status item, the "Save to Tolvar" panel and the
+// save through the main window's signed-in web session. One instance for the process.
+class QuickSaveController final : public platform::QuickSavePanelDelegate,
+                                  public std::enable_shared_from_this<QuickSaveController> {
+public:
+    static QuickSaveController& shared();
+
+    // Set by the application shell at launch.
+    std::weak_ptr<platform::WebView> webView;
+    std::function<void()> showMainWindow;
+    std::function<bool(const std::string& verb, const std::string& argument)> e2eMainWindowCommand;
+
+    // Registers Ctrl+Alt+B, puts up the status item, and starts the automation command pump.
+    void install();
+
+    // Captures the page in front (or takes the clipboard's address) and shows the panel.
+    void present();
+    void cancelPanel();
+    void save();
+    void fillTitle(const std::string& address);
+    std::vector<std::string> clippedControls() const;
+
+    // Automation: one command line of the command file, and one synthesized key press.
+    void e2eCommand(const std::string& line);
+    void key(const std::string& character, std::uint16_t code);
+
+    void menuQuickSave() { present(); }
+    void menuOpen();
+
+    void panelSave() override { save(); }
+    void panelCancel() override { cancelPanel(); }
+
+private:
+    struct Page {
+        std::string address;
+        std::string title;
+    };
+
+    std::optional<Page> capturePage();
+    void fill(const std::optional<Page>& page);
+    void schedulePresentedEvent(bool captured, const std::string& frontApp);
+    void handleCreateReply(const platform::ScriptResult& result);
+    void reportSaveResult(const std::string& outcome, std::optional<std::int64_t> http);
+    void setStatus(const std::string& text, platform::StatusColour colour);
+    std::string fieldText(platform::PanelField field) const;
+
+    std::unique_ptr<platform::QuickSavePanel> panel_;
+    bool saving_ = false;
+    std::optional<int> lastBrowserError_;
+};
