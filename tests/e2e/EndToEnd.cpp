@@ -1,0 +1,59 @@
+#include "EndToEnd.h"
+
+#include <cstdio>
+
+namespace e2e {
+
+void EndToEndTest::SetUp() {
+    std::filesystem::create_directories(automation);
+    service = std::make_unique<devtest::ServiceProcess>(std::vector<std::string>{
+        "--port", "0", "--data", (home.path() / "service").string(), "--demo-session", session, "--pages",
+        TOLVAR_E2E_PAGES});
+}
+
+void EndToEndTest::TearDown() {
+    if (HasFailure()) {
+        std::cerr << "journal:\n" << testsupport::readFile(automation / "events.jsonl") << "\n";
+    }
+    app.reset();
+    service.reset();
+}
+
+void EndToEndTest::launch(bool signedIn) {
+    auto env = testsupport::userEnvironment(home.path());
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_START_URL"] = service->base() + "/app";
+    env["TOLVAR_E2E_SESSION"] = signedIn ? std::optional<std::string>(session) : std::nullopt;
+    env["TOLVAR_UPDATE_FEED"] = std::nullopt;
+    app = std::make_unique<testsupport::AppProcess>(TOLVAR_EXECUTABLE, env);
+    expect("web-loaded");
+}
+
+void EndToEndTest::send(const std::string& lines) {
+    std::ofstream(automation / "cmd", std::ios::app | std::ios::binary) << lines;
+}
+
+json EndToEndTest::expect(const std::string& name, const std::function<bool(const json&)>& matches) {
+    auto event = journal.waitFor(name, eventTimeout, matches, lastSeq);
+    if (!event) {
+        ADD_FAILURE() << "no \"" << name << "\" event after seq " << lastSeq;
+        return json::object();
+    }
+    lastSeq = (*event)["seq"].get<int64_t>();
+    return *event;
+}
+
+void EndToEndTest::setClipboard(const std::string& text) {
+    FILE* pipe = popen("xclip -selection clipboard -in 2>/dev/null", "w");
+    ASSERT_NE(pipe, nullptr);
+    fwrite(text.data(), 1, text.size(), pipe);
+    ASSERT_EQ(pclose(pipe), 0);
+}
+
+std::string EndToEndTest::bookmarksPage() {
+    return devtest::httpRequest(service->port(), "GET", "/app",
+                                {{"Cookie", std::string("tolvar_session=") + session}})
+        .body;
+}
+
+}  // namespace e2e
