@@ -14,6 +14,7 @@
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
 #include "platform/Url.h"
+#include "platform/Json.h"
 #include "update/UpdateInfo.h"
 
 namespace UpdateCheck {
@@ -80,7 +81,7 @@ std::string currentVersion(bool automation, const std::optional<std::string>& pr
                            const std::optional<std::string>& infoJSON) {
     if (automation && pretendVersion) return *pretendVersion;
     if (infoJSON) {
-        const auto info = UpdateJSON::parse(*infoJSON);
+        const auto info = platform::parseJSON(*infoJSON);
         if (info && info->is_object()) {
             const auto found = info->find("CFBundleShortVersionString");
             if (found != info->end() && found->is_string()) return found->get<std::string>();

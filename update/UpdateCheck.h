@@ -30,6 +30,14 @@ std::string currentVersion();
 // one of its subdomains (whole labels, any letter case), or "127.0.0.1" in automation mode.
 bool trustedHost(const std::optional<std::string>& url);
 
+// Starts an automatic check when one is due (always in automation mode, otherwise 20 hours after the
+// last accepted feed). Returns at once.
+void runIfDue(bool atLaunch = false);
+
+// Starts one check now: fetches the feed and, on the main loop, installs a newer build in place or
+// offers it; a manual check also reports failures and the absence of a newer version. Returns at once.
+void run(bool manual, bool atLaunch = false);
+
 // The same rules on explicit inputs, so they can be exercised without touching the process.
 namespace detail {
 

@@ -2,36 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-namespace {
+#include "platform/Json.h"
 
-// Whether no array or object in `text` opens deeper than `limit`. Brackets inside strings do not
-// count; malformed text is left for the parser to refuse.
-bool nestingWithin(std::string_view text, std::size_t limit) {
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char ch : text) {
-        if (inString) {
-            if (escaped) escaped = false;
-            else if (ch == '\\') escaped = true;
-            else if (ch == '"') inString = false;
-            continue;
-        }
-        switch (ch) {
-            case '"': inString = true; break;
-            case '[':
-            case '{':
-                if (++depth > limit) return false;
-                break;
-            case ']':
-            case '}':
-                if (depth > 0) --depth;
-                break;
-            default: break;
-        }
-    }
-    return true;
-}
+namespace {
 
 // How one member reads: whether it leaves the document acceptable, and its text when it has one.
 // A missing or null member is acceptable only when it is optional; any type but a string never is.
@@ -76,7 +49,7 @@ UpdateInfo::UpdateInfo(std::string version, std::string url, std::optional<std::
       zip(std::move(zip)) {}
 
 std::optional<UpdateInfo> UpdateInfo::decode(std::string_view bytes) {
-    const auto document = UpdateJSON::parse(bytes);
+    const auto document = platform::parseJSON(bytes);
     if (!document || !document->is_object()) return std::nullopt;
 
     const auto version = readMember(*document, CodingKeys::version, true);
@@ -89,15 +62,3 @@ std::optional<UpdateInfo> UpdateInfo::decode(std::string_view bytes) {
 
     return UpdateInfo(*version.value, *url.value, notes.value, minimumSystemVersion.value, zip.value);
 }
-
-namespace UpdateJSON {
-
-std::optional<nlohmann::json> parse(std::string_view bytes) {
-    if (!nestingWithin(bytes, deepestDocument)) return std::nullopt;
-    // Not valid UTF-8 is a parse error here: nlohmann's reader checks every string it reads.
-    nlohmann::json document = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
-    if (document.is_discarded()) return std::nullopt;
-    return document;
-}
-
-}  // namespace UpdateJSON

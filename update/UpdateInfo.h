@@ -32,14 +32,3 @@ struct UpdateInfo {
     std::optional<std::string> minimumSystemVersion;
     std::optional<std::string> zip;
 };
-
-namespace UpdateJSON {
-
-// The deepest nesting of arrays and objects a document of the update subsystem may have.
-inline constexpr std::size_t deepestDocument = 512;
-
-// `bytes` parsed as one UTF-8 JSON value; nothing when it is not valid JSON or nests deeper than
-// `deepestDocument`, so no hostile document can build a tree too deep to walk.
-std::optional<nlohmann::json> parse(std::string_view bytes);
-
-}  // namespace UpdateJSON

@@ -1,0 +1,492 @@
+// The in-place installer against real update archives served on loopback, with the bundle's own
+// signing and assessment tools: the success paths and one test per attack or fault it must survive.
+// Every failing case checks the failure text, that the installed bundle is unchanged byte for byte,
+// and that no working folder or hidden sibling is left behind.
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "tests/support/AppProcess.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tools/BundleSignature.h"
+#include "update/SelfUpdate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using SelfUpdate::Failure;
+using InstallSetup = SelfUpdate::detail::Setup;
+using SelfUpdate::detail::Stage;
+using testsupport::HttpRequest;
+using testsupport::HttpResponse;
+using testsupport::LoopbackHttpServer;
+using testsupport::TemporaryFolder;
+
+const fs::path fixtures = TOLVAR_UPDATE_FIXTURES;
+const fs::path tools = TOLVAR_TOOLS_DIR;
+
+int shell(const std::string& command) { return std::system(command.c_str()); }
+
+std::string firstLine(const fs::path& file) {
+    std::string line;
+    std::ifstream in(file);
+    std::getline(in, line);
+    return line;
+}
+
+// Every entry of a tree with its kind, mode and full content (or link target).
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> entries;
+    for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
+        struct stat info {};
+        lstat(it->path().c_str(), &info);
+        std::string value = std::to_string(info.st_mode) + ":";
+        if (S_ISREG(info.st_mode)) value += testsupport::readFile(it->path());
+        else if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
+        entries[fs::relative(it->path(), root).string()] = std::move(value);
+    }
+    return entries;
+}
+
+// Packs the entries of `folder` into a zip archive without compression (quick to make and unpack).
+void zipFolder(const fs::path& folder, const fs::path& archive, const std::string& entries = "Tolvar.app",
+               const std::string& extra = "") {
+    ASSERT_EQ(shell("cd '" + folder.string() + "' && bsdtar --format zip --options zip:compression=store " + extra +
+                    " -cf '" + archive.string() + "' " + entries),
+              0);
+}
+
+// A loopback server for update archives: GET /<name> answers the registered bytes, anything else 404.
+class ArchiveServer {
+public:
+    ArchiveServer()
+        : server_([this](const HttpRequest& request) {
+              std::lock_guard lock(mutex_);
+              const auto found = files_.find(request.target);
+              if (found == files_.end()) return HttpResponse{.status = 404, .body = "not found"};
+              return HttpResponse{.contentType = "application/zip", .body = found->second};
+          }) {}
+    std::string add(const std::string& name, std::string bytes) {
+        std::lock_guard lock(mutex_);
+        files_["/" + name] = std::move(bytes);
+        return server_.url("/" + name);
+    }
+    std::string url(const std::string& name) const { return server_.url("/" + name); }
+    std::size_t requestCount() const { return server_.requests().size(); }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::string> files_;
+    LoopbackHttpServer server_;
+};
+
+// A raw server whose one answer to each connection is a 200 without a length, after which it sends
+// `chunk` every `pause` until the client goes away: an endless or trickling download.
+class StreamingServer {
+public:
+    StreamingServer(std::string chunk, std::chrono::milliseconds pause) : chunk_(std::move(chunk)), pause_(pause) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            while (!stopping_) {
+                const int connection = accept(listener_, nullptr, nullptr);
+                if (connection < 0) return;
+                char request[4096];
+                (void)recv(connection, request, sizeof request, 0);
+                const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\n\r\n";
+                bool open = send(connection, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+                while (open && !stopping_) {
+                    open = send(connection, chunk_.data(), chunk_.size(), MSG_NOSIGNAL) > 0;
+                    if (pause_.count() > 0) std::this_thread::sleep_for(pause_);
+                }
+                close(connection);
+            }
+        });
+    }
+    ~StreamingServer() {
+        stopping_ = true;
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/Tolvar.zip"; }
+
+private:
+    std::string chunk_;
+    std::chrono::milliseconds pause_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_ = false;
+    std::thread thread_;
+};
+
+// Runs one install on this thread's main loop and answers its result.
+std::optional<Failure> install(const InstallSetup& setup, const std::string& url, const std::string& version) {
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    bool finished = false;
+    std::optional<Failure> result;
+    SelfUpdate::detail::install(setup, url, version, [&](std::optional<Failure> failure) {
+        result = std::move(failure);
+        finished = true;
+        g_main_loop_quit(loop);
+    });
+    if (!finished) {
+        const guint guard = g_timeout_add_seconds(100, [](gpointer data) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(data));
+            return G_SOURCE_REMOVE;
+        }, loop);
+        g_main_loop_run(loop);
+        if (finished) g_source_remove(guard);
+    }
+    g_main_loop_unref(loop);
+    EXPECT_TRUE(finished) << "the install never completed";
+    return result;
+}
+
+class InstallerTest : public ::testing::Test {
+public:
+    TemporaryFolder home;
+    fs::path apps = home.path() / "apps";
+    fs::path installed = apps / "Tolvar.app";
+    fs::path work = home.path() / "tmp";
+    fs::path scratch = home.path() / "scratch";
+    std::string team;
+    std::map<std::string, std::string> before;
+    ArchiveServer server;
+
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(fixtures / "2.0" / "Tolvar.app")) << "run the update_fixtures test first";
+        team = firstLine(fixtures / "team.txt");
+        fs::create_directories(apps);
+        fs::create_directories(work);
+        fs::create_directories(scratch);
+        ASSERT_EQ(shell("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'"), 0);
+        before = snapshot(installed);
+    }
+
+    InstallSetup installSetup() const {
+        return InstallSetup{.installed = installed,
+                     .temporaryRoot = work,
+                     .tools = tools,
+                     .expectTeamVariable = std::nullopt,
+                     .limits = {64ull << 20, 20}};
+    }
+
+    // A copy of the signed 2.0 bundle in a folder of its own, to be changed and packed.
+    fs::path offeredCopy(const std::string& name = "offered") {
+        const fs::path folder = scratch / name;
+        fs::create_directories(folder);
+        EXPECT_EQ(shell("cp -a '" + (fixtures / "2.0" / "Tolvar.app").string() + "' '" + folder.string() + "/'"), 0);
+        return folder;
+    }
+
+    std::string serve(const fs::path& archive) { return server.add(archive.filename().string(), testsupport::readFile(archive)); }
+
+    std::string servePacked(const fs::path& folder, const std::string& entries = "Tolvar.app", const std::string& extra = "") {
+        const fs::path archive = scratch / (folder.filename().string() + ".zip");
+        zipFolder(folder, archive, entries, extra);
+        return serve(archive);
+    }
+
+    void expectNoLeftovers() {
+        for (const auto& entry : fs::directory_iterator(work)) {
+            EXPECT_FALSE(entry.path().filename().string().starts_with("tolvar-update-")) << entry.path();
+        }
+        for (const auto& entry : fs::directory_iterator(apps)) {
+            EXPECT_EQ(entry.path().filename(), "Tolvar.app") << "left behind: " << entry.path();
+        }
+    }
+
+    void expectUnchanged() {
+        EXPECT_TRUE(snapshot(installed) == before) << "the installed bundle changed";
+        expectNoLeftovers();
+    }
+
+    void expectFailure(const std::string& url, const std::string& version, const std::string& description) {
+        const auto failure = install(installSetup(), url, version);
+        ASSERT_TRUE(failure.has_value()) << "installed although it should have failed";
+        EXPECT_EQ(failure->description(), description);
+        expectUnchanged();
+    }
+
+    // Answers the failure's description.
+    std::string expectFailureStartingWith(const std::string& url, const std::string& version, const std::string& prefix) {
+        const auto failure = install(installSetup(), url, version);
+        expectUnchanged();
+        if (!failure) {
+            ADD_FAILURE() << "installed although it should have failed";
+            return {};
+        }
+        EXPECT_TRUE(failure->description().starts_with(prefix)) << failure->description();
+        return failure->description();
+    }
+
+    void expectInstalled(const InstallSetup& chosen, const std::string& url) {
+        const auto failure = install(chosen, url, "2.0");
+        EXPECT_FALSE(failure.has_value()) << failure->description();
+        EXPECT_EQ(bundlesig::infoValue(installed, "CFBundleShortVersionString"), "2.0");
+        const auto verified = bundlesig::verify(installed);
+        EXPECT_TRUE(verified.ok) << verified.text;
+        EXPECT_EQ(verified.text, team);
+        EXPECT_TRUE(snapshot(installed) == snapshot(fixtures / "2.0" / "Tolvar.app"));
+        expectNoLeftovers();
+    }
+};
+
+TEST_F(InstallerTest, InstallsANewerBuildOfTheSameTeam) {
+    expectInstalled(installSetup(), serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+}
+
+TEST_F(InstallerTest, InstallsFromAWorkingFolderOnAnotherFileSystem) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no tmpfs at /dev/shm";
+    TemporaryFolder dummy;  // a name that is ours alone
+    const fs::path shm = fs::path("/dev/shm") / dummy.path().filename();
+    fs::create_directories(shm);
+    auto chosen = installSetup();
+    chosen.temporaryRoot = shm;
+    expectInstalled(chosen, serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+    for (const auto& entry : fs::directory_iterator(shm)) ADD_FAILURE() << "left behind: " << entry.path();
+    fs::remove_all(shm);
+}
+
+TEST_F(InstallerTest, InstallsWithTwoRenamesWhereTheFileSystemCannotExchange) {
+    auto chosen = installSetup();
+    chosen.exchangeSupported = false;
+    expectInstalled(chosen, serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+}
+
+TEST_F(InstallerTest, ArchiveAnsweredWith404) {
+    expectFailure(server.url("missing.zip"), "2.0", "download failed: HTTP 404");
+}
+
+TEST_F(InstallerTest, NetworkErrorIsADownloadFailure) {
+    // A port that was free a moment ago: nothing listens there.
+    std::string url;
+    { StreamingServer gone("x", std::chrono::milliseconds(0)); url = gone.url(); }
+    expectFailureStartingWith(url, "2.0", "download failed: ");
+}
+
+TEST_F(InstallerTest, EndlessDownloadIsCapped) {
+    StreamingServer endless(std::string(1 << 16, 'x'), std::chrono::milliseconds(0));
+    expectFailure(endless.url(), "2.0", "download failed: the download is larger than 67108864 bytes");
+}
+
+TEST_F(InstallerTest, TricklingDownloadIsCutOffInTime) {
+    StreamingServer trickle("x", std::chrono::milliseconds(50));
+    auto chosen = installSetup();
+    chosen.limits.longestSeconds = 2;
+    const auto started = std::chrono::steady_clock::now();
+    const auto failure = install(chosen, trickle.url(), "2.0");
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->description(), "download failed: the download took longer than 2 seconds");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    expectUnchanged();
+}
+
+TEST_F(InstallerTest, FileThatIsNotAZip) {
+    expectFailure(server.add("Tolvar.zip", "this is not an archive"), "2.0", "couldn't unpack the update");
+}
+
+TEST_F(InstallerTest, TarArchiveIsNotAZip) {
+    const fs::path folder = offeredCopy();
+    ASSERT_EQ(shell("cd '" + folder.string() + "' && bsdtar -cf '" + (scratch / "Tolvar.tar").string() + "' Tolvar.app"), 0);
+    expectFailure(serve(scratch / "Tolvar.tar"), "2.0", "couldn't unpack the update");
+}
+
+TEST_F(InstallerTest, ZipWithoutTolvarApp) {
+    const fs::path folder = offeredCopy();
+    fs::rename(folder / "Tolvar.app", folder / "Other.app");
+    expectFailure(servePacked(folder, "Other.app"), "2.0", "no Tolvar.app in the update");
+}
+
+TEST_F(InstallerTest, ZipWithTolvarAppInsideASubFolder) {
+    const fs::path folder = offeredCopy();
+    fs::create_directories(folder / "release");
+    fs::rename(folder / "Tolvar.app", folder / "release" / "Tolvar.app");
+    expectFailure(servePacked(folder, "release"), "2.0", "no Tolvar.app in the update");
+}
+
+TEST_F(InstallerTest, EntryClimbingOutWithDotDot) {
+    const fs::path folder = offeredCopy();
+    std::ofstream(folder / "escape") << "out";
+    expectFailure(servePacked(folder, "Tolvar.app escape", "-P -s '|^escape$|../escape|'"), "2.0",
+                  "couldn't unpack the update");
+    EXPECT_FALSE(fs::exists(work / "escape"));
+}
+
+TEST_F(InstallerTest, EntryWithAnAbsolutePath) {
+    const fs::path folder = offeredCopy();
+    std::ofstream(folder / "escape") << "out";
+    const fs::path target = home.path() / "absolute-escape";
+    expectFailure(servePacked(folder, "Tolvar.app escape", "-P -s '|^escape$|" + target.string() + "|'"), "2.0",
+                  "couldn't unpack the update");
+    EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(InstallerTest, LinkThatLeavesTheBundle) {
+    const fs::path folder = offeredCopy();
+    fs::create_symlink("../../../../etc/passwd", folder / "Tolvar.app" / "share" / "passwd");
+    const auto failure = expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
+    EXPECT_NE(failure.find("link leaves the bundle: share/passwd"), std::string::npos) << failure;
+}
+
+TEST_F(InstallerTest, SetUidFile) {
+    const fs::path folder = offeredCopy();
+    fs::permissions(folder / "Tolvar.app" / "bin" / "tolvar", fs::perms::set_uid, fs::perm_options::add);
+    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
+}
+
+TEST_F(InstallerTest, FileAddedAfterSigning) {
+    const fs::path folder = offeredCopy();
+    std::ofstream(folder / "Tolvar.app" / "bin" / "helper") << "#!/bin/sh\n";
+    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
+}
+
+TEST_F(InstallerTest, FileRemovedAfterSigning) {
+    const fs::path folder = offeredCopy();
+    fs::remove(folder / "Tolvar.app" / "libexec" / "tolvar-assess");
+    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
+}
+
+TEST_F(InstallerTest, FileAlteredAfterSigning) {
+    const fs::path folder = offeredCopy();
+    std::ofstream(folder / "Tolvar.app" / "bin" / "tolvar", std::ios::binary | std::ios::in | std::ios::out) << "X";
+    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
+}
+
+TEST_F(InstallerTest, UnsignedBundle) {
+    const fs::path folder = offeredCopy();
+    fs::remove_all(folder / "Tolvar.app" / "_CodeSignature");
+    const auto failure = expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
+    EXPECT_TRUE(failure.ends_with("Tolvar.app: code object is not signed at all")) << failure;
+}
+
+TEST_F(InstallerTest, AnotherKeyClaimingTheSameTeam) {
+    const fs::path folder = offeredCopy();
+    const fs::path bundle = folder / "Tolvar.app";
+    // The impostor names the real team wherever a bundle's own files could say it.
+    std::ofstream(bundle / "Info.json", std::ios::trunc)
+        << R"({"CFBundleIdentifier": "app.tolvar.desktop\nTeamIdentifier=)" << team
+        << R"(", "CFBundleShortVersionString": "2.0", "CFBundleExecutable": "bin/tolvar", "TeamIdentifier": ")" << team
+        << "\"}";
+    ASSERT_EQ(shell("'" + (tools / "tolvar-codesign").string() + "' --sign '" + (fixtures / "other.pem").string() +
+                    "' '" + bundle.string() + "' 2>/dev/null"),
+              0);
+    const std::string other = firstLine(fixtures / "other.txt");
+    ASSERT_NE(other, team);
+    expectFailure(servePacked(folder), "2.0", "signed by a different team: " + other + " vs " + team);
+}
+
+TEST_F(InstallerTest, SignedBundleOfAnotherVersion) {
+    expectFailure(serve(fixtures / "releases" / "Tolvar-2.0.zip"), "3.0", "version mismatch: 2.0 instead of 3.0");
+}
+
+TEST_F(InstallerTest, OlderSignedBundle) {
+    expectFailure(serve(fixtures / "releases" / "Tolvar-1.0.zip"), "2.0", "version mismatch: 1.0 instead of 2.0");
+}
+
+TEST_F(InstallerTest, BundleBuiltForAnotherArchitecture) {
+    const fs::path folder = offeredCopy();
+    const fs::path bundle = folder / "Tolvar.app";
+    {
+        std::fstream executable(bundle / "bin" / "tolvar", std::ios::binary | std::ios::in | std::ios::out);
+        executable.seekg(18);
+        char machine[2];
+        executable.read(machine, 2);
+        // x86-64 (62) becomes AArch64 (183); anything else becomes x86-64.
+        const bool x86 = static_cast<unsigned char>(machine[0]) == 62 && machine[1] == 0;
+        const char other[2] = {static_cast<char>(x86 ? 183 : 62), 0};
+        executable.seekp(18);
+        executable.write(other, 2);
+    }
+    ASSERT_EQ(shell("'" + (tools / "tolvar-codesign").string() + "' --sign '" + (fixtures / "team.pem").string() +
+                    "' '" + bundle.string() + "' 2>/dev/null"),
+              0);
+    const auto failure = expectFailureStartingWith(servePacked(folder), "2.0", "not accepted by Gatekeeper: ");
+    EXPECT_NE(failure.find("built for another architecture"), std::string::npos) << failure;
+}
+
+TEST_F(InstallerTest, AppFolderNotWritableFailsBeforeAnyDownload) {
+    bool mounted = false;
+    if (geteuid() == 0) {
+        // The superuser writes through modes; a read-only bind mount stops it.
+        mounted = mount(apps.c_str(), apps.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                  mount(nullptr, apps.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+        if (!mounted) GTEST_SKIP() << "cannot make a read-only folder as the superuser here";
+    } else {
+        fs::permissions(apps, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+    }
+    EXPECT_FALSE(SelfUpdate::detail::canInstallInPlace(installed));
+    const std::string url = serve(fixtures / "releases" / "Tolvar-2.0.zip");
+    bool calledAtOnce = false;
+    std::optional<Failure> failure;
+    SelfUpdate::detail::install(installSetup(), url, "2.0", [&](std::optional<Failure> result) {
+        failure = result;
+        calledAtOnce = true;
+    });
+    EXPECT_TRUE(calledAtOnce) << "notWritable is answered directly";
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->description(), "app folder not writable");
+    EXPECT_EQ(server.requestCount(), 0u) << "nothing is downloaded";
+    if (mounted) umount(apps.c_str());
+    else fs::permissions(apps, fs::perms::owner_all, fs::perm_options::replace);
+    expectUnchanged();
+}
+
+// The installer killed at a step of the swap; the next start must find exactly one complete bundle
+// and nothing else. The install runs in a child process that kills itself at that step.
+void killedAt(InstallerTest& test, Stage stage, bool exchange, const std::string& expectedVersion) {
+    const std::string url = test.serve(fixtures / "releases" / "Tolvar-2.0.zip");
+    auto chosen = test.installSetup();
+    chosen.exchangeSupported = exchange;
+    chosen.atStage = [stage](Stage reached) {
+        if (reached == stage) raise(SIGKILL);
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);  // a child that hangs ends, and the test fails instead of waiting for ever
+        install(chosen, url, "2.0");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the installer was not stopped at the step";
+
+    SelfUpdate::detail::finishInterruptedInstall(test.installed, test.work);
+    EXPECT_EQ(bundlesig::infoValue(test.installed, "CFBundleShortVersionString"), expectedVersion);
+    const auto verified = bundlesig::verify(test.installed);
+    EXPECT_TRUE(verified.ok) << verified.text;
+    test.expectNoLeftovers();
+}
+
+TEST_F(InstallerTest, KilledBetweenVerificationAndSwap) {
+    killedAt(*this, Stage::staged, true, "1.0");
+    EXPECT_TRUE(snapshot(installed) == before);
+}
+
+TEST_F(InstallerTest, KilledBetweenTheTwoRenames) {
+    killedAt(*this, Stage::betweenRenames, false, "2.0");
+}
+
+}  // namespace

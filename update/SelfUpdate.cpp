@@ -1,0 +1,550 @@
+#include "update/SelfUpdate.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "automation/E2E.h"
+#include "platform/Bundle.h"
+#include "platform/Environment.h"
+#include "platform/MainLoop.h"
+#include "platform/Json.h"
+#include "update/UpdateInfo.h"
+
+namespace SelfUpdate {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* archiveTool = "/usr/bin/bsdtar";
+constexpr const char* codesignTool = "tolvar-codesign";
+constexpr const char* assessTool = "tolvar-assess";
+constexpr const char* shell = "/bin/sh";
+constexpr std::string_view bundleName = "Tolvar.app";
+constexpr std::string_view workingPrefix = "tolvar-update-";
+constexpr std::string_view teamMarker = "TeamIdentifier=";
+constexpr std::string_view noTeam = "not set";
+constexpr std::string_view versionSeparator = " instead of ";
+constexpr std::string_view stagedInfix = ".tolvar-staged-";
+constexpr std::string_view previousInfix = ".tolvar-previous-";
+// An update archive of a desktop application is tens of megabytes; a download that is larger or
+// slower than this is not one worth waiting for.
+constexpr platform::DownloadLimits processLimits{256ull << 20, 600};
+
+// A random (version 4) UUID in its upper-case textual form.
+std::string makeUUID() {
+    std::random_device source;
+    unsigned char bytes[16];
+    for (auto& byte : bytes) byte = static_cast<unsigned char>(source() & 0xFF);
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::string trimmed(const std::string& text) {
+    const char* space = " \t\r\n\v\f";
+    const auto first = text.find_first_not_of(space);
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+bool isValidUTF8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        std::uint32_t value = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1, value = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2, value = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3, value = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            value = (value << 6) | (next & 0x3F);
+        }
+        if ((extra == 2 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
+            (extra == 3 && (value < 0x10000 || value > 0x10FFFF))) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+// A folder locked for as long as this object lives: another process's clean-up leaves it alone.
+class LockedFolder {
+public:
+    LockedFolder() = default;
+    explicit LockedFolder(const fs::path& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    }
+    ~LockedFolder() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    LockedFolder(const LockedFolder&) = delete;
+    LockedFolder& operator=(const LockedFolder&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Whether some live process holds the lock of the folder at `path`.
+bool isLockedByAnother(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return locked;
+}
+
+void syncPath(const fs::path& path, bool directory) {
+    const int fd = ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Flushes every file and folder of a tree to the disk, the folders after what they hold.
+void syncTree(const fs::path& root) {
+    std::error_code error;
+    std::vector<fs::path> folders{root};
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+        const auto status = it->symlink_status(error);
+        if (error) break;
+        if (fs::is_directory(status)) folders.push_back(it->path());
+        else if (fs::is_regular_file(status)) syncPath(it->path(), false);
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) syncPath(*it, true);
+}
+
+// Copies a bundle tree exactly: folders, files with their modes, links as links. Used when the
+// working folder lies on another file system than the application.
+bool copyTree(const fs::path& from, const fs::path& to, std::string& failure) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0) {
+        failure = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        if (::mkdir(to.c_str(), 0700) != 0) {
+            failure = std::strerror(errno);
+            return false;
+        }
+        std::error_code error;
+        for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
+            if (!copyTree(it->path(), to / it->path().filename(), failure)) return false;
+        }
+        if (error) {
+            failure = error.message();
+            return false;
+        }
+        if (::chmod(to.c_str(), info.st_mode & 07777) != 0) {
+            failure = std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        std::error_code error;
+        const auto target = fs::read_symlink(from, error);
+        if (error || ::symlink(target.c_str(), to.c_str()) != 0) {
+            failure = error ? error.message() : std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        failure = "special file in the update: " + from.filename().string();
+        return false;
+    }
+    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool ok = in >= 0 && out >= 0;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ok = false;
+        if (got <= 0) break;
+        for (ssize_t done = 0; ok && done < got;) {
+            const ssize_t n = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) ok = false;
+            else done += n;
+        }
+    }
+    if (ok && ::fchmod(out, info.st_mode & 07777) != 0) ok = false;
+    if (!ok) failure = std::strerror(errno);
+    if (in >= 0) ::close(in);
+    if (out >= 0) ::close(out);
+    return ok;
+}
+
+// "CFBundleShortVersionString" of a bundle's Info.json, or "?" when it cannot be read.
+std::string bundleVersion(const fs::path& bundle) {
+    const fs::path info = bundle / "Info.json";
+    struct stat status {};
+    if (::lstat(info.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > (1 << 20)) return "?";
+    std::ifstream in(info, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto parsed = platform::parseJSON(text);
+    if (!parsed || !parsed->is_object()) return "?";
+    const auto found = parsed->find("CFBundleShortVersionString");
+    if (found == parsed->end() || !found->is_string()) return "?";
+    return found->get<std::string>();
+}
+
+// Whether an archive entry name could land outside the folder it is unpacked into.
+bool escapes(const std::string& name) {
+    if (name.starts_with("/")) return true;
+    std::stringstream parts(name);
+    for (std::string part; std::getline(parts, part, '/');) {
+        if (part == "..") return true;
+    }
+    return false;
+}
+
+bool looksLikeZip(const fs::path& archive) {
+    std::ifstream in(archive, std::ios::binary);
+    char magic[4] = {};
+    in.read(magic, 4);
+    return in.gcount() == 4 && std::memcmp(magic, "PK\x03\x04", 4) == 0;
+}
+
+std::optional<Failure> unpack(const fs::path& archive, const fs::path& into) {
+    // bsdtar reads many formats; an update is a zip archive and nothing else.
+    if (!looksLikeZip(archive)) return Failure::unzip();
+    const auto listing = run(archiveTool, {"-t", "-f", archive.string()});
+    if (listing.status != 0) return Failure::unzip();
+    std::stringstream names(listing.output);
+    for (std::string name; std::getline(names, name);) {
+        if (escapes(name)) return Failure::unzip();
+    }
+    if (::mkdir(into.c_str(), 0700) != 0) return Failure::unzip();
+    // The modes are taken from the archive as they are (no umask), so the signature check sees
+    // exactly what was shipped; ownership, ACLs, attributes and flags are not restored.
+    const auto unpacked = run(archiveTool, {"-x", "-f", archive.string(), "-C", into.string(), "-p",
+                                            "--no-same-owner", "--no-acls", "--no-xattrs", "--no-fflags"});
+    if (unpacked.status != 0) return Failure::unzip();
+    return std::nullopt;
+}
+
+std::optional<Failure> swapInto(const detail::Setup& setup, const fs::path& candidate, const std::string& team) {
+    const fs::path parent = setup.installed.parent_path();
+    const std::string name = setup.installed.filename().string();
+    const std::string id = makeUUID();
+    const fs::path staged = parent / ("." + name + std::string(stagedInfix) + id);
+    std::error_code ignored;
+
+    // The verified bundle first moves next to the installed one (or is copied there from another file
+    // system), so the exchange below stays within one folder.
+    if (::rename(candidate.c_str(), staged.c_str()) != 0) {
+        if (errno != EXDEV) return Failure::swap(std::strerror(errno));
+        std::string failure;
+        if (!copyTree(candidate, staged, failure)) {
+            fs::remove_all(staged, ignored);
+            return Failure::swap(failure);
+        }
+    }
+    LockedFolder lock(staged);
+    // What will be swapped in is checked again where it now lies.
+    const auto check = run((setup.tools / codesignTool).string(), {"--verify", "--deep", "--strict", staged.string()});
+    if (check.status != 0 || detail::teamID(setup.tools, staged).value_or("") != team) {
+        fs::remove_all(staged, ignored);
+        return Failure::swap("the staged update does not verify: " + trimmed(check.output));
+    }
+    syncTree(staged);
+    syncPath(parent, true);
+    if (setup.atStage) setup.atStage(detail::Stage::staged);
+
+    if (setup.exchangeSupported) {
+        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, setup.installed.c_str(), RENAME_EXCHANGE) == 0) {
+            syncPath(parent, true);
+            fs::remove_all(staged, ignored);  // the old bundle, now under the sibling name
+            syncPath(parent, true);
+            return std::nullopt;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+            const std::string reason = std::strerror(errno);
+            fs::remove_all(staged, ignored);
+            return Failure::swap(reason);
+        }
+    }
+    // No exchange on this file system: two renames. A start that finds the install path empty
+    // finishes the swap from the staged sibling (see finishInterruptedInstall).
+    const fs::path previous = parent / ("." + name + std::string(previousInfix) + id);
+    if (::rename(setup.installed.c_str(), previous.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        fs::remove_all(staged, ignored);
+        return Failure::swap(reason);
+    }
+    syncPath(parent, true);
+    if (setup.atStage) setup.atStage(detail::Stage::betweenRenames);
+    if (::rename(staged.c_str(), setup.installed.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::rename(previous.c_str(), setup.installed.c_str());
+        fs::remove_all(staged, ignored);
+        syncPath(parent, true);
+        return Failure::swap(reason);
+    }
+    syncPath(parent, true);
+    fs::remove_all(previous, ignored);
+    syncPath(parent, true);
+    return std::nullopt;
+}
+
+std::optional<Failure> downloadAndVerify(const detail::Setup& setup, const std::string& zipURL,
+                                         const std::string& expectedVersion) {
+    // The working folder is private to this user and locked while the attempt runs.
+    const fs::path work = setup.temporaryRoot / (std::string(workingPrefix) + makeUUID());
+    std::error_code ignored;
+    fs::create_directories(setup.temporaryRoot, ignored);
+    const bool made = ::mkdir(work.c_str(), 0700) == 0;
+    std::optional<Failure> failure;
+    {
+        LockedFolder lock(work);
+        const fs::path archive = work / "update.zip";
+        const auto outcome = platform::downloadFile(zipURL, archive, setup.limits);
+        if (outcome.error) failure = Failure::download(*outcome.error);
+        else if (!outcome.saved) failure = Failure::download("HTTP " + std::to_string(outcome.isHttp ? outcome.status : 0));
+        else if (outcome.isHttp && outcome.status != 200) failure = Failure::download("HTTP " + std::to_string(outcome.status));
+        else failure = detail::verifyAndSwap(setup, work, archive, expectedVersion);
+    }
+    if (made) fs::remove_all(work, ignored);
+    return failure;
+}
+
+}  // namespace
+
+std::string Failure::description() const {
+    switch (kind_) {
+        case Kind::download: return "download failed: " + text_;
+        case Kind::signature: return "code signature invalid: " + text_;
+        case Kind::team: return "signed by a different team: " + text_;
+        case Kind::gatekeeper: return "not accepted by Gatekeeper: " + text_;
+        case Kind::version: return "version mismatch: " + text_;
+        case Kind::swap: return "couldn't replace the app: " + text_;
+        case Kind::notWritable: return "app folder not writable";
+        case Kind::unzip: return "couldn't unpack the update";
+        case Kind::noApp: return "no Tolvar.app in the update";
+    }
+    return {};
+}
+
+std::optional<fs::path> installedURL() {
+    static const std::optional<fs::path> bundle = platform::runningBundleDir();
+    return bundle;
+}
+
+bool canInstallInPlace() {
+    const auto installed = installedURL();
+    return installed && detail::canInstallInPlace(*installed);
+}
+
+std::optional<std::string> teamID(const fs::path& bundle) {
+    const auto installed = installedURL();
+    if (!installed) return std::nullopt;
+    return detail::teamID(*installed / "libexec", bundle);
+}
+
+platform::ProcessResult run(const std::string& tool, const std::vector<std::string>& arguments) {
+    auto result = platform::runProcess(tool, arguments);
+    if (!isValidUTF8(result.output)) result.output.clear();
+    return result;
+}
+
+void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion) {
+    const auto setup = detail::processSetup();
+    if (!setup) {
+        completion(Failure::notWritable());
+        return;
+    }
+    detail::install(*setup, zipURL, expectedVersion, std::move(completion));
+}
+
+void relaunch() {
+    if (const auto installed = installedURL()) {
+        platform::startDetached(shell, {"-c", detail::relaunchScript(), installed->string(),
+                                        std::to_string(platform::processId())});
+    }
+    platform::quitApplication();
+}
+
+void finishInterruptedInstall() {
+    const auto installed = installedURL();
+    if (!installed) return;
+    std::error_code error;
+    auto temporary = fs::temp_directory_path(error);
+    if (error) temporary = "/tmp";
+    detail::finishInterruptedInstall(*installed, temporary);
+}
+
+namespace detail {
+
+std::optional<Setup> processSetup() {
+    const auto installed = installedURL();
+    if (!installed) return std::nullopt;
+    std::error_code error;
+    auto temporary = fs::temp_directory_path(error);
+    if (error) temporary = "/tmp";
+    return Setup{.installed = *installed,
+                 .temporaryRoot = temporary,
+                 .tools = *installed / "libexec",
+                 .expectTeamVariable = platform::environmentValue("TOLVAR_E2E_EXPECT_TEAM"),
+                 .limits = processLimits};
+}
+
+bool canInstallInPlace(const fs::path& installed) {
+    return ::access(installed.parent_path().c_str(), W_OK) == 0;
+}
+
+std::optional<std::string> teamFromDescription(const std::string& description) {
+    std::stringstream lines(description);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || !line.starts_with(teamMarker)) continue;
+        std::string value = line.substr(teamMarker.size());
+        if (value == noTeam) return std::nullopt;
+        return value;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> teamID(const fs::path& tools, const fs::path& bundle) {
+    // The exit status says nothing here: an unsigned bundle is described too.
+    return teamFromDescription(run((tools / codesignTool).string(), {"-dv", bundle.string()}).output);
+}
+
+std::optional<Failure> verifyAndSwap(const Setup& setup, const fs::path& workingFolder, const fs::path& archive,
+                                     const std::string& expectedVersion) {
+    const fs::path unpacked = workingFolder / "unpacked";
+    if (auto failure = unpack(archive, unpacked)) return failure;
+
+    const fs::path candidate = unpacked / bundleName;
+    struct stat info {};
+    if (::lstat(candidate.c_str(), &info) != 0) return Failure::noApp();
+
+    const auto signature =
+        run((setup.tools / codesignTool).string(), {"--verify", "--deep", "--strict", candidate.string()});
+    if (signature.status != 0) return Failure::signature(trimmed(signature.output));
+
+    auto expected = teamID(setup.tools, setup.installed);
+    if (!expected) expected = setup.expectTeamVariable.value_or("");
+    const std::string found = teamID(setup.tools, candidate).value_or("");
+    if (found.empty() || found != *expected) return Failure::team(found + " vs " + *expected);
+
+    const auto assessment =
+        run((setup.tools / assessTool).string(), {"-a", "-t", "exec", "-vv", candidate.string()});
+    if (assessment.status != 0) return Failure::gatekeeper(trimmed(assessment.output));
+
+    const std::string version = bundleVersion(candidate);
+    if (version != expectedVersion) {
+        return Failure::version(version + std::string(versionSeparator) + expectedVersion);
+    }
+    if (setup.atStage) setup.atStage(Stage::verified);
+    return swapInto(setup, candidate, found);
+}
+
+void install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
+             Completion completion) {
+    if (!canInstallInPlace(setup.installed)) {
+        completion(Failure::notWritable());
+        return;
+    }
+    // The download, verification and swap run away from the main loop; only the event and the
+    // completion come back to it.
+    std::thread([setup, zipURL, expectedVersion, completion = std::move(completion)]() mutable {
+        const auto failure = downloadAndVerify(setup, zipURL, expectedVersion);
+        platform::runAfter(0, [failure, expectedVersion, completion = std::move(completion)] {
+            E2E::report("self-update", {{"ok", !failure.has_value()},
+                                        {"error", failure ? failure->description() : std::string()},
+                                        {"version", expectedVersion}});
+            completion(failure);
+        });
+    }).detach();
+}
+
+bool isSwapSibling(const std::string& installedName, const std::string& name) {
+    const std::string base = "." + installedName;
+    return name.starts_with(base + std::string(stagedInfix)) || name.starts_with(base + std::string(previousInfix));
+}
+
+void finishInterruptedInstall(const fs::path& installed, const fs::path& temporaryRoot) {
+    const fs::path parent = installed.parent_path();
+    const std::string name = installed.filename().string();
+    std::error_code error;
+    std::vector<fs::path> staged, previous;
+    for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
+        const std::string entry = it->path().filename().string();
+        if (!isSwapSibling(name, entry) || isLockedByAnother(it->path())) continue;
+        (entry.find(stagedInfix) != std::string::npos ? staged : previous).push_back(it->path());
+    }
+    struct stat info {};
+    if (::lstat(installed.c_str(), &info) != 0) {
+        // Interrupted between the two renames: the staged bundle was complete and flushed before the
+        // first rename, so it finishes the swap; without one the previous bundle goes back.
+        for (auto* list : {&staged, &previous}) {
+            if (!list->empty() && ::rename(list->front().c_str(), installed.c_str()) == 0) {
+                list->erase(list->begin());
+                break;
+            }
+        }
+        syncPath(parent, true);
+    }
+    for (const auto* list : {&staged, &previous}) {
+        for (const auto& leftover : *list) fs::remove_all(leftover, error);
+    }
+    // Working folders of attempts whose process has gone.
+    error.clear();
+    for (fs::directory_iterator it(temporaryRoot, error), end; !error && it != end; it.increment(error)) {
+        const std::string entry = it->path().filename().string();
+        if (!entry.starts_with(workingPrefix)) continue;
+        struct stat folder {};
+        if (::lstat(it->path().c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) || folder.st_uid != ::geteuid()) {
+            continue;
+        }
+        if (!isLockedByAnother(it->path())) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
+    }
+}
+
+std::string relaunchScript() {
+    // Waits one second and until this process has ended (at most half a minute more), so the new
+    // instance does not hand itself over to the old one, then starts the bundle's executable.
+    return "sleep 1; i=0; while kill -0 \"$1\" 2>/dev/null && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done; "
+           "exec \"$0/bin/tolvar\"";
+}
+
+}  // namespace detail
+}  // namespace SelfUpdate

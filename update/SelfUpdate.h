@@ -1,0 +1,113 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Http.h"
+#include "platform/Process.h"
+
+// The in-place installer: downloads an update archive, unpacks it into a private working folder,
+// checks the new Tolvar.app (signature, signing team, assessment, version) and swaps it into the
+// place of the running bundle; and restarts the application.
+namespace SelfUpdate {
+
+class Failure {
+public:
+    enum class Kind { download, signature, team, gatekeeper, version, swap, notWritable, unzip, noApp };
+
+    static Failure download(std::string text) { return {Kind::download, std::move(text)}; }
+    static Failure signature(std::string text) { return {Kind::signature, std::move(text)}; }
+    static Failure team(std::string text) { return {Kind::team, std::move(text)}; }
+    static Failure gatekeeper(std::string text) { return {Kind::gatekeeper, std::move(text)}; }
+    static Failure version(std::string text) { return {Kind::version, std::move(text)}; }
+    static Failure swap(std::string text) { return {Kind::swap, std::move(text)}; }
+    static Failure notWritable() { return {Kind::notWritable, {}}; }
+    static Failure unzip() { return {Kind::unzip, {}}; }
+    static Failure noApp() { return {Kind::noApp, {}}; }
+
+    Kind kind() const { return kind_; }
+    const std::string& text() const { return text_; }
+    // The message of the failure, for example "download failed: HTTP 404".
+    std::string description() const;
+
+    friend bool operator==(const Failure&, const Failure&) = default;
+
+private:
+    Failure(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+    Kind kind_;
+    std::string text_;
+};
+
+using Completion = std::function<void(std::optional<Failure>)>;
+
+// The running bundle, found once when first asked, so a swap during the run does not move it.
+// Nothing when the program does not run from a Tolvar.app bundle.
+std::optional<std::filesystem::path> installedURL();
+
+// Whether the folder that holds the running bundle is writable by this process.
+bool canInstallInPlace();
+
+// The signing team of a bundle, from "tolvar-codesign -dv"; nothing when it has none.
+std::optional<std::string> teamID(const std::filesystem::path& bundle);
+
+// Runs a tool to completion with standard error merged into standard output. Status -1 with the
+// reason as output when it cannot be started; output "" when it is not valid UTF-8.
+platform::ProcessResult run(const std::string& tool, const std::vector<std::string>& arguments);
+
+// Installs the archive at `zipURL`, which must hold a Tolvar.app of `expectedVersion` signed by the
+// running bundle's team. Call on the main thread. The completion runs once on the main thread,
+// after the "self-update" event, with nothing on success; it runs at once, with `notWritable` and no
+// event, when the application's folder cannot be written.
+void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion);
+
+// Starts the installed bundle again one second after this process has ended, and quits.
+void relaunch();
+
+// At start: completes or undoes a swap that an earlier run left half done, so the install path holds
+// exactly one complete bundle, and removes what abandoned attempts left behind.
+void finishInterruptedInstall();
+
+namespace detail {
+
+// Points of an install at which a test can step in (on the installer's thread).
+enum class Stage { verified, staged, betweenRenames };
+
+// Everything an install depends on, filled from the running process by `processSetup()`.
+struct Setup {
+    std::filesystem::path installed;      // the bundle to replace
+    std::filesystem::path temporaryRoot;  // where the working folder is made
+    std::filesystem::path tools;          // the folder holding tolvar-codesign and tolvar-assess
+    std::optional<std::string> expectTeamVariable;  // TOLVAR_E2E_EXPECT_TEAM
+    platform::DownloadLimits limits;
+    bool exchangeSupported = true;        // false makes the swap take its two-rename path
+    std::function<void(Stage)> atStage;
+};
+
+std::optional<Setup> processSetup();
+
+bool canInstallInPlace(const std::filesystem::path& installed);
+std::optional<std::string> teamID(const std::filesystem::path& tools, const std::filesystem::path& bundle);
+// The team named by a "-dv" description: the value of its first "TeamIdentifier=" line, nothing for
+// "not set" or when there is no such line.
+std::optional<std::string> teamFromDescription(const std::string& description);
+
+void install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
+             Completion completion);
+
+// The verification and swap of a downloaded archive, on the calling thread.
+std::optional<Failure> verifyAndSwap(const Setup& setup, const std::filesystem::path& workingFolder,
+                                     const std::filesystem::path& archive, const std::string& expectedVersion);
+
+void finishInterruptedInstall(const std::filesystem::path& installed, const std::filesystem::path& temporaryRoot);
+
+// The names of the hidden siblings a swap uses next to the installed bundle.
+bool isSwapSibling(const std::string& installedName, const std::string& name);
+
+// The relaunch script given to /bin/sh: "$0" is the bundle, "$1" the id of the process to outlive.
+std::string relaunchScript();
+
+}  // namespace detail
+}  // namespace SelfUpdate

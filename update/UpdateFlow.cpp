@@ -1,0 +1,93 @@
+// The update check as the application runs it: when it is due, the feed request, the handling of the
+// answer on the main loop, the in-place install or the offer, and the alerts.
+
+#include <memory>
+
+#include "automation/E2E.h"
+#include "platform/Desktop.h"
+#include "platform/Http.h"
+#include "platform/ModalAlert.h"
+#include "platform/Settings.h"
+#include "platform/SystemLog.h"
+#include "platform/Url.h"
+#include "update/SelfUpdate.h"
+#include "update/UpdateCheck.h"
+#include "update/UpdateRules.h"
+
+namespace UpdateCheck {
+namespace {
+
+// Shows one alert; in automation mode the journal notes it first, so a driver can tell which alert
+// is up without looking at the screen.
+int showAlert(const platform::AlertContent& alert) {
+    E2E::report("update-alert", {{"message", alert.message}, {"informative", alert.informative}});
+    return platform::runModalAlert(alert);
+}
+
+std::optional<Clock::time_point> lastCheck() {
+    const auto stored = platform::readSetting(std::string(lastCheckKey));
+    if (!stored) return std::nullopt;
+    return detail::decodeDate(*stored);
+}
+
+void offer(const UpdateInfo& info) {
+    switch (showAlert(detail::offerAlert(info, currentVersion()))) {
+        case 0:
+            if (platform::parseURL(info.url)) platform::openWithDefaultHandler(info.url);
+            break;
+        case 2: platform::writeSetting(std::string(skippedKey), info.version); break;
+        default: break;
+    }
+}
+
+void installFinished(const UpdateInfo& info, bool manual, bool atLaunch,
+                     const std::optional<SelfUpdate::Failure>& failure) {
+    if (failure) platform::systemLog(detail::failureLogLine(failure->description()));
+    switch (detail::afterInstall(failure.has_value(), manual, atLaunch, E2E::enabled())) {
+        case detail::AfterInstall::relaunch: SelfUpdate::relaunch(); break;
+        case detail::AfterInstall::askToRestart:
+            if (showAlert(detail::installedAlert(info)) == 0) SelfUpdate::relaunch();
+            break;
+        case detail::AfterInstall::offer: offer(info); break;
+        case detail::AfterInstall::nothing: break;
+    }
+}
+
+void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
+    const bool automation = E2E::enabled();
+    const auto info = detail::acceptedFeed(reply, automation);
+    if (!info) {
+        if (manual) showAlert(detail::checkFailedAlert());
+        return;
+    }
+    platform::writeSetting(std::string(lastCheckKey), detail::encodeDate(Clock::now()));
+    const std::string current = currentVersion();
+    const auto choice = detail::choosePath(*info, current, manual, platform::readSetting(std::string(skippedKey)),
+                                           automation, [] { return SelfUpdate::canInstallInPlace(); });
+    switch (choice.path) {
+        case detail::Path::upToDate:
+            if (manual) showAlert(detail::upToDateAlert(current));
+            break;
+        case detail::Path::skipped: break;
+        case detail::Path::offer: offer(*info); break;
+        case detail::Path::install:
+            SelfUpdate::install(choice.zip, info->version,
+                                [record = *info, manual, atLaunch](std::optional<SelfUpdate::Failure> failure) {
+                                    installFinished(record, manual, atLaunch, failure);
+                                });
+            break;
+    }
+}
+
+}  // namespace
+
+void runIfDue(bool atLaunch) {
+    if (detail::isDue(lastCheck(), Clock::now(), E2E::enabled())) run(false, atLaunch);
+}
+
+void run(bool manual, bool atLaunch) {
+    platform::httpGet(feed(), {{"User-Agent", detail::userAgent(currentVersion())}}, feedTimeoutSeconds, largestFeed,
+                      [manual, atLaunch](platform::HttpReply reply) { handleReply(reply, manual, atLaunch); });
+}
+
+}  // namespace UpdateCheck
