@@ -10,12 +10,21 @@
 #include "platform/Desktop.h"
 #include "platform/Environment.h"
 #include "platform/Url.h"
+#include "quicksave/QuickSaveController.h"
+#include "quicksave/QuickSaveLogic.h"
+#include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
 
 namespace {
 
 constexpr double pageRequestTimeout = 60;
 constexpr double mainSnapshotDelay = 3;
+constexpr std::size_t longestScriptResult = 2000;
+
+// Scrolls the element a selector picks to the middle of the viewport and answers its centre.
+constexpr const char* clickScript =
+    "const e=document.querySelector(arg); if(!e) return null; e.scrollIntoView({block:'center'}); "
+    "const r=e.getBoundingClientRect(); return [r.left+r.width/2, r.top+r.height/2];";
 
 // Wraps a member function so that it does nothing once the delegate is gone.
 std::function<void()> weakAction(const std::weak_ptr<AppDelegate>& owner, void (AppDelegate::*action)()) {
@@ -34,8 +43,12 @@ std::string startAddress() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+    // An update that an earlier run left half swapped is finished or undone before anything else.
+    SelfUpdate::finishInterruptedInstall();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
+        .quickSave = [] { QuickSaveController::shared().present(); },
+        .checkForUpdates = [] { UpdateCheck::run(true, false); },
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),
         .saveClipboardURL = weakAction(weakSelf, &AppDelegate::saveClipboardURL),
         .reloadPage = weakAction(weakSelf, &AppDelegate::reloadPage),
@@ -61,6 +74,27 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     loadStartAddress();
     window->present();
+    wireQuickSave();
+
+    // Update checks: once 6 seconds after launch, then hourly. In automation mode only a feed
+    // override asks for them.
+    if (!E2E::enabled() || platform::environmentValue(std::string(UpdateCheck::feedVariable))) {
+        platform::runAfter(6, [] { UpdateCheck::runIfDue(true); });
+        updateTimer = platform::repeatEvery(3600, [] { UpdateCheck::runIfDue(false); });
+    }
+}
+
+void AppDelegate::wireQuickSave() {
+    auto& quickSave = QuickSaveController::shared();
+    quickSave.webView = std::shared_ptr<platform::WebView>(window, webView);
+    quickSave.showMainWindow = [weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock()) self->window->present();
+    };
+    quickSave.install();
+    quickSave.e2eMainWindowCommand = [weakSelf = weak_from_this()](const std::string& verb, const std::string& argument) {
+        auto self = weakSelf.lock();
+        return self && self->e2eMainWindow(verb, argument);
+    };
 }
 
 void AppDelegate::loadStartAddress() {
@@ -153,5 +187,50 @@ void AppDelegate::scheduleMainSnapshot() {
             E2E::report("main-snapshot",
                         {{"ok", true}, {"file", "main-window.png"}, {"url", self->webView->currentURL()}});
         });
+    });
+}
+
+bool AppDelegate::e2eMainWindow(const std::string& verb, const std::string& argument) {
+    if (verb == "go") {
+        if (auto address = platform::resolveURL(webView->currentURL(), argument)) {
+            webView->load(*address, pageRequestTimeout);
+        }
+        return true;
+    }
+    if (verb == "click") {
+        click(argument);
+        return true;
+    }
+    if (verb == "js") {
+        runScript(argument);
+        return true;
+    }
+    return false;
+}
+
+void AppDelegate::click(const std::string& selector) {
+    webView->callAsyncJavaScript(
+        clickScript, {{"arg", selector}}, [weakSelf = weak_from_this(), selector](platform::ScriptResult result) {
+            auto self = weakSelf.lock();
+            const auto& point = result.value;
+            const bool twoNumbers = result.succeeded && point.is_array() && point.size() == 2 &&
+                                    point[0].is_number() && point[1].is_number();
+            if (!self || !twoNumbers) {
+                E2E::report("click-failed", {{"selector", selector}});
+                return;
+            }
+            self->webView->clickAt(point[0].get<double>(), point[1].get<double>());
+            E2E::report("clicked", {{"selector", selector}});
+        });
+}
+
+void AppDelegate::runScript(const std::string& script) {
+    webView->callAsyncJavaScript(script, nlohmann::json::object(), [](platform::ScriptResult result) {
+        std::string text;
+        if (!result.succeeded) text = "ERROR " + result.error;
+        else if (result.value.is_null()) text = "null";
+        else if (result.value.is_string()) text = result.value.get<std::string>();
+        else text = result.value.dump();
+        E2E::report("js-result", {{"result", QuickSaveLogic::firstCharacters(text, longestScriptResult)}});
     });
 }

@@ -26,19 +26,36 @@ public:
     void zoomOut();
     void zoomReset();
 
+    // Automation: the main-window commands "go", "click" and "js". False for any other verb.
+    bool e2eMainWindow(const std::string& verb, const std::string& argument);
+
     // Web view delegate.
     platform::NavigationDecision decideNavigation(const platform::NavigationAction& action) override;
     platform::NavigationDecision decideResponse(bool canShowContentType) override;
     void newWindowRequested(const platform::NavigationAction& action) override;
     void loadFinished() override;
+    // Downloads, file inputs and page dialogs: answered at once in automation mode (no panel),
+    // otherwise through native panels modal to the main window. Page dialogs are shown in both.
+    void decideDownloadDestination(const std::string& suggestedFilename,
+                                   platform::DownloadDestinationReply reply) override;
+    void downloadFinished() override;
+    void downloadFailed(const std::string& errorText) override;
+    void runOpenPanel(const platform::FileInputRequest& request, platform::FileInputReply reply) override;
+    void runAlert(const std::string& message, std::function<void()> done) override;
+    void runConfirm(const std::string& message, std::function<void(bool)> done) override;
+    void runPrompt(const std::string& prompt, const std::optional<std::string>& defaultText,
+                   std::function<void(std::optional<std::string>)> done) override;
 
-    std::unique_ptr<platform::MainWindow> window;
+    std::shared_ptr<platform::MainWindow> window;
     platform::WebView* webView = nullptr;  // owned by the window
     std::optional<platform::Timer> updateTimer;
 
 private:
     void loadStartAddress();
     void scheduleMainSnapshot();
+    void wireQuickSave();
+    void click(const std::string& selector);
+    void runScript(const std::string& script);
 };
 
 // The address the main window opens first: TOLVAR_START_URL when set (even when empty), otherwise

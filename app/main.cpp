@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "platform/Application.h"
 #include "platform/Environment.h"
+#include "quicksave/QuickSaveController.h"
 
 int main(int argc, char** argv) {
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
     static auto delegate = std::make_shared<AppDelegate>();
     return platform::runApplication("app.tolvar.desktop", argc, argv,
                                     {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
-                                     .reopen = [] { delegate->applicationShouldHandleReopen(); }});
+                                     .reopen = [] { delegate->applicationShouldHandleReopen(); },
+                                     .quickSave = [] { QuickSaveController::shared().present(); }});
 }

@@ -11,7 +11,9 @@ std::optional<std::filesystem::path> runningExecutable() {
     return exe;
 }
 
-std::optional<std::filesystem::path> runningBundleDir() {
+namespace {
+
+std::optional<std::filesystem::path> findRunningBundleDir() {
     auto exe = runningExecutable();
     if (!exe) return std::nullopt;
     for (auto dir = exe->parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
@@ -19,6 +21,15 @@ std::optional<std::filesystem::path> runningBundleDir() {
         if (name.size() > 4 && name.ends_with(".app")) return dir;
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+// Found once: after an update has been swapped into place the executable's old files live on only
+// under another name, and the bundle is still the one at the original place.
+std::optional<std::filesystem::path> runningBundleDir() {
+    static const auto bundle = findRunningBundleDir();
+    return bundle;
 }
 
 }  // namespace platform

@@ -17,6 +17,10 @@ struct ParsedURL {
 // Parses an absolute address (scheme required). Nothing for text that is not one.
 std::optional<ParsedURL> parseURL(const std::string& text);
 
+// `reference` resolved against `base` (an absolute reference stands on its own); nothing when no
+// absolute address results.
+std::optional<std::string> resolveURL(const std::string& base, const std::string& reference);
+
 // Builds scheme://host/path?name=value&… with names and values percent-encoded as query items.
 std::string buildURL(const std::string& scheme, const std::string& host, const std::string& path,
                      const std::vector<std::pair<std::string, std::string>>& queryItems = {});

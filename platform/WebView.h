@@ -1,8 +1,12 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace platform {
 
@@ -16,6 +20,19 @@ struct NavigationAction {
 
 enum class NavigationDecision { cancel, allow, download };
 
+// What a file input allows the user to pick.
+struct FileInputRequest {
+    bool allowsMultipleSelection = false;
+    bool allowsDirectories = false;
+};
+
+// The answers to the engine's requests for the desktop. Each is called exactly once; one that is
+// dropped without being called answers nothing (no destination, no files, no text).
+// A destination path for a download (an existing file there is replaced), or nothing to cancel it.
+using DownloadDestinationReply = std::function<void(std::optional<std::filesystem::path>)>;
+// The files for a file input, or nothing when none were chosen.
+using FileInputReply = std::function<void(std::optional<std::vector<std::filesystem::path>>)>;
+
 // The program's answers to the web engine's questions about the main web view.
 class WebViewDelegate {
 public:
@@ -26,6 +43,30 @@ public:
     // the main web view or hands it elsewhere.
     virtual void newWindowRequested(const NavigationAction& action) = 0;
     virtual void loadFinished() = 0;
+
+    // Downloads: where the file goes, given the name the engine suggests, then exactly one outcome.
+    // A delegate that does not handle them cancels every download.
+    virtual void decideDownloadDestination(const std::string& /*suggestedFilename*/, DownloadDestinationReply reply) {
+        reply(std::nullopt);
+    }
+    virtual void downloadFinished() {}
+    virtual void downloadFailed(const std::string& /*errorText*/) {}
+    // A file input asks for files. Unhandled, the page gets none.
+    virtual void runOpenPanel(const FileInputRequest& /*request*/, FileInputReply reply) { reply(std::nullopt); }
+    // Page script dialogs. Unhandled, they close at once: confirmations answer false, prompts null.
+    virtual void runAlert(const std::string& /*message*/, std::function<void()> done) { done(); }
+    virtual void runConfirm(const std::string& /*message*/, std::function<void(bool)> done) { done(false); }
+    virtual void runPrompt(const std::string& /*prompt*/, const std::optional<std::string>& /*defaultText*/,
+                           std::function<void(std::optional<std::string>)> done) {
+        done(std::nullopt);
+    }
+};
+
+// What a page script answered: a JSON value (null for no value), or the error it failed with.
+struct ScriptResult {
+    bool succeeded = false;
+    nlohmann::json value;
+    std::string error;
 };
 
 struct Cookie {
@@ -55,6 +96,13 @@ public:
     // A PNG picture of the visible page; nothing when none could be taken. `done` runs on the main
     // loop, and not at all once the web view is gone.
     virtual void snapshotPNG(std::function<void(std::optional<std::string>)> done) = 0;
+    // Runs `body` as the body of an async function in the page's own script world, with each
+    // member of `arguments` bound to a local variable of that name. `done` runs on the main loop,
+    // and not at all once the web view is gone.
+    virtual void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
+                                     std::function<void(ScriptResult)> done) = 0;
+    // A left click (press and release) at a point of the page's viewport, in CSS pixels.
+    virtual void clickAt(double x, double y) = 0;
     // Plants a cookie in the web view's cookie store; `done` runs once the store confirmed it
     // (true) or refused it (false).
     virtual void setCookie(const Cookie& cookie, std::function<void(bool stored)> done) = 0;

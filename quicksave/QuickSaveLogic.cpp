@@ -14,6 +14,7 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#include "platform/Json.h"
 #include "platform/Url.h"
 
 std::ostream& operator<<(std::ostream& out, const SaveOutcome& outcome) {
@@ -151,45 +152,11 @@ std::string tagKey(const icu::UnicodeString& tag) {
 
 // ---- JSON --------------------------------------------------------------------------------------
 
-// Replies nest only a few levels. The bound keeps a hostile reply from building a tree that deep
-// code walking it (comparison, printing) could not recurse through.
-constexpr std::size_t deepestReply = 512;
-
-// Whether no array or object in `text` opens deeper than `limit`. Brackets inside strings do not
-// count; malformed text is left for the parser to refuse.
-bool nestingWithin(std::string_view text, std::size_t limit) {
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char ch : text) {
-        if (inString) {
-            if (escaped) escaped = false;
-            else if (ch == '\\') escaped = true;
-            else if (ch == '"') inString = false;
-            continue;
-        }
-        switch (ch) {
-            case '"': inString = true; break;
-            case '[':
-            case '{':
-                if (++depth > limit) return false;
-                break;
-            case ']':
-            case '}':
-                if (depth > 0) --depth;
-                break;
-            default: break;
-        }
-    }
-    return true;
-}
-
 // The reply as a JSON array or object; nothing when it is not valid UTF-8 JSON, nests too deep, or
 // is a bare scalar.
 std::optional<nlohmann::json> parseReply(std::string_view text) {
-    if (!nestingWithin(text, deepestReply)) return std::nullopt;
-    nlohmann::json document = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-    if (document.is_discarded() || !(document.is_array() || document.is_object())) return std::nullopt;
+    auto document = platform::parseJSON(text);
+    if (!document || !(document->is_array() || document->is_object())) return std::nullopt;
     return document;
 }
 
@@ -205,6 +172,24 @@ const nlohmann::json* member(const nlohmann::json& object, const char* key) {
 namespace QuickSaveLogic {
 
 std::string_view trimmedWhiteSpace(std::string_view text) { return trimmedUTF8(text, isWhiteSpaceOrLineBreak); }
+
+std::vector<std::string> characters(std::string_view text) {
+    const icu::UnicodeString whole = fromUTF8(text);
+    std::vector<std::string> result;
+    auto iterator = characterIterator();
+    if (!iterator) return result;
+    iterator->setText(whole);
+    for (int32_t start = iterator->first(), end = iterator->next(); end != icu::BreakIterator::DONE;
+         start = end, end = iterator->next()) {
+        result.push_back(toUTF8(whole.tempSubStringBetween(start, end)));
+    }
+    return result;
+}
+
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    const icu::UnicodeString whole = fromUTF8(text);
+    return toUTF8(whole.tempSubString(0, offsetAfterCharacters(whole, count)));
+}
 
 std::optional<std::string> tabScript(std::string_view bundleId) {
     struct Browser {

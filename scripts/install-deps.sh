@@ -11,7 +11,7 @@ packages=(
   libayatana-appindicator3-dev libkeybinder-3.0-dev
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev libarchive-tools
   # headless GUI runs and tests
-  xvfb xauth xdotool dbus dbus-x11 at-spi2-core imagemagick
+  xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
 )
 
 sudo=""

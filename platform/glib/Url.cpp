@@ -37,6 +37,19 @@ std::optional<ParsedURL> parseURL(const std::string& text) {
     return parsed;
 }
 
+std::optional<std::string> resolveURL(const std::string& base, const std::string& reference) {
+    GError* error = nullptr;
+    char* resolved = g_uri_resolve_relative(base.empty() ? nullptr : base.c_str(), reference.c_str(),
+                                            G_URI_FLAGS_ENCODED, &error);
+    if (resolved == nullptr) {
+        g_clear_error(&error);
+        return std::nullopt;
+    }
+    std::string result(resolved);
+    g_free(resolved);
+    return result;
+}
+
 std::string buildURL(const std::string& scheme, const std::string& host, const std::string& path,
                      const std::vector<std::pair<std::string, std::string>>& queryItems) {
     std::string url = scheme + "://" + host + path;

@@ -3,23 +3,48 @@
 #include <glib-unix.h>
 #include <gtkmm.h>
 
+#include <algorithm>
 #include <csignal>
 
 namespace platform {
+namespace {
+
+constexpr const char* quickSaveOption = "--quick-save";
+
+bool asksForQuickSave(const Glib::RefPtr<Gio::ApplicationCommandLine>& commandLine) {
+    int count = 0;
+    char** arguments = commandLine->get_arguments(count);
+    const bool found = std::any_of(arguments, arguments + count,
+                                   [](const char* argument) { return std::string(argument) == quickSaveOption; });
+    g_strfreev(arguments);
+    return found;
+}
+
+}  // namespace
 
 int runApplication(const std::string& applicationId, int argc, char** argv, ApplicationHooks hooks) {
-    auto app = Gtk::Application::create(applicationId);
+    // Every launch is routed to the first instance, which launches once and reopens (or opens the
+    // quick-save panel for "--quick-save") for every later one.
+    auto app = Gtk::Application::create(applicationId, Gio::APPLICATION_HANDLES_COMMAND_LINE);
     bool launched = false;
-    app->signal_activate().connect([&] {
-        if (launched) {
-            if (hooks.reopen) hooks.reopen();
-            return;
+    auto activate = [&](bool quickSave) {
+        if (!launched) {
+            launched = true;
+            // The application lives on with its window hidden: only Quit ends it.
+            app->hold();
+            if (hooks.didFinishLaunching) hooks.didFinishLaunching();
+        } else if (!quickSave && hooks.reopen) {
+            hooks.reopen();
         }
-        launched = true;
-        // The application lives on with its window hidden: only Quit ends it.
-        app->hold();
-        if (hooks.didFinishLaunching) hooks.didFinishLaunching();
-    });
+        if (quickSave && hooks.quickSave) hooks.quickSave();
+    };
+    app->signal_activate().connect([&] { activate(false); });
+    app->signal_command_line().connect(
+        [&](const Glib::RefPtr<Gio::ApplicationCommandLine>& commandLine) {
+            activate(asksForQuickSave(commandLine));
+            return 0;
+        },
+        false);
     // SIGTERM and SIGINT end the application the same way as its Quit item.
     for (int signal : {SIGTERM, SIGINT}) {
         g_unix_signal_add(
@@ -30,8 +55,7 @@ int runApplication(const std::string& applicationId, int argc, char** argv, Appl
             },
             app->gobj());
     }
-    // The program takes no arguments; only the program name reaches GApplication.
-    return app->run(argc > 0 ? 1 : 0, argv);
+    return app->run(argc, argv);
 }
 
 std::string userDataDirectory(const std::string& applicationName) {

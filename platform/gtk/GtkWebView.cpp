@@ -45,6 +45,41 @@ WebKitWebsiteDataManager* dataManager(const WebViewOptions& options) {
                                            "base-cache-directory", options.cacheDirectory.c_str(), nullptr);
 }
 
+GVariant* scriptArguments(const nlohmann::json& arguments) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    for (const auto& [name, value] : arguments.items()) {
+        GVariant* converted = nullptr;
+        if (value.is_string()) converted = g_variant_new_string(value.get_ref<const std::string&>().c_str());
+        else if (value.is_boolean()) converted = g_variant_new_boolean(value.get<bool>());
+        else if (value.is_number_integer()) converted = g_variant_new_int64(value.get<int64_t>());
+        else if (value.is_number()) converted = g_variant_new_double(value.get<double>());
+        if (converted != nullptr) g_variant_builder_add(&builder, "{sv}", name.c_str(), converted);
+    }
+    return g_variant_builder_end(&builder);
+}
+
+// A script's answer as JSON: texts stay texts; undefined and null become null; other values go
+// through their JSON form.
+nlohmann::json scriptValue(JSCValue* value) {
+    if (value == nullptr || jsc_value_is_undefined(value) || jsc_value_is_null(value)) return nullptr;
+    if (jsc_value_is_string(value)) {
+        char* text = jsc_value_to_string(value);
+        nlohmann::json result = text != nullptr ? text : "";
+        g_free(text);
+        return result;
+    }
+    char* json = jsc_value_to_json(value, 0);
+    nlohmann::json result = json != nullptr ? nlohmann::json::parse(json, nullptr, false) : nlohmann::json();
+    g_free(json);
+    if (result.is_discarded()) {
+        char* text = jsc_value_to_string(value);
+        result = text != nullptr ? text : "";
+        g_free(text);
+    }
+    return result;
+}
+
 }  // namespace
 
 GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
@@ -75,6 +110,7 @@ GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
     g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    pageRequests_ = std::make_unique<PageRequests>(view_, delegate_);
 }
 
 GtkWebView::~GtkWebView() {
@@ -188,6 +224,65 @@ void GtkWebView::setCookie(const Cookie& cookie, std::function<void(bool)> done)
     };
     webkit_cookie_manager_add_cookie(cookies_, soupCookie, cancellable_, finished, new Done(std::move(done)));
     soup_cookie_free(soupCookie);
+}
+
+void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
+                                     std::function<void(ScriptResult)> done) {
+    using Done = std::function<void(ScriptResult)>;
+    auto finished = [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Done> done(static_cast<Done*>(data));
+        GError* error = nullptr;
+        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+            g_error_free(error);
+            return;  // the web view is gone
+        }
+        ScriptResult answer;
+        if (error != nullptr) {
+            answer.error = error->message;
+            g_error_free(error);
+        } else {
+            answer.succeeded = true;
+            answer.value = scriptValue(value);
+        }
+        if (value != nullptr) g_object_unref(value);
+        (*done)(std::move(answer));
+    };
+    webkit_web_view_call_async_javascript_function(view_, body.c_str(), gssize(body.size()),
+                                                   scriptArguments(arguments), nullptr, nullptr, cancellable_,
+                                                   finished, new Done(std::move(done)));
+}
+
+void GtkWebView::clickAt(double x, double y) {
+    GtkWidget* widget = GTK_WIDGET(view_);
+    GdkWindow* window = gtk_widget_get_window(widget);
+    if (window == nullptr) return;
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(widget));
+    GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
+    // The page's CSS pixels are scaled by the zoom factor on screen.
+    const double zoom = webkit_web_view_get_zoom_level(view_);
+    // Event coordinates are relative to the GDK window the event is sent to, which is the parent's
+    // when the view has none of its own.
+    GtkAllocation allocation{};
+    if (!gtk_widget_get_has_window(widget)) gtk_widget_get_allocation(widget, &allocation);
+    int originX = 0;
+    int originY = 0;
+    gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &originX, &originY);
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+        GdkEvent* event = gdk_event_new(type);
+        event->button.window = GDK_WINDOW(g_object_ref(window));
+        event->button.send_event = FALSE;
+        event->button.time = GDK_CURRENT_TIME;
+        event->button.x = x * zoom + allocation.x;
+        event->button.y = y * zoom + allocation.y;
+        event->button.x_root = x * zoom + originX;
+        event->button.y_root = y * zoom + originY;
+        event->button.button = 1;
+        if (type == GDK_BUTTON_RELEASE) event->button.state = GDK_BUTTON1_MASK;
+        if (pointer != nullptr) gdk_event_set_device(event, pointer);
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
 }
 
 }  // namespace platform::gtk

@@ -2,8 +2,11 @@
 
 #include <webkit2/webkit2.h>
 
+#include <memory>
+
 #include "platform/MainLoop.h"
 #include "platform/WebView.h"
+#include "platform/gtk/GtkPageRequests.h"
 
 namespace platform::gtk {
 
@@ -36,6 +39,9 @@ public:
     std::string currentURL() const override;
     void snapshotPNG(std::function<void(std::optional<std::string>)> done) override;
     void setCookie(const Cookie& cookie, std::function<void(bool stored)> done) override;
+    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
+                             std::function<void(ScriptResult)> done) override;
+    void clickAt(double x, double y) override;
 
 private:
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
@@ -49,6 +55,8 @@ private:
     GCancellable* cancellable_ = nullptr;
     Timer loadTimeout_;
     bool currentLoadFailed_ = false;
+    // Downloads, file inputs and script dialogs, answered by the delegate.
+    std::unique_ptr<PageRequests> pageRequests_;
 };
 
 }  // namespace platform::gtk

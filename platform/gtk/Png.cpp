@@ -20,6 +20,9 @@ std::string encodePNG(cairo_surface_t* surface) {
 
 std::optional<std::string> drawWidgetPNG(void* gtkWidget) {
     auto* widget = GTK_WIDGET(gtkWidget);
+    // A change made just before (a new status text) leaves the layout pending; finish it first so
+    // the picture shows the window as it will be drawn on screen.
+    if (GTK_IS_CONTAINER(widget) && gtk_widget_is_toplevel(widget)) gtk_container_check_resize(GTK_CONTAINER(widget));
     const int width = gtk_widget_get_allocated_width(widget);
     const int height = gtk_widget_get_allocated_height(widget);
     if (!gtk_widget_get_realized(widget) || width <= 1 || height <= 1) return std::nullopt;
