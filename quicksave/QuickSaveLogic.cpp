@@ -205,6 +205,9 @@ std::optional<std::string> tabScript(std::string_view bundleId) {
         {"com.microsoft.edgemac", "Microsoft Edge", false},
         {"company.thebrowser.Browser", "Arc", false},
         {"com.vivaldi.Vivaldi", "Vivaldi", false},
+        // The browsers Linux users run most, asked through the same active-tab form.
+        {"org.chromium.Chromium", "Chromium", false},
+        {"org.mozilla.firefox", "Firefox", false},
     };
     static constexpr std::string_view frontDocumentTail =
         "\" to return {URL of front document, name of front document}";

@@ -45,6 +45,10 @@ TEST(QuickSaveTabScript, EachSupportedBrowserGetsItsScriptCharacterForCharacter)
          R"(tell application "Arc" to return {URL of active tab of front window, title of active tab of front window})"},
         {"com.vivaldi.Vivaldi",
          R"(tell application "Vivaldi" to return {URL of active tab of front window, title of active tab of front window})"},
+        {"org.chromium.Chromium",
+         R"(tell application "Chromium" to return {URL of active tab of front window, title of active tab of front window})"},
+        {"org.mozilla.firefox",
+         R"(tell application "Firefox" to return {URL of active tab of front window, title of active tab of front window})"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bundleId);
@@ -62,7 +66,8 @@ TEST(QuickSaveTabScript, EachSupportedBrowserGetsItsScriptCharacterForCharacter)
 
 TEST(QuickSaveTabScript, OnlyExactIdentifiersAreSupported) {
     for (const char* id : {"com.apple.safari", "", "com.apple.Safari ", " com.apple.Safari", "COM.GOOGLE.CHROME",
-                           "com.google.Chrome.canary", "org.mozilla.firefox", "app.tolvar.desktop", "Safari"}) {
+                           "com.google.Chrome.canary", "org.mozilla.Firefox", "org.chromium.chromium",
+                           "app.tolvar.desktop", "Safari"}) {
         SCOPED_TRACE(id);
         EXPECT_EQ(tabScript(id), nothing);
     }

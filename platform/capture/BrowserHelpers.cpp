@@ -1,0 +1,76 @@
+#include "platform/capture/BrowserHelpers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include "platform/Bundle.h"
+#include "platform/capture/BrowserCapture.h"
+#include "platform/capture/CaptureRules.h"
+
+namespace capture {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Replaces `file` with `text` in one rename, so a browser never reads half a manifest.
+bool writeAtomically(const fs::path& file, const std::string& text) {
+    std::string temporary = file.string() + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0644) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        ok = put > 0;
+        if (ok) done += static_cast<std::size_t>(put);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), file.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+}  // namespace
+
+int installBrowserHelpers(const fs::path& hostExecutable, std::ostream& out, std::ostream& err) {
+    if (!hostExecutable.is_absolute() || ::access(hostExecutable.c_str(), X_OK) != 0) {
+        err << "tolvar: the capture host " << hostExecutable << " is missing or not executable\n";
+        return 1;
+    }
+    const char* homeVariable = std::getenv("HOME");
+    const fs::path config = configHome();
+    if (homeVariable == nullptr || homeVariable[0] != '/' || config.empty()) {
+        err << "tolvar: HOME must be an absolute path\n";
+        return 1;
+    }
+    int status = 0;
+    for (const auto& manifest : hostManifests(hostExecutable, homeVariable, config)) {
+        std::error_code error;
+        fs::create_directories(manifest.file.parent_path(), error);
+        if (error || !writeAtomically(manifest.file, manifest.text)) {
+            err << "tolvar: could not write " << manifest.file.string() << "\n";
+            status = 1;
+            continue;
+        }
+        out << manifest.browserKey << ": " << manifest.file.string() << "\n";
+    }
+    return status;
+}
+
+int installBrowserHelpersOfRunningBundle(std::ostream& out, std::ostream& err) {
+    const auto bundle = platform::runningBundleDir();
+    if (!bundle) {
+        err << "tolvar: not running from a Tolvar.app bundle\n";
+        return 1;
+    }
+    return installBrowserHelpers(*bundle / "libexec" / "tolvar-capture-host", out, err);
+}
+
+}  // namespace capture

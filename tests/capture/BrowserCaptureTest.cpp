@@ -1,0 +1,244 @@
+// Quick save from a real browser: Debian's Chromium, started with a profile of its own under a
+// temporary XDG config folder, shows a page served on loopback and is made the active window; the
+// built application is asked to "present" and its "presented" event must carry that page. Once
+// through the extension and its native-messaging host, once through the remote-debugging endpoint,
+// and once with neither, where the clipboard is used and the error number recorded.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/AppProcess.h"
+#include "tests/capture/TestDisplay.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* pageTitle = "Known Title — Capture Test ✓";
+
+// A program started with arguments and environment in a process group of its own; the whole group
+// is stopped with this object.
+class ChildGroup {
+public:
+    ChildGroup(const std::string& program, const std::vector<std::string>& arguments,
+               const std::map<std::string, std::optional<std::string>>& env, const fs::path& log) {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            for (const auto& [name, value] : env) {
+                if (value) setenv(name.c_str(), value->c_str(), 1);
+                else unsetenv(name.c_str());
+            }
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (out >= 0) {
+                dup2(out, STDOUT_FILENO);
+                dup2(out, STDERR_FILENO);
+            }
+            std::vector<char*> list;
+            for (auto& argument : argv) list.push_back(argument.data());
+            list.push_back(nullptr);
+            execvp(program.c_str(), list.data());
+            _exit(127);
+        }
+        setpgid(pid_, pid_);
+    }
+    ~ChildGroup() {
+        kill(-pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+        }
+        // Helpers (renderers, the zygote, the native-messaging host) go with the group.
+        kill(-pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+    ChildGroup(const ChildGroup&) = delete;
+    ChildGroup& operator=(const ChildGroup&) = delete;
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class BrowserCaptureTest : public ::testing::Test {
+protected:
+    testsupport::TemporaryFolder home;
+    fs::path automation = home.path() / "automation";
+    std::map<std::string, std::optional<std::string>> env = testsupport::userEnvironment(home.path());
+    testsupport::LoopbackHttpServer pages{[](const testsupport::HttpRequest& request) {
+        testsupport::HttpResponse response;
+        if (request.target == "/article") {
+            response.body = std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>") + pageTitle +
+                            "</title></head><body><p>An article worth keeping.</p></body></html>";
+        } else if (request.target == "/app") {
+            response.body = "<!doctype html><title>Tolvar</title><p>Not signed in.</p>";
+        } else {
+            response.status = 404;
+        }
+        return response;
+    }};
+    std::string article = pages.url("/article");
+    std::unique_ptr<testsupport::AppProcess> app;
+    std::unique_ptr<ChildGroup> browser;
+    testsupport::Journal journal{automation};
+    TestDisplay x;
+
+    void SetUp() override {
+        fs::create_directories(automation);
+        ASSERT_TRUE(x.open()) << "no X display";
+        env["TOLVAR_E2E_DIR"] = automation.string();
+        env["TOLVAR_START_URL"] = pages.url("/app");
+        env["TOLVAR_E2E_SESSION"] = std::nullopt;
+        env["TOLVAR_UPDATE_FEED"] = std::nullopt;
+        app = std::make_unique<testsupport::AppProcess>(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(journal.waitFor("web-loaded", 30s)) << "the application did not start";
+    }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "journal:\n" << testsupport::readFile(automation / "events.jsonl") << "\n";
+            std::cerr << "chromium log (tail):\n";
+            const std::string log = testsupport::readFile(home.path() / "chromium.log");
+            std::cerr << log.substr(log.size() > 4000 ? log.size() - 4000 : 0) << "\n";
+        }
+        browser.reset();
+        app.reset();
+    }
+
+    fs::path profile() const { return fs::path(*env.at("XDG_CONFIG_HOME")) / "chromium"; }
+
+    void startChromium(const std::vector<std::string>& extra) {
+        std::vector<std::string> arguments{
+            "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync",
+            "--disable-default-apps", "--password-store=basic",
+            // Every name resolves to nothing but the loopback address, so no request leaves the machine.
+            "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1", "--user-data-dir=" + profile().string()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.push_back(article);
+        browser = std::make_unique<ChildGroup>("chromium", arguments, env, home.path() / "chromium.log");
+    }
+
+    // Waits for the browser window showing the article and makes it the active window.
+    void bringBrowserToFront() {
+        std::optional<unsigned long> window;
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!(window = x.findWindow("Chromium", "Known Title")) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_TRUE(window) << "no Chromium window with the article";
+        x.activate(*window);
+    }
+
+    void present() { std::ofstream(automation / "cmd", std::ios::app) << "present\n"; }
+
+    json presented() {
+        auto event = journal.waitFor("presented", 30s);
+        if (!event) {
+            ADD_FAILURE() << "no \"presented\" event";
+            return json::object();
+        }
+        return *event;
+    }
+
+    void setClipboard(const std::string& text) {
+        FILE* pipe = popen("xclip -selection clipboard -in 2>/dev/null", "w");
+        ASSERT_NE(pipe, nullptr);
+        fwrite(text.data(), 1, text.size(), pipe);
+        ASSERT_EQ(pclose(pipe), 0);
+    }
+};
+
+TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
+    // The host manifests, written by the application itself.
+    {
+        ChildGroup install(TOLVAR_EXECUTABLE, {"--install-browser-helpers"}, env,
+                           home.path() / "install.log");
+        int status = 0;
+        ASSERT_EQ(waitpid(install.pid(), &status, 0), install.pid());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::readFile(home.path() / "install.log");
+    }
+    const fs::path manifest = profile() / "NativeMessagingHosts" / "app.tolvar.desktop.capture.json";
+    ASSERT_TRUE(fs::exists(manifest));
+    EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"],
+              (fs::path(TOLVAR_EXECUTABLE).parent_path().parent_path() / "libexec" / "tolvar-capture-host").string());
+    EXPECT_TRUE(fs::exists(home.path() / ".mozilla" / "native-messaging-hosts" / "app.tolvar.desktop.capture.json"));
+
+    startChromium({"--load-extension=" TOLVAR_EXTENSION_DIR});
+    bringBrowserToFront();
+
+    // The extension's report of the article reaches the user's runtime folder.
+    const fs::path state = fs::path(*env.at("XDG_RUNTIME_DIR")) / "tolvar-capture" / "chromium.json";
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (testsupport::readFile(state).find(article) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_NE(testsupport::readFile(state).find(article), std::string::npos) << "no report from the extension";
+    EXPECT_EQ(fs::status(state).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    // No remote debugging in this run: the page can only have come from the extension.
+    EXPECT_FALSE(fs::exists(profile() / "DevToolsActivePort"));
+
+    present();
+    const auto event = presented();
+    EXPECT_EQ(event["frontApp"], "org.chromium.Chromium");
+    EXPECT_EQ(event["source"], "browser");
+    EXPECT_EQ(event["url"], article);
+    EXPECT_EQ(event["title"], pageTitle);
+    EXPECT_EQ(event["browserError"], 0);
+}
+
+TEST_F(BrowserCaptureTest, TheDebuggingEndpointNamesTheFocusedPage) {
+    startChromium({"--remote-debugging-port=0"});
+    bringBrowserToFront();
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!fs::exists(profile() / "DevToolsActivePort") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(fs::exists(profile() / "DevToolsActivePort"));
+    // No extension and no host manifest in this run: the page can only come from the endpoint.
+    EXPECT_FALSE(fs::exists(fs::path(*env.at("XDG_RUNTIME_DIR")) / "tolvar-capture"));
+
+    present();
+    const auto event = presented();
+    EXPECT_EQ(event["frontApp"], "org.chromium.Chromium");
+    EXPECT_EQ(event["source"], "browser");
+    EXPECT_EQ(event["url"], article);
+    EXPECT_EQ(event["title"], pageTitle);
+    EXPECT_EQ(event["browserError"], 0);
+}
+
+TEST_F(BrowserCaptureTest, WithNeitherTheClipboardIsUsedAndTheErrorRecorded) {
+    startChromium({});
+    bringBrowserToFront();
+    setClipboard("https://example.org/from-the-clipboard");
+
+    present();
+    const auto event = presented();
+    EXPECT_EQ(event["frontApp"], "org.chromium.Chromium");
+    EXPECT_EQ(event["source"], "clipboard");
+    EXPECT_EQ(event["url"], "https://example.org/from-the-clipboard");
+    EXPECT_EQ(event["browserError"], 2);  // no extension report and no debugging endpoint
+}
+
+}  // namespace

@@ -1,0 +1,393 @@
+#include "platform/capture/CaptureRules.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
+#include "platform/capture/NativeMessaging.h"
+#include "quicksave/QuickSaveLogic.h"
+
+using namespace capture;
+using nlohmann::json;
+
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+json extensionManifest() { return json::parse(readText(TOLVAR_EXTENSION_DIR "/manifest.json")); }
+
+std::string goodMessage() {
+    return R"({"browser":"chromium","address":"https://example.org/a","title":"A page","focused":1700000000000})";
+}
+
+}  // namespace
+
+TEST(CaptureRequest, TheApplicationNameComesFromTheRequestText) {
+    for (const char* id : {"com.google.Chrome", "com.brave.Browser", "com.microsoft.edgemac", "com.vivaldi.Vivaldi",
+                           "org.chromium.Chromium", "org.mozilla.firefox"}) {
+        SCOPED_TRACE(id);
+        const auto request = QuickSaveLogic::tabScript(id);
+        ASSERT_TRUE(request);
+        const auto name = requestApplicationName(*request);
+        ASSERT_TRUE(name);
+        EXPECT_NE(browserForApplicationName(*name), nullptr) << *name;
+    }
+    EXPECT_EQ(browserForApplicationName(*requestApplicationName(*QuickSaveLogic::tabScript("com.google.Chrome")))->key,
+              "chrome");
+    EXPECT_EQ(browserForApplicationName("Chromium")->key, "chromium");
+    EXPECT_EQ(browserForApplicationName("Firefox")->key, "firefox");
+}
+
+TEST(CaptureRequest, BrowsersThatLinuxCannotRunAreNotInTheTable) {
+    for (const char* id : {"com.apple.Safari", "com.apple.SafariTechnologyPreview", "company.thebrowser.Browser"}) {
+        const auto name = requestApplicationName(*QuickSaveLogic::tabScript(id));
+        ASSERT_TRUE(name);
+        EXPECT_EQ(browserForApplicationName(*name), nullptr) << *name;
+    }
+    EXPECT_EQ(browserForApplicationName("chromium"), nullptr);  // names compare exactly
+}
+
+TEST(CaptureRequest, MalformedRequestsNameNothing) {
+    for (const char* text : {"", "tell application \"\" to return", "tell application \"Chromium",
+                             "Tell application \"Chromium\" to", "tell application Chromium to return",
+                             " tell application \"Chromium\""}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(requestApplicationName(text), std::nullopt);
+    }
+    EXPECT_EQ(requestApplicationName("tell application \"Brave Browser\" to x"), "Brave Browser");
+}
+
+TEST(CaptureMessage, AWellFormedReportIsAccepted) {
+    const auto verdict = reportFromMessage(goodMessage());
+    ASSERT_TRUE(verdict.report) << verdict.rejection;
+    EXPECT_EQ(verdict.report->browser, "chromium");
+    EXPECT_EQ(verdict.report->address, "https://example.org/a");
+    EXPECT_EQ(verdict.report->title, "A page");
+    EXPECT_EQ(verdict.report->focused, 1700000000000.0);
+
+    // Extra fields are ignored; an empty address is a report too (the focus left the browser).
+    const auto extra = reportFromMessage(
+        R"({"browser":"firefox","address":"","title":"","focused":1.5,"tabId":7,"more":{"a":[1,2]}})");
+    ASSERT_TRUE(extra.report) << extra.rejection;
+    EXPECT_EQ(extra.report->address, "");
+}
+
+TEST(CaptureMessage, MalformedReportsAreRejectedWithAReason) {
+    const std::string longText(longestText + 1, 'x');
+    const struct {
+        std::string name;
+        std::string message;
+    } cases[] = {
+        {"empty", ""},
+        {"not JSON", "{browser: chromium}"},
+        {"truncated JSON", R"({"browser":"chromium","address":"https://e)"},
+        {"an array", R"([{"browser":"chromium","address":"a","title":"t","focused":1}])"},
+        {"a string", R"("chromium")"},
+        {"missing browser", R"({"address":"a","title":"t","focused":1})"},
+        {"missing address", R"({"browser":"chromium","title":"t","focused":1})"},
+        {"missing title", R"({"browser":"chromium","address":"a","focused":1})"},
+        {"missing focused", R"({"browser":"chromium","address":"a","title":"t"})"},
+        {"unknown browser", R"({"browser":"netscape","address":"a","title":"t","focused":1})"},
+        {"browser of another case", R"({"browser":"Chromium","address":"a","title":"t","focused":1})"},
+        {"address a number", R"({"browser":"chromium","address":5,"title":"t","focused":1})"},
+        {"title null", R"({"browser":"chromium","address":"a","title":null,"focused":1})"},
+        {"focused a string", R"({"browser":"chromium","address":"a","title":"t","focused":"1"})"},
+        {"focused negative", R"({"browser":"chromium","address":"a","title":"t","focused":-1})"},
+        {"focused an object", R"({"browser":"chromium","address":"a","title":"t","focused":{"at":1}})"},
+        {"address too long", R"({"browser":"chromium","address":")" + longText + R"(","title":"t","focused":1})"},
+        {"title too long", R"({"browser":"chromium","address":"a","title":")" + longText + R"(","focused":1})"},
+        {"invalid UTF-8", "{\"browser\":\"chromium\",\"address\":\"\xff\xfe\",\"title\":\"t\",\"focused\":1}"},
+        {"trailing garbage", goodMessage() + "x"},
+        {"over the size limit", goodMessage() + std::string(longestMessage, ' ')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto verdict = reportFromMessage(c.message);
+        EXPECT_FALSE(verdict.report);
+        EXPECT_FALSE(verdict.rejection.empty());
+    }
+}
+
+TEST(CaptureMessage, DeepNestingCostsNoStack) {
+    // Half a million levels would overflow a recursive parser or destructor.
+    const std::string deep = std::string(500'000, '[') + std::string(500'000, ']');
+    EXPECT_FALSE(reportFromMessage(deep).report);
+    const std::string deepField = R"({"browser":"chromium","address":"a","title":"t","focused":)" +
+                                  std::string(400'000, '[') + std::string(400'000, ']') + "}";
+    const auto verdict = reportFromMessage(deepField);
+    EXPECT_FALSE(verdict.report);
+    EXPECT_EQ(verdict.rejection, "missing \"focused\"");
+}
+
+TEST(CaptureMessage, TheBrowserThatStartedTheHostWins) {
+    EXPECT_EQ(reportingBrowser("chromium", "vivaldi-bin"), "vivaldi");
+    EXPECT_EQ(reportingBrowser("chromium", "chrome"), "chrome");
+    EXPECT_EQ(reportingBrowser("firefox", "firefox-esr"), "firefox");
+    EXPECT_EQ(reportingBrowser("brave", "capture_tests"), "brave");
+    EXPECT_EQ(reportingBrowser("edge", ""), "edge");
+}
+
+TEST(CaptureStore, AStoredReportReadsBackTheSame) {
+    const Report report{.browser = "brave", .address = "https://example.org/\"quoted\"\n", .title = "Tïtle ✓",
+                        .focused = 1700000000123.0, .received = 1700000000456.0, .pid = 4242};
+    const auto back = decodeStoredReport(encodeStoredReport(report));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->browser, report.browser);
+    EXPECT_EQ(back->address, report.address);
+    EXPECT_EQ(back->title, report.title);
+    EXPECT_EQ(back->focused, report.focused);
+    EXPECT_EQ(back->received, report.received);
+    EXPECT_EQ(back->pid, report.pid);
+
+    for (const char* text : {"", "[]", R"({"browser":"brave"})",
+                             R"({"browser":"opera","address":"","title":"","focused":1,"received":1,"pid":1})",
+                             R"({"browser":"brave","address":"","title":"","focused":1,"received":1,"pid":1.5})"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(decodeStoredReport(text).has_value(), false);
+    }
+}
+
+TEST(CaptureChoice, OnlyAReportWithATabOfARunningBrowserIsOffered) {
+    const double now = 1700000100000.0;
+    const Report report{.browser = "chromium", .address = "https://example.org/a", .title = "A",
+                        .focused = now - 5000, .received = now - 4000, .pid = 1};
+    const auto page = offeredPage(report, now, true);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->address, "https://example.org/a");
+    EXPECT_EQ(page->title, "A");
+
+    EXPECT_FALSE(offeredPage(report, now, false));  // the browser is gone
+    Report left = report;
+    left.address = "";
+    left.title = "";
+    EXPECT_FALSE(offeredPage(left, now, true));  // the focus moved where no tab may be offered
+    Report future = report;
+    future.focused = now + 120'000;
+    EXPECT_FALSE(offeredPage(future, now, true));
+    future.focused = now + 30'000;  // a small clock difference is tolerated
+    EXPECT_TRUE(offeredPage(future, now, true));
+    Report old = report;
+    old.focused = now - 3'600'000;  // reading one page for an hour is fine
+    EXPECT_TRUE(offeredPage(old, now, true));
+}
+
+TEST(CaptureDevTools, ThePortIsTheFirstLineOfTheAnnouncement) {
+    EXPECT_EQ(devToolsPort("40381\n/devtools/browser/6479e419-51cf-4552-a46e-408146121dfa"), 40381);
+    EXPECT_EQ(devToolsPort("9222"), 9222);
+    EXPECT_EQ(devToolsPort("65535\n"), 65535);
+    for (const char* text : {"", "\n9222", "0\n", "65536\n", "-1\n", "92a2\n", " 9222\n", "9222 \n", "123456\n"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(devToolsPort(text), std::nullopt);
+    }
+}
+
+TEST(CaptureDevTools, OnlyPageTargetsWithPlainIdsAreAsked) {
+    const std::string answer = R"([
+      {"id":"ABDFF737D1E47F49BFC1B33D55A7339B","type":"page","url":"http://127.0.0.1:1/a","title":"A"},
+      {"id":"7F1F41466B221D0D694ABD94DAAAE653","type":"browser_ui","url":"chrome://omnibox-popup.top-chrome/","title":"Omnibox Popup"},
+      {"id":"1","type":"service_worker","url":"chrome-extension://x/background.js","title":"Service Worker"},
+      {"id":"../../browser","type":"page","url":"http://127.0.0.1:1/b","title":"B"},
+      {"id":"C2","type":"page","url":"http://127.0.0.1:1/c"},
+      {"id":"D3","type":"page","url":"about:blank","title":"about:blank"},
+      7
+    ])";
+    const auto pages = devToolsPages(answer);
+    ASSERT_TRUE(pages);
+    ASSERT_EQ(pages->size(), 2u);
+    EXPECT_EQ((*pages)[0].id, "ABDFF737D1E47F49BFC1B33D55A7339B");
+    EXPECT_EQ((*pages)[0].address, "http://127.0.0.1:1/a");
+    EXPECT_EQ((*pages)[0].title, "A");
+    EXPECT_EQ((*pages)[1].id, "D3");
+    EXPECT_EQ(devToolsPages("[]")->size(), 0u);
+    EXPECT_FALSE(devToolsPages("{}"));
+    EXPECT_FALSE(devToolsPages("<html>"));
+}
+
+TEST(CaptureDevTools, TheEvaluationAnswerCarriesTheBoolean) {
+    EXPECT_EQ(evaluatedBoolean(R"({"id":1,"result":{"result":{"type":"boolean","value":true}}})", 1), true);
+    EXPECT_EQ(evaluatedBoolean(R"({"id":1,"result":{"result":{"type":"boolean","value":false}}})", 1), false);
+    EXPECT_EQ(evaluatedBoolean(R"({"id":2,"result":{"result":{"type":"boolean","value":true}}})", 1), std::nullopt);
+    EXPECT_EQ(evaluatedBoolean(R"({"method":"Runtime.consoleAPICalled","params":{}})", 1), std::nullopt);
+    EXPECT_EQ(evaluatedBoolean(R"({"id":1,"error":{"code":-32601,"message":"x"}})", 1), std::nullopt);
+    EXPECT_EQ(evaluatedBoolean(
+                  R"({"id":1,"result":{"result":{"type":"object","subtype":"error"},"exceptionDetails":{}}})", 1),
+              std::nullopt);
+    EXPECT_EQ(evaluatedBoolean(R"({"id":1,"result":{"result":{"type":"string","value":"true"}}})", 1), std::nullopt);
+    EXPECT_EQ(evaluatedBoolean("not json", 1), std::nullopt);
+}
+
+TEST(CaptureDevTools, ProfileFoldersFromTheCommandLine) {
+    using Folders = std::vector<std::filesystem::path>;
+    EXPECT_EQ(userDataFolders({"/usr/lib/chromium/chromium", "--user-data-dir=/tmp/p", "--no-sandbox"}),
+              Folders{"/tmp/p"});
+    EXPECT_EQ(userDataFolders({"chrome", "--user-data-dir", "/home/u/work profile"}), Folders{"/home/u/work profile"});
+    EXPECT_EQ(userDataFolders({"chrome", "--user-data-dir"}), Folders{});
+    EXPECT_EQ(userDataFolders({"chrome", "--user-data-dir="}), Folders{});
+    EXPECT_EQ(userDataFolders({"chrome", "--user-data-directory=/x"}), Folders{});
+    EXPECT_EQ(userDataFolders({"chrome", "--", "--user-data-dir=/x"}), Folders{});
+}
+
+TEST(CaptureHelpers, EveryBrowserGetsAManifestInItsOwnFolder) {
+    const auto manifests = hostManifests("/opt/Tolvar.app/libexec/tolvar-capture-host", "/home/u", "/home/u/.config");
+    ASSERT_EQ(manifests.size(), 6u);
+    const std::map<std::string, std::string> expected{
+        {"chrome", "/home/u/.config/google-chrome/NativeMessagingHosts/app.tolvar.desktop.capture.json"},
+        {"chromium", "/home/u/.config/chromium/NativeMessagingHosts/app.tolvar.desktop.capture.json"},
+        {"brave", "/home/u/.config/BraveSoftware/Brave-Browser/NativeMessagingHosts/app.tolvar.desktop.capture.json"},
+        {"edge", "/home/u/.config/microsoft-edge/NativeMessagingHosts/app.tolvar.desktop.capture.json"},
+        {"vivaldi", "/home/u/.config/vivaldi/NativeMessagingHosts/app.tolvar.desktop.capture.json"},
+        {"firefox", "/home/u/.mozilla/native-messaging-hosts/app.tolvar.desktop.capture.json"},
+    };
+    for (const auto& manifest : manifests) {
+        SCOPED_TRACE(manifest.browserKey);
+        EXPECT_EQ(manifest.file.string(), expected.at(manifest.browserKey));
+        const auto text = json::parse(manifest.text);
+        EXPECT_EQ(text["name"], "app.tolvar.desktop.capture");
+        EXPECT_EQ(text["path"], "/opt/Tolvar.app/libexec/tolvar-capture-host");
+        EXPECT_EQ(text["type"], "stdio");
+        if (manifest.browserKey == "firefox") {
+            EXPECT_EQ(text["allowed_extensions"], json::array({"capture@tolvar.app"}));
+            EXPECT_FALSE(text.contains("allowed_origins"));
+        } else {
+            EXPECT_EQ(text["allowed_origins"], json::array({"chrome-extension://dahoghcobakddfbcgfklaanklikmjkgp/"}));
+            EXPECT_FALSE(text.contains("allowed_extensions"));
+        }
+    }
+}
+
+TEST(CaptureExtension, TheManifestKeyGivesTheIdTheHostAllows) {
+    const auto manifest = extensionManifest();
+    // The extension id is the first 128 bits of the SHA-256 of the public key, in hexadecimal
+    // written with the letters a to p.
+    const std::string key = manifest["key"];
+    std::string der(key.size(), '\0');
+    const int decoded = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(der.data()),
+                                        reinterpret_cast<const unsigned char*>(key.data()), static_cast<int>(key.size()));
+    ASSERT_GT(decoded, 0);
+    std::size_t padding = 0;  // EVP_DecodeBlock counts the bytes that "=" pads out
+    for (auto c = key.rbegin(); c != key.rend() && *c == '='; ++c) ++padding;
+    der.resize(static_cast<std::size_t>(decoded) - padding);
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(der.data()), der.size(), digest);
+    std::string id;
+    for (int i = 0; i < 16; ++i) {
+        id.push_back(static_cast<char>('a' + (digest[i] >> 4)));
+        id.push_back(static_cast<char>('a' + (digest[i] & 0x0f)));
+    }
+    EXPECT_EQ(id, chromiumExtensionId);
+    EXPECT_EQ(manifest["browser_specific_settings"]["gecko"]["id"], firefoxExtensionId);
+}
+
+TEST(CaptureExtension, TheManifestAsksForLittleAndStaysOutOfPrivateWindows) {
+    const auto manifest = extensionManifest();
+    EXPECT_EQ(manifest["manifest_version"], 3);
+    auto permissions = manifest["permissions"].get<std::vector<std::string>>();
+    std::sort(permissions.begin(), permissions.end());
+    EXPECT_EQ(permissions, (std::vector<std::string>{"nativeMessaging", "tabs"}));
+    EXPECT_FALSE(manifest.contains("host_permissions"));
+    EXPECT_FALSE(manifest.contains("optional_permissions"));
+    EXPECT_FALSE(manifest.contains("content_scripts"));
+    EXPECT_EQ(manifest["incognito"], "not_allowed");
+    // The Chromium family runs the service worker, Firefox the background script: the same file.
+    EXPECT_EQ(manifest["background"]["service_worker"], "background.js");
+    EXPECT_EQ(manifest["background"]["scripts"], json::array({"background.js"}));
+    const std::string script = readText(TOLVAR_EXTENSION_DIR "/background.js");
+    EXPECT_NE(script.find(std::string("\"") + std::string(hostName) + "\""), std::string::npos);
+}
+
+namespace {
+
+// A pipe whose write end is fed from a thread, so large inputs cannot block the test.
+struct FeedPipe {
+    int fds[2];
+    std::thread writer;
+    explicit FeedPipe(std::string bytes) {
+        EXPECT_EQ(pipe(fds), 0);
+        writer = std::thread([fd = fds[1], bytes = std::move(bytes)] {
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+                if (put <= 0) break;
+                done += static_cast<std::size_t>(put);
+            }
+            close(fd);
+        });
+    }
+    ~FeedPipe() {
+        close(fds[0]);
+        writer.join();
+    }
+    int fd() const { return fds[0]; }
+};
+
+std::string frame(const std::string& body, std::uint32_t announced) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &announced, 4);
+    return bytes + body;
+}
+std::string frame(const std::string& body) { return frame(body, static_cast<std::uint32_t>(body.size())); }
+
+}  // namespace
+
+TEST(CaptureFraming, FramesAreReadInStepAndOversizedOnesSkipped) {
+    const std::string big(longestMessage + 10, 'x');
+    FeedPipe feed(frame("first") + frame(big) + frame("") + frame("after"));
+    auto f = readFrame(feed.fd(), longestMessage);
+    EXPECT_EQ(f.kind, Frame::Kind::message);
+    EXPECT_EQ(f.body, "first");
+    f = readFrame(feed.fd(), longestMessage);
+    EXPECT_EQ(f.kind, Frame::Kind::oversized);
+    EXPECT_EQ(f.length, big.size());
+    EXPECT_TRUE(f.body.empty());
+    f = readFrame(feed.fd(), longestMessage);
+    EXPECT_EQ(f.kind, Frame::Kind::message);
+    EXPECT_EQ(f.body, "");
+    f = readFrame(feed.fd(), longestMessage);
+    EXPECT_EQ(f.kind, Frame::Kind::message);
+    EXPECT_EQ(f.body, "after");
+    EXPECT_EQ(readFrame(feed.fd(), longestMessage).kind, Frame::Kind::end);
+}
+
+TEST(CaptureFraming, AStreamThatEndsInsideAFrameIsTruncated) {
+    {
+        FeedPipe feed(std::string("\x05\x00", 2));
+        EXPECT_EQ(readFrame(feed.fd(), longestMessage).kind, Frame::Kind::truncated);
+    }
+    {
+        FeedPipe feed(frame("abc", 10));
+        EXPECT_EQ(readFrame(feed.fd(), longestMessage).kind, Frame::Kind::truncated);
+    }
+    {
+        // A length of 4 GiB with nothing behind it: skipped until the stream ends, in little memory.
+        FeedPipe feed(frame("only this", 0xffffffffu));
+        EXPECT_EQ(readFrame(feed.fd(), longestMessage).kind, Frame::Kind::truncated);
+    }
+}
+
+TEST(CaptureFraming, WrittenFramesCarryTheirLength) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_TRUE(writeFrame(fds[1], R"({"accepted":true})"));
+    close(fds[1]);
+    const auto f = readFrame(fds[0], longestMessage);
+    close(fds[0]);
+    EXPECT_EQ(f.kind, Frame::Kind::message);
+    EXPECT_EQ(f.body, R"({"accepted":true})");
+}
