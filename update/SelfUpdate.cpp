@@ -241,7 +241,7 @@ bool looksLikeZip(const fs::path& archive) {
     return in.gcount() == 4 && std::memcmp(magic, "PK\x03\x04", 4) == 0;
 }
 
-std::optional<Failure> unpack(const fs::path& archive, const fs::path& into) {
+std::optional<Failure> unpack(const fs::path& archive, const fs::path& into, std::uint64_t largestUnpacked) {
     // bsdtar reads many formats; an update is a zip archive and nothing else.
     if (!looksLikeZip(archive)) return Failure::unzip();
     const auto listing = run(archiveTool, {"-t", "-f", archive.string()});
@@ -251,11 +251,17 @@ std::optional<Failure> unpack(const fs::path& archive, const fs::path& into) {
         if (escapes(name)) return Failure::unzip();
     }
     if (::mkdir(into.c_str(), 0700) != 0) return Failure::unzip();
+    // A few kilobytes of zip can expand to any size. So one bsdtar reads the zip and writes its
+    // entries as a tar stream, whose length is the unpacked contents plus 512 bytes or so per entry;
+    // a second bsdtar unpacks that stream; and the bytes between them are counted here and cut off
+    // past the limit, before the disk fills.
     // The modes are taken from the archive as they are (no umask), so the signature check sees
     // exactly what was shipped; ownership, ACLs, attributes and flags are not restored.
-    const auto unpacked = run(archiveTool, {"-x", "-f", archive.string(), "-C", into.string(), "-p",
-                                            "--no-same-owner", "--no-acls", "--no-xattrs", "--no-fflags"});
-    if (unpacked.status != 0) return Failure::unzip();
+    const auto unpacked = platform::runPipeline(
+        archiveTool, {"-c", "-f", "-", "--format", "pax", "@" + archive.string()}, archiveTool,
+        {"-x", "-f", "-", "-C", into.string(), "-p", "--no-same-owner", "--no-acls", "--no-xattrs", "--no-fflags"},
+        largestUnpacked);
+    if (unpacked.exceeded || unpacked.firstStatus != 0 || unpacked.secondStatus != 0) return Failure::unzip();
     return std::nullopt;
 }
 
@@ -447,7 +453,7 @@ std::optional<std::string> teamID(const fs::path& tools, const fs::path& bundle)
 std::optional<Failure> verifyAndSwap(const Setup& setup, const fs::path& workingFolder, const fs::path& archive,
                                      const std::string& expectedVersion) {
     const fs::path unpacked = workingFolder / "unpacked";
-    if (auto failure = unpack(archive, unpacked)) return failure;
+    if (auto failure = unpack(archive, unpacked, setup.largestUnpacked)) return failure;
 
     const fs::path candidate = unpacked / bundleName;
     struct stat info {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -82,6 +83,9 @@ struct Setup {
     std::filesystem::path tools;          // the folder holding tolvar-codesign and tolvar-assess
     std::optional<std::string> expectTeamVariable;  // TOLVAR_E2E_EXPECT_TEAM
     platform::DownloadLimits limits;
+    // The most an archive may unpack to (file contents plus a little for each entry's description):
+    // past it the unpacking stops and the update counts as not unpackable.
+    std::uint64_t largestUnpacked = 1ull << 30;
     bool exchangeSupported = true;        // false makes the swap take its two-rename path
     std::function<void(Stage)> atStage;
 };

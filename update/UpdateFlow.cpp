@@ -12,10 +12,16 @@
 #include "platform/Url.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
+#include "update/UpdateFlow.h"
 #include "update/UpdateRules.h"
 
 namespace UpdateCheck {
 namespace {
+
+detail::FlowServices& services() {
+    static detail::FlowServices current = detail::processServices();
+    return current;
+}
 
 // Shows one alert; in automation mode the journal notes it first, so a driver can tell which alert
 // is up without looking at the screen.
@@ -33,7 +39,7 @@ std::optional<Clock::time_point> lastCheck() {
 void offer(const UpdateInfo& info) {
     switch (showAlert(detail::offerAlert(info, currentVersion()))) {
         case 0:
-            if (platform::parseURL(info.url)) platform::openWithDefaultHandler(info.url);
+            if (platform::parseURL(info.url)) services().openURL(info.url);
             break;
         case 2: platform::writeSetting(std::string(skippedKey), info.version); break;
         default: break;
@@ -42,11 +48,11 @@ void offer(const UpdateInfo& info) {
 
 void installFinished(const UpdateInfo& info, bool manual, bool atLaunch,
                      const std::optional<SelfUpdate::Failure>& failure) {
-    if (failure) platform::systemLog(detail::failureLogLine(failure->description()));
+    if (failure) services().systemLog(detail::failureLogLine(failure->description()));
     switch (detail::afterInstall(failure.has_value(), manual, atLaunch, E2E::enabled())) {
-        case detail::AfterInstall::relaunch: SelfUpdate::relaunch(); break;
+        case detail::AfterInstall::relaunch: services().relaunch(); break;
         case detail::AfterInstall::askToRestart:
-            if (showAlert(detail::installedAlert(info)) == 0) SelfUpdate::relaunch();
+            if (showAlert(detail::installedAlert(info)) == 0) services().relaunch();
             break;
         case detail::AfterInstall::offer: offer(info); break;
         case detail::AfterInstall::nothing: break;
@@ -60,10 +66,10 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
         if (manual) showAlert(detail::checkFailedAlert());
         return;
     }
-    platform::writeSetting(std::string(lastCheckKey), detail::encodeDate(Clock::now()));
+    platform::writeSetting(std::string(lastCheckKey), detail::encodeDate(services().now()));
     const std::string current = currentVersion();
     const auto choice = detail::choosePath(*info, current, manual, platform::readSetting(std::string(skippedKey)),
-                                           automation, [] { return SelfUpdate::canInstallInPlace(); });
+                                           automation, [] { return services().canInstallInPlace(); });
     switch (choice.path) {
         case detail::Path::upToDate:
             if (manual) showAlert(detail::upToDateAlert(current));
@@ -71,7 +77,7 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
         case detail::Path::skipped: break;
         case detail::Path::offer: offer(*info); break;
         case detail::Path::install:
-            SelfUpdate::install(choice.zip, info->version,
+            services().install(choice.zip, info->version,
                                 [record = *info, manual, atLaunch](std::optional<SelfUpdate::Failure> failure) {
                                     installFinished(record, manual, atLaunch, failure);
                                 });
@@ -82,12 +88,30 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
 }  // namespace
 
 void runIfDue(bool atLaunch) {
-    if (detail::isDue(lastCheck(), Clock::now(), E2E::enabled())) run(false, atLaunch);
+    if (detail::isDue(lastCheck(), services().now(), E2E::enabled())) run(false, atLaunch);
 }
 
 void run(bool manual, bool atLaunch) {
-    platform::httpGet(feed(), {{"User-Agent", detail::userAgent(currentVersion())}}, feedTimeoutSeconds, largestFeed,
-                      [manual, atLaunch](platform::HttpReply reply) { handleReply(reply, manual, atLaunch); });
+    services().fetch(feed(), {{"User-Agent", detail::userAgent(currentVersion())}}, feedTimeoutSeconds, largestFeed,
+                     [manual, atLaunch](platform::HttpReply reply) { handleReply(reply, manual, atLaunch); });
 }
+
+namespace detail {
+
+FlowServices processServices() {
+    return FlowServices{
+        .now = [] { return Clock::now(); },
+        .fetch = platform::httpGet,
+        .canInstallInPlace = [] { return SelfUpdate::canInstallInPlace(); },
+        .install = SelfUpdate::install,
+        .relaunch = [] { SelfUpdate::relaunch(); },
+        .openURL = platform::openWithDefaultHandler,
+        .systemLog = platform::systemLog,
+    };
+}
+
+void setFlowServices(FlowServices replacement) { services() = std::move(replacement); }
+
+}  // namespace detail
 
 }  // namespace UpdateCheck

@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <fstream>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tools/BundleSignature.h"
@@ -25,28 +30,41 @@ const fs::path fixtures = TOLVAR_UPDATE_FIXTURES;
 const fs::path devservice = TOLVAR_DEVSERVICE;
 
 // The stand-in service, started on a free loopback port; its address is its first line of output.
+// It is this process's own child, so it is stopped and reaped by its id when the test ends.
 class StandInService {
 public:
     StandInService(const fs::path& data, const fs::path& releases) {
-        const std::string command = "exec '" + devservice.string() + "' --port 0 --data '" + data.string() +
-                                    "' --releases '" + releases.string() + "' 2>/dev/null & echo $!";
-        pipe_ = popen(("sh -c \"" + command + "\"").c_str(), "r");
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(ends[1], STDOUT_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) dup2(null, STDERR_FILENO);
+            execl(devservice.c_str(), devservice.c_str(), "--port", "0", "--data", data.c_str(), "--releases",
+                  releases.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ends[1]);
+        output_ = fdopen(ends[0], "r");
         char line[256] = {};
-        if (pipe_ && fgets(line, sizeof line, pipe_)) pid_ = std::atoi(line);
-        if (pipe_ && fgets(line, sizeof line, pipe_)) {
+        if (pid_ > 0 && output_ && fgets(line, sizeof line, output_)) {
             base_ = line;
             while (!base_.empty() && (base_.back() == '\n' || base_.back() == '\r')) base_.pop_back();
         }
     }
     ~StandInService() {
-        if (pid_ > 0) kill(pid_, SIGTERM);
-        if (pipe_) pclose(pipe_);
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (output_) fclose(output_);
     }
     const std::string& base() const { return base_; }
 
 private:
-    FILE* pipe_ = nullptr;
-    int pid_ = 0;
+    FILE* output_ = nullptr;
+    pid_t pid_ = -1;
     std::string base_;
 };
 
@@ -105,6 +123,107 @@ TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
         EXPECT_FALSE(entry.path().filename().string().starts_with("tolvar-update-")) << entry.path();
     }
     app.terminate();
+}
+
+// How the test makes the folder holding the installed bundle unwritable for the application. An
+// ordinary user loses write permission with the folder's mode. The superuser writes through modes, so
+// the application then runs in a mount namespace of its own (unshare) in which the folder is bound
+// read-only onto itself: access(W_OK), which the installer asks, answers EROFS even for the
+// superuser, and when the test ends the namespace goes with its last process, so no mount can be
+// left behind on the machine.
+struct ReadOnlyLaunch {
+    fs::path executable;  // what the test starts: the application, or a script that starts it
+    std::string skipReason;
+};
+
+ReadOnlyLaunch readOnlyLaunch(const fs::path& folder, const fs::path& application, const fs::path& scratch) {
+    if (geteuid() != 0) {
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+        return {application, {}};
+    }
+    const fs::path script = scratch / "run-read-only.sh";
+    std::ofstream(script) << "#!/bin/sh\n"
+                             "# Starts the application with its folder read-only, in a mount namespace of its own.\n"
+                             "exec unshare --mount --propagation private /bin/sh -c '"
+                             "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && "
+                             "if [ -n \"$1\" ]; then exec \"$1\"; else [ ! -w \"$0\" ]; fi' '"
+                          << folder.string() << "' \"$1\"\n";
+    fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
+    // A trial run without the application: the folder must come out read-only.
+    if (std::system(("'" + script.string() + "' '' 2>/dev/null").c_str()) != 0) {
+        return {{}, "cannot give the application a read-only folder here (unshare and mount as the superuser)"};
+    }
+    const fs::path launcher = scratch / "launch.sh";
+    std::ofstream(launcher) << "#!/bin/sh\nexec '" << script.string() << "' '" << application.string() << "'\n";
+    fs::permissions(launcher, fs::perms(0755), fs::perm_options::replace);
+    return {launcher, {}};
+}
+
+TEST(SelfUpdateEndToEnd, AppFolderNotWritableOffersTheUpdateWithoutDownloadingIt) {
+    TemporaryFolder home;
+    const fs::path apps = home.path() / "apps";
+    const fs::path installed = apps / "Tolvar.app";
+    const fs::path automation = home.path() / "automation";
+    const fs::path scratch = home.path() / "scratch";
+    for (const auto& folder : {apps, automation, scratch, home.path() / "tmp"}) fs::create_directories(folder);
+    ASSERT_EQ(std::system(("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'").c_str()), 0);
+    const auto before = bundlesig::manifest(installed);
+    ASSERT_TRUE(before.ok) << before.text;
+
+    // The feed and the archive on one loopback server, which records every request.
+    const std::string archive = testsupport::readFile(fixtures / "releases" / "Tolvar-2.0.zip");
+    std::string feed;
+    LoopbackHttpServer service([&](const HttpRequest& request) {
+        if (request.target == "/downloads/version.json") return HttpResponse{.contentType = "application/json", .body = feed};
+        if (request.target == "/downloads/Tolvar-2.0.zip") return HttpResponse{.contentType = "application/zip", .body = archive};
+        return HttpResponse{.status = 404, .body = "not found"};
+    });
+    feed = R"({"version": "2.0", "url": ")" + service.url("/downloads/") + R"(", "zip": ")" +
+           service.url("/downloads/Tolvar-2.0.zip") + R"("})";
+
+    const auto launch = readOnlyLaunch(apps, installed / "bin" / "tolvar", scratch);
+    if (!launch.skipReason.empty()) GTEST_SKIP() << launch.skipReason;
+
+    auto env = testsupport::userEnvironment(home.path());
+    for (const char* name : {"TOLVAR_E2E_SESSION", "TOLVAR_E2E_PRETEND_VERSION", "TOLVAR_E2E_EXPECT_TEAM"}) {
+        env[name] = std::nullopt;
+    }
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_UPDATE_FEED"] = service.url("/downloads/version.json");
+    env["TOLVAR_START_URL"] = service.url("/start");
+    env["TMPDIR"] = (home.path() / "tmp").string();
+
+    AppProcess app(launch.executable, env);
+    const Journal journal(automation);
+    const auto alert = journal.waitFor("update-alert", 60s);
+    ASSERT_TRUE(alert.has_value()) << "no alert came up";
+    EXPECT_EQ(alert->value("message", ""), "Tolvar 2.0 is available");
+    EXPECT_EQ(alert->value("informative", ""),
+              "You have 1.0.\n\nDownload the new version, open it, and drag Tolvar to Applications to replace this one.");
+    // The launch check read the feed, and nothing else was fetched from the service.
+    const auto requests = service.requests();
+    std::size_t feedRequests = 0;
+    for (const auto& request : requests) {
+        EXPECT_NE(request.target, "/downloads/Tolvar-2.0.zip") << "the archive was downloaded";
+        if (request.target == "/downloads/version.json") {
+            ++feedRequests;
+            EXPECT_EQ(request.header("user-agent"), "TolvarDesktop/1.0 (Linux)");
+        }
+    }
+    EXPECT_EQ(feedRequests, 1u);
+    app.terminate(std::chrono::seconds(3));
+
+    for (const auto& event : journal.events()) {
+        EXPECT_NE(event.value("event", ""), "self-update") << "an install was attempted: " << event.dump();
+    }
+    if (geteuid() != 0) fs::permissions(apps, fs::perms::owner_all, fs::perm_options::replace);
+    const auto after = bundlesig::manifest(installed);
+    EXPECT_TRUE(after.ok && after.text == before.text) << "the installed bundle changed";
+    EXPECT_TRUE(bundlesig::verify(installed).ok);
+    for (const auto& entry : fs::directory_iterator(apps)) EXPECT_EQ(entry.path().filename(), "Tolvar.app");
+    for (const auto& entry : fs::directory_iterator(home.path() / "tmp")) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with("tolvar-update-")) << entry.path();
+    }
 }
 
 }  // namespace

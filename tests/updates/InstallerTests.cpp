@@ -313,6 +313,66 @@ TEST_F(InstallerTest, TarArchiveIsNotAZip) {
     expectFailure(serve(scratch / "Tolvar.tar"), "2.0", "couldn't unpack the update");
 }
 
+TEST_F(InstallerTest, ArchiveBombStopsUnpackingBeforeTheDiskFills) {
+    // A small Tolvar.app holding 64 files of 4 MB of zeros each: a zip of a few hundred kilobytes
+    // that unpacks to 256 MB, against a limit of 8 MB. No single file is over the limit; their sum
+    // is. Unpacked in full it would fail later, at the signature.
+    const fs::path folder = scratch / "bomb";
+    const fs::path bomb = folder / "Tolvar.app" / "share" / "bomb";
+    fs::create_directories(bomb);
+    fs::copy_file(fixtures / "2.0" / "Tolvar.app" / "Info.json", folder / "Tolvar.app" / "Info.json");
+    for (int i = 0; i < 64; ++i) {
+        // Sparse files: zeros to read, no disk taken while the archive is made.
+        std::ofstream(bomb / std::to_string(i)).close();
+        ASSERT_EQ(truncate((bomb / std::to_string(i)).c_str(), 4 << 20), 0);
+    }
+    const fs::path archive = scratch / "bomb.zip";
+    zipFolder(folder, archive, "Tolvar.app", "--options zip:compression=deflate");
+    ASSERT_LT(fs::file_size(archive), 1u << 20);
+    const std::string url = serve(archive);
+
+    // Watches how much the working folders hold while the install runs.
+    std::atomic<bool> watching = true;
+    std::atomic<std::uintmax_t> largest = 0;
+    std::thread watcher([&] {
+        while (watching) {
+            std::uintmax_t total = 0;
+            std::error_code error;
+            for (fs::recursive_directory_iterator it(work, error), end; !error && it != end; it.increment(error)) {
+                std::error_code gone;  // files come and go while this looks
+                if (it->is_regular_file(gone) && it->path().filename() != "update.zip") {
+                    const auto size = fs::file_size(it->path(), gone);
+                    if (!gone) total += size;
+                }
+            }
+            largest = std::max<std::uintmax_t>(largest, total);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    auto chosen = installSetup();
+    chosen.largestUnpacked = 8 << 20;
+    const auto started = std::chrono::steady_clock::now();
+    const auto failure = install(chosen, url, "2.0");
+    watching = false;
+    watcher.join();
+    ASSERT_TRUE(failure.has_value()) << "installed although it should have failed";
+    EXPECT_EQ(failure->description(), "couldn't unpack the update");
+    EXPECT_LE(largest.load(), std::uintmax_t{8} << 20) << "unpacked past the limit";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    expectUnchanged();
+}
+
+TEST_F(InstallerTest, ArchiveJustUnderTheUnpackLimitInstalls) {
+    // The limit counts what the bundle unpacks to; a bundle that fits is installed as usual.
+    auto chosen = installSetup();
+    std::uintmax_t size = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(fixtures / "2.0" / "Tolvar.app")) {
+        if (entry.is_regular_file()) size += entry.file_size();
+    }
+    chosen.largestUnpacked = size + (1 << 20);
+    expectInstalled(chosen, serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+}
+
 TEST_F(InstallerTest, ZipWithoutTolvarApp) {
     const fs::path folder = offeredCopy();
     fs::rename(folder / "Tolvar.app", folder / "Other.app");

@@ -1,0 +1,393 @@
+// tolvar-codesign and tolvar-assess as the programs they are: each case runs the built tool as a
+// child process on a small bundle made here, and checks its exit status and what it printed. One
+// test per way a bundle can be tampered with after signing, and per reason the assessment rejects.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/AppProcess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TemporaryFolder;
+
+const fs::path tools = TOLVAR_TOOLS_DIR;
+
+struct Outcome {
+    int status = -1;
+    std::string output;  // standard output
+    std::string errors;  // standard error
+};
+
+// Runs a tool with arguments (no shell), capturing its two output streams apart.
+Outcome runTool(const std::string& name, const std::vector<std::string>& arguments) {
+    TemporaryFolder capture;
+    const fs::path out = capture.path() / "out", err = capture.path() / "err";
+    Outcome outcome;
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen(out.c_str(), "w", stdout);
+        std::freopen(err.c_str(), "w", stderr);
+        std::vector<std::string> texts{(tools / name).string()};
+        texts.insert(texts.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& text : texts) argv.push_back(text.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return outcome;
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.output = testsupport::readFile(out);
+    outcome.errors = testsupport::readFile(err);
+    return outcome;
+}
+
+void writeFile(const fs::path& path, const std::string& text, fs::perms mode = fs::perms(0644)) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    fs::permissions(path, mode, fs::perm_options::replace);
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+class ToolTest : public ::testing::Test {
+public:
+    static inline TemporaryFolder* keys = nullptr;
+    static inline std::string team, otherTeam;
+
+    static void SetUpTestSuite() {
+        keys = new TemporaryFolder;
+        const auto made = runTool("tolvar-codesign", {"--generate-key", (keys->path() / "team.pem").string()});
+        const auto other = runTool("tolvar-codesign", {"--generate-key", (keys->path() / "other.pem").string()});
+        ASSERT_EQ(made.status, 0) << made.errors;
+        ASSERT_EQ(other.status, 0) << other.errors;
+        team = firstLine(made.output);
+        otherTeam = firstLine(other.output);
+    }
+    static void TearDownTestSuite() {
+        delete keys;
+        keys = nullptr;
+    }
+    static fs::path teamKey() { return keys->path() / "team.pem"; }
+    static fs::path otherKey() { return keys->path() / "other.pem"; }
+
+    TemporaryFolder home;
+    fs::path bundle = home.path() / "Tolvar.app";
+
+    // A small bundle laid out as the build lays out Tolvar.app, with this machine's /bin/true as its
+    // main executable and a link that stays inside.
+    void SetUp() override {
+        ASSERT_FALSE(team.empty());
+        for (const char* folder : {"bin", "libexec", "share/doc"}) fs::create_directories(bundle / folder);
+        for (const fs::path& folder : {bundle, bundle / "bin", bundle / "libexec", bundle / "share", bundle / "share/doc"}) {
+            fs::permissions(folder, fs::perms(0755), fs::perm_options::replace);
+        }
+        writeFile(bundle / "Info.json",
+                  R"({"CFBundleIdentifier": "app.tolvar.desktop", "CFBundleShortVersionString": "2.0", )"
+                  R"("CFBundleExecutable": "bin/tolvar"})");
+        fs::copy_file("/bin/true", bundle / "bin" / "tolvar");
+        fs::permissions(bundle / "bin" / "tolvar", fs::perms(0755), fs::perm_options::replace);
+        writeFile(bundle / "libexec" / "helper", "#!/bin/sh\nexit 0\n", fs::perms(0755));
+        writeFile(bundle / "share" / "doc" / "README", "Tolvar\n");
+        fs::create_symlink("doc/README", bundle / "share" / "README");
+        sign(teamKey());
+    }
+
+    void sign(const fs::path& key) {
+        const auto signedNow = runTool("tolvar-codesign", {"--sign", key.string(), bundle.string()});
+        ASSERT_EQ(signedNow.status, 0) << signedNow.errors;
+    }
+
+    Outcome verify() { return runTool("tolvar-codesign", {"--verify", "--deep", "--strict", bundle.string()}); }
+    Outcome describe() { return runTool("tolvar-codesign", {"-dv", bundle.string()}); }
+    Outcome assess() { return runTool("tolvar-assess", {"-a", "-t", "exec", "-vv", bundle.string()}); }
+
+    // The signature check fails with exit status 1 and this complaint on standard error.
+    void expectVerifyFails(const std::string& complaint) {
+        const auto verified = verify();
+        EXPECT_EQ(verified.status, 1);
+        EXPECT_EQ(verified.errors, bundle.string() + ": " + complaint + "\n");
+        EXPECT_EQ(verified.output, "");
+    }
+
+    // The assessment rejects the bundle with exit status 3 and this reason.
+    void expectRejected(const std::string& reason) {
+        const auto assessed = assess();
+        EXPECT_EQ(assessed.status, 3);
+        EXPECT_EQ(assessed.errors, bundle.string() + ": rejected\nsource=" + reason + "\n");
+    }
+};
+
+// ---- tolvar-codesign ------------------------------------------------------------------------------
+
+TEST_F(ToolTest, KeysAreOwnerOnlyAndNameTheirTeam) {
+    EXPECT_EQ(team.size(), 52u);
+    EXPECT_EQ(team.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"), std::string::npos) << team;
+    EXPECT_NE(team, otherTeam);
+    struct stat info {};
+    ASSERT_EQ(stat(teamKey().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    const auto of = runTool("tolvar-codesign", {"--team-of-key", teamKey().string()});
+    EXPECT_EQ(of.status, 0);
+    EXPECT_EQ(of.output, team + "\n");
+    // An existing key file is never overwritten.
+    const auto again = runTool("tolvar-codesign", {"--generate-key", teamKey().string()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(runTool("tolvar-codesign", {"--team-of-key", teamKey().string()}).output, team + "\n");
+}
+
+TEST_F(ToolTest, SigningNamesTheTeamAndASignedBundleVerifies) {
+    const auto signedAgain = runTool("tolvar-codesign", {"--sign", teamKey().string(), bundle.string()});
+    EXPECT_EQ(signedAgain.status, 0);
+    EXPECT_EQ(signedAgain.errors, bundle.string() + ": signed bundle, TeamIdentifier=" + team + "\n");
+    const auto verified = verify();
+    EXPECT_EQ(verified.status, 0) << verified.errors;
+    EXPECT_EQ(verified.errors, bundle.string() + ": valid on disk\n" + bundle.string() +
+                                   ": satisfies its Designated Requirement\n");
+    EXPECT_EQ(runTool("tolvar-codesign", {"--verify", bundle.string()}).status, 0);
+}
+
+TEST_F(ToolTest, DescriptionNamesTheTeamFirst) {
+    const auto described = describe();
+    EXPECT_EQ(described.status, 0);
+    EXPECT_EQ(described.output, "");
+    EXPECT_EQ(described.errors, "TeamIdentifier=" + team + "\nExecutable=" + bundle.string() +
+                                    "/bin/tolvar\nIdentifier=app.tolvar.desktop\nFormat=bundle\n");
+}
+
+TEST_F(ToolTest, UnsignedBundleIsDescribedAsNotSetAndFailsTheCheck) {
+    fs::remove_all(bundle / "_CodeSignature");
+    const auto described = describe();
+    EXPECT_EQ(described.status, 1);
+    EXPECT_EQ(firstLine(described.errors), "TeamIdentifier=not set");
+    EXPECT_NE(described.errors.find(bundle.string() + ": code object is not signed at all\n"), std::string::npos);
+    expectVerifyFails("code object is not signed at all");
+}
+
+TEST_F(ToolTest, ValuesFromTheBundleCannotAddALineToTheDescription) {
+    writeFile(bundle / "Info.json",
+              R"({"CFBundleIdentifier": "x\nTeamIdentifier=FORGED", "CFBundleShortVersionString": "2.0", )"
+              R"("CFBundleExecutable": "bin/tolvar\nTeamIdentifier=FORGED"})");
+    sign(teamKey());
+    const auto described = describe();
+    EXPECT_EQ(firstLine(described.errors), "TeamIdentifier=" + team);
+    EXPECT_EQ(described.errors.find("\nTeamIdentifier="), std::string::npos) << described.errors;
+}
+
+TEST_F(ToolTest, FileAddedAfterSigning) {
+    writeFile(bundle / "bin" / "extra", "#!/bin/sh\n", fs::perms(0755));
+    expectVerifyFails("a sealed resource is missing or invalid: file added: bin/extra");
+}
+
+TEST_F(ToolTest, FileAddedToTheSignatureFolder) {
+    writeFile(bundle / "_CodeSignature" / "CodeRequirements", "anything\n");
+    expectVerifyFails("a sealed resource is missing or invalid: file added: _CodeSignature/CodeRequirements");
+}
+
+TEST_F(ToolTest, FileRemovedAfterSigning) {
+    fs::remove(bundle / "libexec" / "helper");
+    expectVerifyFails("a sealed resource is missing or invalid: file missing: libexec/helper");
+}
+
+TEST_F(ToolTest, FileAlteredAfterSigning) {
+    writeFile(bundle / "share" / "doc" / "README", "Tolvar!\n");
+    expectVerifyFails("a sealed resource is missing or invalid: file modified: share/doc/README");
+}
+
+TEST_F(ToolTest, FileAlteredWithoutChangingItsSize) {
+    writeFile(bundle / "share" / "doc" / "README", "Tolvax\n");
+    expectVerifyFails("a sealed resource is missing or invalid: file modified: share/doc/README");
+}
+
+TEST_F(ToolTest, ModeChangedToAnotherAllowedMode) {
+    fs::permissions(bundle / "share" / "doc" / "README", fs::perms(0755), fs::perm_options::replace);
+    expectVerifyFails("a sealed resource is missing or invalid: file modified: share/doc/README");
+}
+
+TEST_F(ToolTest, ModeChangedToADisallowedMode) {
+    fs::permissions(bundle / "libexec" / "helper", fs::perms(0700), fs::perm_options::replace);
+    expectVerifyFails("a sealed resource is missing or invalid: disallowed mode 0700: libexec/helper");
+}
+
+TEST_F(ToolTest, FileReplacedByALinkToTheSameContent) {
+    fs::rename(bundle / "share" / "doc" / "README", bundle / "share" / "doc" / "README.real");
+    fs::create_symlink("README.real", bundle / "share" / "doc" / "README");
+    // The entry of that name is now of another kind.
+    expectVerifyFails("a sealed resource is missing or invalid: file modified: share/doc/README");
+}
+
+TEST_F(ToolTest, LinkThatLeavesTheBundle) {
+    fs::create_symlink("../../../etc/passwd", bundle / "share" / "passwd");
+    expectVerifyFails("a sealed resource is missing or invalid: link leaves the bundle: share/passwd");
+}
+
+TEST_F(ToolTest, AbsoluteLink) {
+    fs::create_symlink("/etc/passwd", bundle / "share" / "passwd");
+    expectVerifyFails("a sealed resource is missing or invalid: link leaves the bundle: share/passwd");
+}
+
+TEST_F(ToolTest, LinkThatLeavesTheBundleCannotBeSigned) {
+    fs::create_symlink("../..", bundle / "share" / "up");
+    const auto signedNow = runTool("tolvar-codesign", {"--sign", teamKey().string(), bundle.string()});
+    EXPECT_EQ(signedNow.status, 1);
+    EXPECT_EQ(signedNow.errors, bundle.string() + ": link leaves the bundle: share/up\n");
+}
+
+TEST_F(ToolTest, NamedPipe) {
+    ASSERT_EQ(mkfifo((bundle / "share" / "fifo").c_str(), 0644), 0);
+    expectVerifyFails("a sealed resource is missing or invalid: special file: share/fifo");
+}
+
+TEST_F(ToolTest, HardLinkToAFileOutsideTheBundle) {
+    writeFile(home.path() / "outside", "secret\n");
+    fs::create_hard_link(home.path() / "outside", bundle / "share" / "outside");
+    expectVerifyFails("a sealed resource is missing or invalid: hard link: share/outside");
+}
+
+TEST_F(ToolTest, SignatureBytesAltered) {
+    std::string signature = testsupport::readFile(bundle / "_CodeSignature" / "CodeSignature");
+    const auto at = signature.find("Signature ", signature.find('\n')) + 10;
+    signature[at] = signature[at] == '0' ? '1' : '0';
+    writeFile(bundle / "_CodeSignature" / "CodeSignature", signature);
+    expectVerifyFails("invalid signature (code or signature have been modified)");
+}
+
+TEST_F(ToolTest, ManifestRewrittenToMatchAnAlteredFile) {
+    // The attacker alters a file and puts a manifest that matches it beside the team's signature.
+    const std::string teamSignature = testsupport::readFile(bundle / "_CodeSignature" / "CodeSignature");
+    writeFile(bundle / "share" / "doc" / "README", "Altered\n");
+    sign(otherKey());  // only to have the manifest of the altered bundle written
+    ASSERT_EQ(verify().status, 0);
+    writeFile(bundle / "_CodeSignature" / "CodeSignature", teamSignature);
+    EXPECT_EQ(firstLine(describe().errors), "TeamIdentifier=" + team);
+    expectVerifyFails("invalid signature (code or signature have been modified)");
+}
+
+TEST_F(ToolTest, AnotherKeyClaimingTheTeamInTheBundlesOwnFiles) {
+    // The impostor names the team wherever the bundle's own files could say it, and signs with its key.
+    writeFile(bundle / "Info.json",
+              R"({"CFBundleIdentifier": "app.tolvar.desktop", "CFBundleShortVersionString": "2.0", )"
+              R"("CFBundleExecutable": "bin/tolvar", "TeamIdentifier": ")" + team + "\"}");
+    writeFile(bundle / "share" / "doc" / "TEAM", "TeamIdentifier=" + team + "\n");
+    sign(otherKey());
+    const auto verified = verify();
+    EXPECT_EQ(verified.status, 0) << "a correct signature by its own key";
+    EXPECT_EQ(firstLine(describe().errors), "TeamIdentifier=" + otherTeam) << "the team is the signing key's";
+}
+
+TEST_F(ToolTest, ForeignSignatureFileNamingTheTeamsPublicKey) {
+    // The impostor copies the team's public key into its own signature file: the description then
+    // names the team, but the signature does not verify, so no check that verifies first is fooled.
+    const std::string teamPublicKey = [&] {
+        const std::string text = testsupport::readFile(bundle / "_CodeSignature" / "CodeSignature");
+        const auto start = text.find("PublicKey ");
+        return text.substr(start, text.find('\n', start) - start);
+    }();
+    writeFile(bundle / "share" / "doc" / "README", "Impostor\n");
+    sign(otherKey());
+    std::string signature = testsupport::readFile(bundle / "_CodeSignature" / "CodeSignature");
+    const auto start = signature.find("PublicKey ");
+    signature.replace(start, signature.find('\n', start) - start, teamPublicKey);
+    writeFile(bundle / "_CodeSignature" / "CodeSignature", signature);
+    EXPECT_EQ(firstLine(describe().errors), "TeamIdentifier=" + team);
+    expectVerifyFails("invalid signature (code or signature have been modified)");
+    expectRejected("code signature invalid: invalid signature (code or signature have been modified)");
+}
+
+TEST_F(ToolTest, UsageErrorsExitWithStatus2) {
+    EXPECT_EQ(runTool("tolvar-codesign", {}).status, 2);
+    EXPECT_EQ(runTool("tolvar-codesign", {"--verify", "--bogus", bundle.string()}).status, 2);
+    EXPECT_EQ(runTool("tolvar-codesign", {"--verify", bundle.string(), bundle.string()}).status, 2);
+    EXPECT_EQ(runTool("tolvar-assess", {bundle.string()}).status, 2);
+    EXPECT_EQ(runTool("tolvar-assess", {"-a", "-t", "install", bundle.string()}).status, 2);
+}
+
+// ---- tolvar-assess --------------------------------------------------------------------------------
+
+TEST_F(ToolTest, AssessmentAcceptsASignedBundleForThisMachine) {
+    const auto assessed = assess();
+    EXPECT_EQ(assessed.status, 0) << assessed.errors;
+    EXPECT_EQ(assessed.errors,
+              bundle.string() + ": accepted\nsource=Tolvar signed bundle\norigin=" + team + "\n");
+}
+
+TEST_F(ToolTest, AssessmentRejectsAnUnsignedBundle) {
+    fs::remove_all(bundle / "_CodeSignature");
+    expectRejected("code signature invalid: code object is not signed at all");
+}
+
+TEST_F(ToolTest, AssessmentRejectsAMainExecutableThatIsNotELF) {
+    writeFile(bundle / "bin" / "tolvar", "#!/bin/sh\nexec /bin/true\n", fs::perms(0755));
+    sign(teamKey());
+    ASSERT_EQ(verify().status, 0);
+    expectRejected("the main executable is not an ELF program: bin/tolvar");
+}
+
+TEST_F(ToolTest, AssessmentRejectsAMainExecutableForAnotherArchitecture) {
+    {
+        std::fstream executable(bundle / "bin" / "tolvar", std::ios::binary | std::ios::in | std::ios::out);
+        executable.seekg(18);
+        char machine[2];
+        executable.read(machine, 2);
+        // x86-64 (62) becomes AArch64 (183); anything else becomes x86-64.
+        const bool x86 = static_cast<unsigned char>(machine[0]) == 62 && machine[1] == 0;
+        const char other[2] = {static_cast<char>(x86 ? 183 : 62), 0};
+        executable.seekp(18);
+        executable.write(other, 2);
+    }
+    sign(teamKey());
+    ASSERT_EQ(verify().status, 0);
+    expectRejected("the main executable is built for another architecture");
+}
+
+TEST_F(ToolTest, AssessmentRejectsAMainExecutableOutsideTheBundleOrBehindALink) {
+    writeFile(bundle / "Info.json",
+              R"({"CFBundleIdentifier": "app.tolvar.desktop", "CFBundleShortVersionString": "2.0", )"
+              R"("CFBundleExecutable": "../../bin/true"})");
+    sign(teamKey());
+    expectRejected("the main executable is outside the bundle");
+
+    writeFile(bundle / "Info.json",
+              R"({"CFBundleIdentifier": "app.tolvar.desktop", "CFBundleShortVersionString": "2.0", )"
+              R"("CFBundleExecutable": "share/README"})");
+    sign(teamKey());
+    expectRejected("the main executable is missing: share/README");
+
+    writeFile(bundle / "Info.json", R"({"CFBundleIdentifier": "app.tolvar.desktop"})");
+    sign(teamKey());
+    expectRejected("no main executable named in Info.json");
+}
+
+TEST_F(ToolTest, AssessmentRejectsASetUidMainExecutable) {
+    fs::permissions(bundle / "bin" / "tolvar", fs::perms::set_uid, fs::perm_options::add);
+    expectRejected("code signature invalid: a sealed resource is missing or invalid: disallowed mode 4755: bin/tolvar");
+}
+
+TEST_F(ToolTest, AssessmentRejectsASetGidFolder) {
+    fs::permissions(bundle / "libexec", fs::perms::set_gid, fs::perm_options::add);
+    expectRejected("code signature invalid: a sealed resource is missing or invalid: disallowed mode 2755: libexec");
+}
+
+TEST_F(ToolTest, AssessmentRejectsWorldAndGroupWritableEntries) {
+    fs::permissions(bundle / "share" / "doc" / "README", fs::perms::others_write, fs::perm_options::add);
+    expectRejected(
+        "code signature invalid: a sealed resource is missing or invalid: disallowed mode 0646: share/doc/README");
+    fs::permissions(bundle / "share" / "doc" / "README", fs::perms(0644), fs::perm_options::replace);
+    ASSERT_EQ(assess().status, 0);
+
+    fs::permissions(bundle, fs::perms(0775), fs::perm_options::replace);
+    expectRejected("code signature invalid: a sealed resource is missing or invalid: disallowed mode 0775: .");
+}
+
+}  // namespace

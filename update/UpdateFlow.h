@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Http.h"
+#include "update/SelfUpdate.h"
+#include "update/UpdateRules.h"
+
+// What the update check (UpdateCheck::run and UpdateCheck::runIfDue) reaches outside itself, apart
+// from the settings file and the alerts (which have their own test answerer): the clock, the feed
+// request, the installer, the relaunch, the browser and the system log. The application uses the
+// real ones; a test puts its own in place to drive a check's whole flow in milliseconds and to see
+// what it asked for.
+namespace UpdateCheck::detail {
+
+struct FlowServices {
+    std::function<Clock::time_point()> now;
+    std::function<void(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
+                       double timeoutSeconds, std::size_t largestBody, std::function<void(platform::HttpReply)> done)>
+        fetch;
+    std::function<bool()> canInstallInPlace;
+    std::function<void(const std::string& zipURL, const std::string& expectedVersion, SelfUpdate::Completion)>
+        install;
+    std::function<void()> relaunch;
+    std::function<void(const std::string& url)> openURL;
+    std::function<void(const std::string& line)> systemLog;
+};
+
+// The real collaborators: the system clock, platform::httpGet, SelfUpdate, the default handler for
+// addresses and syslog.
+FlowServices processServices();
+
+// Puts `services` in place for every later check; `processServices()` puts the real ones back.
+// Main thread only.
+void setFlowServices(FlowServices services);
+
+}  // namespace UpdateCheck::detail
