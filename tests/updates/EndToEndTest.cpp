@@ -6,11 +6,9 @@
 #include <cstdio>
 #include <fstream>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "Harness.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tools/BundleSignature.h"
@@ -27,47 +25,6 @@ using testsupport::LoopbackHttpServer;
 using testsupport::TemporaryFolder;
 
 const fs::path fixtures = TOLVAR_UPDATE_FIXTURES;
-const fs::path devservice = TOLVAR_DEVSERVICE;
-
-// The stand-in service, started on a free loopback port; its address is its first line of output.
-// It is this process's own child, so it is stopped and reaped by its id when the test ends.
-class StandInService {
-public:
-    StandInService(const fs::path& data, const fs::path& releases) {
-        int ends[2];
-        if (pipe2(ends, O_CLOEXEC) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(ends[1], STDOUT_FILENO);
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, STDERR_FILENO);
-            execl(devservice.c_str(), devservice.c_str(), "--port", "0", "--data", data.c_str(), "--releases",
-                  releases.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(ends[1]);
-        output_ = fdopen(ends[0], "r");
-        char line[256] = {};
-        if (pid_ > 0 && output_ && fgets(line, sizeof line, output_)) {
-            base_ = line;
-            while (!base_.empty() && (base_.back() == '\n' || base_.back() == '\r')) base_.pop_back();
-        }
-    }
-    ~StandInService() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (output_) fclose(output_);
-    }
-    const std::string& base() const { return base_; }
-
-private:
-    FILE* output_ = nullptr;
-    pid_t pid_ = -1;
-    std::string base_;
-};
-
 TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
     TemporaryFolder home;
     const fs::path apps = home.path() / "apps";
@@ -78,7 +35,8 @@ TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
     ASSERT_EQ(std::system(("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'").c_str()), 0);
     fs::copy_file(fixtures / "releases" / "Tolvar-2.0.zip", releases / "Tolvar-2.0.zip");
 
-    StandInService service(home.path() / "service", releases);
+    devtest::ServiceProcess service(
+        {"--port", "0", "--data", (home.path() / "service").string(), "--releases", releases.string()});
     ASSERT_TRUE(service.base().starts_with("http://127.0.0.1:")) << "the stand-in service did not start";
     std::ofstream(releases / "version.json") << R"({"version": "2.0", "url": ")" << service.base()
                                              << R"(/downloads/", "notes": "Faster.", "zip": ")" << service.base()
