@@ -60,7 +60,11 @@ public:
     }
 
     std::string text(PanelField field) const override { return entry(field).get_text(); }
-    void setText(PanelField field, const std::string& text) override { entry(field).set_text(text); }
+    void setText(PanelField field, const std::string& text) override {
+        auto& target = entry(field);
+        target.set_text(text);
+        target.set_position(0);  // a long address or title shows its beginning
+    }
     bool readLater() const override { return readLater_.get_active(); }
     void setReadLater(bool on) override { readLater_.set_active(on); }
     std::string status() const override { return status_.get_text(); }
@@ -84,6 +88,13 @@ public:
         centre();
         window_.present();
         entry(focus).grab_focus();
+        // Focusing the window first selected all of its first field; the other fields show their
+        // beginning with nothing selected.
+        for (auto field : {PanelField::url, PanelField::title, PanelField::tags}) {
+            if (field == focus) continue;
+            entry(field).select_region(0, 0);
+            entry(field).set_position(0);
+        }
     }
 
     void hide() override { window_.hide(); }
