@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <thread>
 
 #include "EndToEnd.h"
@@ -65,6 +66,54 @@ TEST_F(EndToEndTest, ThousandCommandsRunOnceInOrder) {
         EXPECT_NE(event.value("result", ""), "replaced");
         EXPECT_NE(event.value("result", ""), "old");
     }
+}
+
+TEST_F(EndToEndTest, OutsideLinksGoToTheDefaultHandlerAndTheWindowStays) {
+    // A stand-in "browser" and mail program for this user: it writes each address it is given.
+    const auto opened = home.path() / "opened.txt";
+    const auto data = home.path() / "data";
+    std::filesystem::create_directories(data / "applications");
+    std::ofstream(data / "applications" / "recorder.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=sh -c 'echo \"$1\" >> " << opened.string()
+        << "' recorder %u\nMimeType=x-scheme-handler/https;x-scheme-handler/mailto;\n";
+    std::filesystem::create_directories(home.path() / "config");
+    std::ofstream(home.path() / "config" / "mimeapps.list")
+        << "[Default Applications]\nx-scheme-handler/https=recorder.desktop\nx-scheme-handler/mailto=recorder.desktop\n";
+    launch();
+    const std::string links = service->base() + "/fixtures/links.html";
+    send("go " + links + "\n");
+    expect("web-loaded");
+
+    auto openedAddresses = [&](size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+        std::string text;
+        while (std::chrono::steady_clock::now() < deadline) {
+            text = testsupport::readFile(opened);
+            if (size_t(std::count(text.begin(), text.end(), '\n')) >= count) break;
+            std::this_thread::sleep_for(100ms);
+        }
+        return text;
+    };
+    send("click #outside\n");
+    expect("clicked");
+    EXPECT_EQ(openedAddresses(1), "https://example.org/outside\n");
+    send("click #mail\n");
+    expect("clicked");
+    EXPECT_EQ(openedAddresses(2), "https://example.org/outside\nmailto:someone@example.org\n");
+    send("click #outside-window\n");
+    expect("clicked");
+    EXPECT_EQ(openedAddresses(3),
+              "https://example.org/outside\nmailto:someone@example.org\nhttps://example.org/popup\n");
+    send("js return location.href\n");
+    EXPECT_EQ(expect("js-result")["result"], links);  // the window stayed on its page
+
+    // Our own page asked for in a new window opens in the main window instead.
+    send("click #inside-window\n");
+    EXPECT_EQ(expect("web-loaded")["url"], service->base() + "/fixtures/titled.html");
+    send("go " + links + "\n");
+    expect("web-loaded");
+    send("click #blank\n");
+    EXPECT_EQ(expect("web-loaded")["url"], "about:blank");
 }
 
 }  // namespace
