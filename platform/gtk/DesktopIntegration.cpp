@@ -7,13 +7,17 @@
 #include <libayatana-appindicator/app-indicator.h>
 
 #include "platform/Bundle.h"
+#include "platform/gtk/ActivationTime.h"
 
 namespace platform {
 namespace {
 
 using Handler = std::function<void()>;
 
-void onHotKey(const char*, gpointer data) { (*static_cast<Handler*>(data))(); }
+void onHotKey(const char*, gpointer data) {
+    gtk::noteActivationTime(keybinder_get_current_event_time());
+    (*static_cast<Handler*>(data))();
+}
 
 }  // namespace
 

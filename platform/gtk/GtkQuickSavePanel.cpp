@@ -1,6 +1,7 @@
 #include <gtkmm.h>
 
 #include "platform/QuickSavePanel.h"
+#include "platform/gtk/ActivationTime.h"
 #include "platform/gtk/Png.h"
 
 namespace platform {
@@ -86,7 +87,7 @@ public:
     void present(PanelField focus) override {
         window_.show_all();
         centre();
-        window_.present();
+        window_.present(gtk::activationTime());
         entry(focus).grab_focus();
         // Focusing the window first selected all of its first field; the other fields show their
         // beginning with nothing selected.
