@@ -6,7 +6,6 @@
 #include <set>
 
 #include <nlohmann/json.hpp>
-#include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
@@ -15,6 +14,7 @@
 #include <unicode/utf8.h>
 
 #include "platform/Json.h"
+#include "platform/Text.h"
 #include "platform/Url.h"
 
 std::ostream& operator<<(std::ostream& out, const SaveOutcome& outcome) {
@@ -102,25 +102,10 @@ std::string toUTF8(const icu::UnicodeString& text) {
     return out;
 }
 
-// A fresh iterator over extended grapheme clusters (user-perceived characters). Each caller gets
-// its own, cloned from one made per thread, so nested walks do not disturb each other. Nothing
-// only when ICU cannot allocate one.
-std::unique_ptr<icu::BreakIterator> characterIterator() {
-    thread_local const std::unique_ptr<icu::BreakIterator> prototype = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> made(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status)) made.reset();
-        return made;
-    }();
-    if (!prototype) return nullptr;
-    return std::unique_ptr<icu::BreakIterator>(prototype->clone());
-}
-
 // The offset just past the first `count` characters of `text`, or its length when it is shorter.
 // Without an iterator each code point counts as a character.
 int32_t offsetAfterCharacters(const icu::UnicodeString& text, std::size_t count) {
-    auto iterator = characterIterator();
+    auto iterator = platform::characterIterator();
     if (!iterator) return text.moveIndex32(0, static_cast<int32_t>(std::min<std::size_t>(count, INT32_MAX)));
     iterator->setText(text);
     int32_t offset = iterator->first();
@@ -176,7 +161,7 @@ std::string_view trimmedWhiteSpace(std::string_view text) { return trimmedUTF8(t
 std::vector<std::string> characters(std::string_view text) {
     const icu::UnicodeString whole = fromUTF8(text);
     std::vector<std::string> result;
-    auto iterator = characterIterator();
+    auto iterator = platform::characterIterator();
     if (!iterator) return result;
     iterator->setText(whole);
     for (int32_t start = iterator->first(), end = iterator->next(); end != icu::BreakIterator::DONE;
@@ -260,7 +245,7 @@ std::vector<std::string> parseTags(std::string_view text) {
         return c == u',' || c == u' ' || c == u'\n';
     };
 
-    auto iterator = characterIterator();
+    auto iterator = platform::characterIterator();
     int32_t pieceStart = 0;
     if (iterator) {
         iterator->setText(whole);

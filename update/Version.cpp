@@ -5,10 +5,10 @@
 #include <limits>
 #include <memory>
 
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+
+#include "platform/Text.h"
 
 namespace {
 
@@ -42,18 +42,6 @@ private:
     std::int64_t value_ = 0;
 };
 
-std::unique_ptr<icu::BreakIterator> characterIterator() {
-    thread_local const std::unique_ptr<icu::BreakIterator> prototype = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> made(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status)) made.reset();
-        return made;
-    }();
-    if (!prototype) return nullptr;
-    return std::unique_ptr<icu::BreakIterator>(prototype->clone());
-}
-
 }  // namespace
 
 std::vector<std::int64_t> versionParts(std::string_view version) {
@@ -73,7 +61,7 @@ std::vector<std::int64_t> versionParts(std::string_view version) {
         }
     };
 
-    if (auto iterator = characterIterator()) {
+    if (auto iterator = platform::characterIterator()) {
         iterator->setText(text);
         for (int32_t start = iterator->first(), end = iterator->next(); end != icu::BreakIterator::DONE;
              start = end, end = iterator->next())
