@@ -1,22 +1,11 @@
 #include "app/MainWindowCommands.h"
 
-#include <algorithm>
-
 #include "app/ServiceEndpoints.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "platform/Url.h"
+#include "platform/Text.h"
 
 namespace MainWindowCommands {
-namespace {
-
-std::string lowercasedASCII(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); });
-    return text;
-}
-
-}  // namespace
-
 double zoomedIn(double factor) { return factor + 0.1; }
 
 double zoomedOut(double factor) { return std::max(factor - 0.1, minimumZoom); }
@@ -31,7 +20,7 @@ std::optional<std::string> clipboardBookmarkURL(const std::optional<std::string>
     const std::string address(QuickSaveLogic::trimmedWhiteSpace(*clipboard));
     const auto parsed = platform::parseURL(address);
     if (!parsed) return std::nullopt;
-    const std::string scheme = lowercasedASCII(parsed->scheme);
+    const std::string scheme = platform::asciiLowercased(parsed->scheme);
     if (scheme != "http" && scheme != "https") return std::nullopt;
     return platform::buildURL("https", std::string(ServiceEndpoints::serviceHost),
                               std::string(ServiceEndpoints::newBookmarkPath), {{"url", address}});

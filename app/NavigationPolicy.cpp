@@ -1,19 +1,14 @@
 #include "app/NavigationPolicy.h"
 
-#include <algorithm>
 
 #include "app/ServiceEndpoints.h"
+#include "platform/Text.h"
 #include "platform/Url.h"
 
 namespace NavigationPolicy {
 namespace {
 
 using platform::NavigationDecision;
-
-bool isDomainOrSubdomain(const std::string& host, std::string_view domain) {
-    if (host == domain) return true;
-    return host.size() > domain.size() && host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
-}
 
 bool hasAboutScheme(const std::string& url) {
     auto parsed = platform::parseURL(url);
@@ -25,18 +20,15 @@ bool hasAboutScheme(const std::string& url) {
 std::string hostText(const std::string& url) {
     auto parsed = platform::parseURL(url);
     if (!parsed || !parsed->host) return "";
-    std::string host = *parsed->host;
-    std::transform(host.begin(), host.end(), host.begin(),
-                   [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); });
-    return host;
+    return platform::asciiLowercased(*parsed->host);
 }
 
 bool isInAppHost(const std::string& host) {
-    return isDomainOrSubdomain(host, ServiceEndpoints::serviceDomain) || host == ServiceEndpoints::loopbackName ||
+    return ServiceEndpoints::isOnDomain(host, ServiceEndpoints::serviceDomain) || host == ServiceEndpoints::loopbackName ||
            host == "127.0.0.1";
 }
 
-bool isSignInHost(const std::string& host) { return isDomainOrSubdomain(host, ServiceEndpoints::signInHost); }
+bool isSignInHost(const std::string& host) { return ServiceEndpoints::isOnDomain(host, ServiceEndpoints::signInHost); }
 
 ActionDecision decideNavigation(const platform::NavigationAction& action) {
     if (!action.url) return {NavigationDecision::cancel};

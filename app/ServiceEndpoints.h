@@ -23,4 +23,11 @@ inline constexpr std::string_view createPath = "/api/trpc/bookmarks.create?batch
 inline constexpr std::string_view fetchMetadataPath = "/api/trpc/bookmarks.fetchMetadata?batch=1";
 inline constexpr std::string_view versionFeedPath = "/downloads/version.json";
 
+// Whether a lower-case host is `domain` or one of its subdomains. The domain must start at a label
+// boundary, so "eviltolvar.app" is not on "tolvar.app".
+constexpr bool isOnDomain(std::string_view host, std::string_view domain) {
+    if (host == domain) return true;
+    return host.size() > domain.size() && host.ends_with(domain) && host[host.size() - domain.size() - 1] == '.';
+}
+
 }  // namespace ServiceEndpoints

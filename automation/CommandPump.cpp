@@ -1,27 +1,16 @@
 #include "automation/CommandPump.h"
 
-#include <unicode/utf8.h>
-
 #include <fstream>
 #include <sstream>
 
 #include "automation/E2E.h"
 #include "platform/MainLoop.h"
+#include "platform/Text.h"
 
 namespace E2E {
 namespace {
 
 constexpr double pollInterval = 0.2;
-
-bool isUTF8(const std::string& bytes) {
-    const auto length = static_cast<int32_t>(bytes.size());
-    for (int32_t index = 0; index < length;) {
-        UChar32 c;
-        U8_NEXT(bytes.data(), index, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
 
 std::optional<std::string> readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,7 +33,7 @@ void startCommandPump(CommandRunner run) {
 namespace detail {
 
 std::optional<std::vector<std::string>> commandLines(const std::string& bytes) {
-    if (bytes.size() > size_t(INT32_MAX) || !isUTF8(bytes)) return std::nullopt;
+    if (!platform::isValidUTF8(bytes)) return std::nullopt;
     std::vector<std::string> lines;
     size_t start = 0;
     while (start <= bytes.size()) {

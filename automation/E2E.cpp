@@ -1,10 +1,10 @@
 #include "automation/E2E.h"
 
 #include <fstream>
-#include <random>
 #include <system_error>
 
 #include "platform/Environment.h"
+#include "platform/Files.h"
 #include "platform/SnapshotSource.h"
 
 namespace E2E {
@@ -12,33 +12,8 @@ namespace {
 
 std::int64_t seq = 0;
 
-bool writeWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return static_cast<bool>(out);
-}
-
-std::string randomSuffix() {
-    static std::mt19937_64 generator{std::random_device{}()};
-    return std::to_string(generator());
-}
-
-std::filesystem::path temporarySibling(const std::filesystem::path& path) {
-    return path.parent_path() / ("." + path.filename().string() + "." + randomSuffix() + ".tmp");
-}
-
-// Replaces a file in one step, so a reader never sees a half-written picture.
-bool replaceFile(const std::filesystem::path& path, const std::string& bytes) {
-    const auto temporary = temporarySibling(path);
-    std::error_code error;
-    const bool written = writeWholeFile(temporary, bytes);
-    if (written) std::filesystem::rename(temporary, path, error);
-    if (written && !error) return true;
-    std::filesystem::remove(temporary, error);
-    return false;
-}
+// Journal files and pictures are the user's own, readable by the driver.
+constexpr mode_t fileMode = 0644;
 
 // Draws the window and writes the picture; answers the file name whenever a picture was drawn,
 // even if encoding or writing it failed, so the journal names what was attempted.
@@ -47,7 +22,7 @@ std::optional<std::string> writeSnapshot(const platform::SnapshotSource& window,
     auto png = window.snapshotPNG();
     if (!png) return std::nullopt;
     auto fileName = detail::snapshotFileName(number, name);
-    if (!png->empty()) replaceFile(folder / fileName, *png);
+    if (!png->empty()) platform::replaceFile(folder / fileName, *png, fileMode, platform::Flush::no);
     return fileName;
 }
 
@@ -77,7 +52,7 @@ void report(const std::string& name, nlohmann::json fields, const platform::Snap
 
 bool writeFile(const std::string& name, const std::string& bytes) {
     const auto& folder = dir();
-    return folder && replaceFile(*folder / name, bytes);
+    return folder && platform::replaceFile(*folder / name, bytes, fileMode, platform::Flush::no);
 }
 
 namespace detail {
@@ -109,11 +84,9 @@ void appendToJournal(const std::filesystem::path& journal, const std::string& li
         if (out) out.write(line.data(), static_cast<std::streamsize>(line.size()));
         return;
     }
-    // No journal yet: write the first line to a private file and link it into place, which fails
-    // instead of replacing a journal that another writer created in the meantime.
-    const auto temporary = temporarySibling(journal);
-    if (writeWholeFile(temporary, line)) std::filesystem::create_hard_link(temporary, journal, error);
-    std::filesystem::remove(temporary, error);
+    // No journal yet: it appears complete with its first line, and a journal that another writer
+    // created in the meantime is never replaced.
+    platform::createFile(journal, line, fileMode);
 }
 
 }  // namespace detail

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include <unicode/brkiter.h>
 
@@ -10,5 +12,12 @@ namespace platform {
 // Each caller gets its own, cloned from one made per thread, so nested walks do not disturb each
 // other. Nothing only when ICU cannot make one (no break data); callers then count code points.
 std::unique_ptr<icu::BreakIterator> characterIterator();
+
+// Whether `text` is well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
+bool isValidUTF8(std::string_view text);
+
+// `text` with A–Z turned into a–z and every other byte kept: for hosts, schemes and window classes,
+// which are compared without regard to case but are not natural-language text.
+std::string asciiLowercased(std::string_view text);
 
 }  // namespace platform

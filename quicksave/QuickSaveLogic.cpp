@@ -30,19 +30,6 @@ namespace {
 
 // ---- Characters --------------------------------------------------------------------------------
 
-// Whether `text` is well-formed UTF-8 by ICU's strict rules: no overlong forms, surrogates or
-// values past U+10FFFF.
-bool isValidUTF8(std::string_view text) {
-    if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-    const auto length = static_cast<int32_t>(text.size());
-    for (int32_t index = 0; index < length;) {
-        UChar32 c;
-        U8_NEXT(text.data(), index, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
-
 // White space and line breaks: tab, line feed, vertical tab, form feed, carriage return, next line
 // and every Unicode space, line or paragraph separator.
 bool isWhiteSpaceOrLineBreak(UChar32 c) {
@@ -210,15 +197,13 @@ std::optional<std::string> tabScript(std::string_view bundleId) {
 }
 
 std::optional<std::string> cleanedWebURL(std::string_view text) {
-    if (!isValidUTF8(text)) return std::nullopt;
+    if (!platform::isValidUTF8(text)) return std::nullopt;
     const auto candidate = trimmedUTF8(text, isWhiteSpaceOrLineBreak);
     // The parser reads a C string, so a NUL byte would hide the rest of the text from it.
     if (candidate.empty() || candidate.find('\0') != std::string_view::npos) return std::nullopt;
     const auto parsed = platform::parseURL(std::string(candidate));
     if (!parsed || !parsed->host) return std::nullopt;
-    std::string scheme = parsed->scheme;
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    const std::string scheme = platform::asciiLowercased(parsed->scheme);
     if (scheme != "http" && scheme != "https") return std::nullopt;
     return std::string(candidate);
 }
@@ -269,7 +254,7 @@ std::vector<std::string> parseTags(std::string_view text) {
 
 std::optional<std::string> createBody(std::string_view url, std::string_view title,
                                       const std::vector<std::string>& tags, bool readLater) {
-    if (!isValidUTF8(url) || !isValidUTF8(title)) return std::nullopt;
+    if (!platform::isValidUTF8(url) || !platform::isValidUTF8(title)) return std::nullopt;
 
     icu::UnicodeString chosenTitle = trimmed(fromUTF8(title), isWhiteSpaceOrLineBreak);
     if (chosenTitle.isEmpty()) chosenTitle = fromUTF8(url);

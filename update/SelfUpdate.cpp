@@ -21,6 +21,7 @@
 #include "platform/Environment.h"
 #include "platform/MainLoop.h"
 #include "platform/Json.h"
+#include "platform/Text.h"
 #include "update/UpdateInfo.h"
 
 namespace SelfUpdate {
@@ -65,39 +66,6 @@ std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(space);
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
-bool isValidUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t value = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1, value = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2, value = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3, value = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        if ((extra == 2 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
-            (extra == 3 && (value < 0x10000 || value > 0x10FFFF))) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 // A folder locked for as long as this object lives: another process's clean-up leaves it alone.
@@ -385,7 +353,7 @@ std::optional<std::string> teamID(const fs::path& bundle) {
 
 platform::ProcessResult run(const std::string& tool, const std::vector<std::string>& arguments) {
     auto result = platform::runProcess(tool, arguments);
-    if (!isValidUTF8(result.output)) result.output.clear();
+    if (!platform::isValidUTF8(result.output)) result.output.clear();
     return result;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/Environment.h"
 #include "platform/Url.h"
 #include "platform/Json.h"
+#include "platform/Text.h"
 #include "update/UpdateInfo.h"
 
 namespace UpdateCheck {
@@ -106,13 +107,7 @@ bool trustedHost(const std::optional<std::string>& url, bool automation) {
 
     // The service domain itself, or a name that ends with a full stop and the domain: the domain
     // must start at a label boundary, so "eviltolvar.app" is not one of ours.
-    std::string lower = host;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    const std::string_view domain = ServiceEndpoints::serviceDomain;
-    if (lower == domain) return true;
-    return lower.size() > domain.size() + 1 && lower.ends_with(domain) &&
-           lower[lower.size() - domain.size() - 1] == '.';
+    return ServiceEndpoints::isOnDomain(platform::asciiLowercased(host), ServiceEndpoints::serviceDomain);
 }
 
 }  // namespace detail

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/Bundle.h"
+#include "platform/Files.h"
 #include "platform/capture/BrowserCapture.h"
 #include "platform/capture/CaptureRules.h"
 
@@ -17,25 +18,6 @@ namespace capture {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Replaces `file` with `text` in one rename, so a browser never reads half a manifest.
-bool writeAtomically(const fs::path& file, const std::string& text) {
-    std::string temporary = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0644) == 0;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        ok = put > 0;
-        if (ok) done += static_cast<std::size_t>(put);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), file.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
-}
 
 }  // namespace
 
@@ -54,7 +36,7 @@ int installBrowserHelpers(const fs::path& hostExecutable, std::ostream& out, std
     for (const auto& manifest : hostManifests(hostExecutable, homeVariable, config)) {
         std::error_code error;
         fs::create_directories(manifest.file.parent_path(), error);
-        if (error || !writeAtomically(manifest.file, manifest.text)) {
+        if (error || !platform::replaceFile(manifest.file, manifest.text, 0644, platform::Flush::toDisk)) {
             err << "tolvar: could not write " << manifest.file.string() << "\n";
             status = 1;
             continue;

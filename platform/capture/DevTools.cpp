@@ -22,6 +22,7 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include "platform/Text.h"
 #include "platform/capture/CaptureRules.h"
 
 namespace capture {
@@ -125,13 +126,6 @@ struct HttpHead {
     std::string lowerHeaders;  // the header lines, lower-cased, for simple checks
 };
 
-std::string lowerCased(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
 std::optional<HttpHead> parseHead(std::string_view head) {
     if (!head.starts_with("HTTP/1.") || head.size() < 12 || head[8] != ' ') return std::nullopt;
     HttpHead parsed;
@@ -139,7 +133,7 @@ std::optional<HttpHead> parseHead(std::string_view head) {
         if (head[i] < '0' || head[i] > '9') return std::nullopt;
         parsed.status = parsed.status * 10 + (head[i] - '0');
     }
-    parsed.lowerHeaders = lowerCased(head);
+    parsed.lowerHeaders = platform::asciiLowercased(head);
     const auto at = parsed.lowerHeaders.find("\r\ncontent-length:");
     if (at != std::string::npos) {
         std::size_t position = at + 17;
@@ -309,7 +303,7 @@ EndpointAnswer<bool> evaluateBooleanInPage(int port, std::string_view pageId, st
     if (auto* failure = std::get_if<EndpointFailure>(&head)) return *failure;
     const auto& parsed = std::get<HttpHead>(head);
     if (parsed.status != 101 ||
-        parsed.lowerHeaders.find("\r\nsec-websocket-accept: " + lowerCased(acceptFor(key))) == std::string::npos) {
+        parsed.lowerHeaders.find("\r\nsec-websocket-accept: " + platform::asciiLowercased(acceptFor(key))) == std::string::npos) {
         return EndpointFailure::unreadable;
     }
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Files.h"
+
 namespace capture {
 namespace {
 
@@ -22,17 +24,6 @@ bool ensurePrivateFolder(const fs::path& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat info {};
     return ::lstat(folder.c_str(), &info) == 0 && isPrivateTo(info, S_IFDIR);
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
 }
 
 }  // namespace
@@ -50,17 +41,7 @@ fs::path ReportStore::fileFor(std::string_view browserKey) const {
 bool ReportStore::write(const Report& report) const {
     // Only keys of the browser table name files, so a report can never pick its own path.
     if (browserForKey(report.browser) == nullptr || !ensurePrivateFolder(folder_)) return false;
-    const fs::path target = fileFor(report.browser);
-    std::string temporary = target.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool written = ::fchmod(fd, 0600) == 0 && writeAll(fd, encodeStoredReport(report)) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return platform::replaceFile(fileFor(report.browser), encodeStoredReport(report), 0600, platform::Flush::toDisk);
 }
 
 std::optional<Report> ReportStore::read(std::string_view browserKey) const {

@@ -4,8 +4,8 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
 
+#include "platform/Text.h"
 #include "platform/capture/BrowserCapture.h"
 
 namespace platform {
@@ -15,8 +15,7 @@ constexpr const char* ownIdentifier = "app.tolvar.desktop";
 
 // Browsers known by their X11 window class, mapped to the identifiers the capture rules use.
 std::string identifierForWindowClass(const std::string& windowClass) {
-    std::string lower = windowClass;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string lower = asciiLowercased(windowClass);
     if (lower == "google-chrome") return "com.google.Chrome";
     if (lower == "brave-browser") return "com.brave.Browser";
     if (lower == "microsoft-edge") return "com.microsoft.edgemac";
