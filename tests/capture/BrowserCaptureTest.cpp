@@ -161,6 +161,15 @@ protected:
         return *event;
     }
 
+    // The panel opened with the test page, as Chromium reported it, and no capture error.
+    void expectThePageFromTheBrowser(const json& event) const {
+        EXPECT_EQ(event["frontApp"], "org.chromium.Chromium");
+        EXPECT_EQ(event["source"], "browser");
+        EXPECT_EQ(event["url"], article);
+        EXPECT_EQ(event["title"], pageTitle);
+        EXPECT_EQ(event["browserError"], 0);
+    }
+
     void setClipboard(const std::string& text) {
         FILE* pipe = popen("xclip -selection clipboard -in 2>/dev/null", "w");
         ASSERT_NE(pipe, nullptr);
@@ -200,12 +209,7 @@ TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
     EXPECT_FALSE(fs::exists(profile() / "DevToolsActivePort"));
 
     present();
-    const auto event = presented();
-    EXPECT_EQ(event["frontApp"], "org.chromium.Chromium");
-    EXPECT_EQ(event["source"], "browser");
-    EXPECT_EQ(event["url"], article);
-    EXPECT_EQ(event["title"], pageTitle);
-    EXPECT_EQ(event["browserError"], 0);
+    expectThePageFromTheBrowser(presented());
 }
 
 TEST_F(BrowserCaptureTest, TheDebuggingEndpointNamesTheFocusedPage) {
@@ -220,12 +224,7 @@ TEST_F(BrowserCaptureTest, TheDebuggingEndpointNamesTheFocusedPage) {
     EXPECT_FALSE(fs::exists(fs::path(*env.at("XDG_RUNTIME_DIR")) / "tolvar-capture"));
 
     present();
-    const auto event = presented();
-    EXPECT_EQ(event["frontApp"], "org.chromium.Chromium");
-    EXPECT_EQ(event["source"], "browser");
-    EXPECT_EQ(event["url"], article);
-    EXPECT_EQ(event["title"], pageTitle);
-    EXPECT_EQ(event["browserError"], 0);
+    expectThePageFromTheBrowser(presented());
 }
 
 TEST_F(BrowserCaptureTest, WithNeitherTheClipboardIsUsedAndTheErrorRecorded) {

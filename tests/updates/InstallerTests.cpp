@@ -23,6 +23,7 @@
 #include "tests/support/LoopbackHttpServer.h"
 #include "tools/BundleSignature.h"
 #include "update/SelfUpdate.h"
+#include "ElfEdit.h"
 
 namespace {
 
@@ -468,17 +469,7 @@ TEST_F(InstallerTest, OlderSignedBundle) {
 TEST_F(InstallerTest, BundleBuiltForAnotherArchitecture) {
     const fs::path folder = offeredCopy();
     const fs::path bundle = folder / "Tolvar.app";
-    {
-        std::fstream executable(bundle / "bin" / "tolvar", std::ios::binary | std::ios::in | std::ios::out);
-        executable.seekg(18);
-        char machine[2];
-        executable.read(machine, 2);
-        // x86-64 (62) becomes AArch64 (183); anything else becomes x86-64.
-        const bool x86 = static_cast<unsigned char>(machine[0]) == 62 && machine[1] == 0;
-        const char other[2] = {static_cast<char>(x86 ? 183 : 62), 0};
-        executable.seekp(18);
-        executable.write(other, 2);
-    }
+    claimAnotherArchitecture(bundle / "bin" / "tolvar");
     ASSERT_EQ(shell("'" + (tools / "tolvar-codesign").string() + "' --sign '" + (fixtures / "team.pem").string() +
                     "' '" + bundle.string() + "' 2>/dev/null"),
               0);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/AppProcess.h"
+#include "ElfEdit.h"
 
 namespace {
 
@@ -335,17 +336,7 @@ TEST_F(ToolTest, AssessmentRejectsAMainExecutableThatIsNotELF) {
 }
 
 TEST_F(ToolTest, AssessmentRejectsAMainExecutableForAnotherArchitecture) {
-    {
-        std::fstream executable(bundle / "bin" / "tolvar", std::ios::binary | std::ios::in | std::ios::out);
-        executable.seekg(18);
-        char machine[2];
-        executable.read(machine, 2);
-        // x86-64 (62) becomes AArch64 (183); anything else becomes x86-64.
-        const bool x86 = static_cast<unsigned char>(machine[0]) == 62 && machine[1] == 0;
-        const char other[2] = {static_cast<char>(x86 ? 183 : 62), 0};
-        executable.seekp(18);
-        executable.write(other, 2);
-    }
+    claimAnotherArchitecture(bundle / "bin" / "tolvar");
     sign(teamKey());
     ASSERT_EQ(verify().status, 0);
     expectRejected("the main executable is built for another architecture");
