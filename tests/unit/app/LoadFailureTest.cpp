@@ -56,6 +56,62 @@ TEST(LoadFailure, PageSaysWhatFailedInPlainWords) {
     EXPECT_EQ(other.message, "The page could not be loaded.");
 }
 
+// Records what the recovery asks of the web view.
+class RecordingWebView final : public platform::WebView {
+public:
+    std::vector<std::string> loads;
+    std::vector<std::pair<std::string, std::string>> pages;  // html, address it stands in for
+
+    void load(const std::string& url, double) override { loads.push_back(url); }
+    void showApplicationPage(const std::string& html, const std::string& forURL) override {
+        pages.emplace_back(html, forURL);
+    }
+    void reload() override {}
+    bool canGoBack() const override { return false; }
+    bool canGoForward() const override { return false; }
+    void goBack() override {}
+    void goForward() override {}
+    double zoom() const override { return 1; }
+    void setZoom(double) override {}
+    std::string currentURL() const override { return ""; }
+    void snapshotPNG(std::function<void(std::optional<std::string>)>) override {}
+    void callAsyncJavaScript(const std::string&, const nlohmann::json&, std::function<void(platform::ScriptResult)>) override {}
+    void clickAt(double, double) override {}
+    void setCookie(const platform::Cookie&, std::function<void(bool)>) override {}
+};
+
+TEST(LoadFailure, RecoveryShowsThePageAndRetriesWhenTheNetworkComesBack) {
+    RecordingWebView view;
+    LoadFailure::Recovery recovery(view);
+    const std::string app = "https://web.tolvar.app/app";
+
+    recovery.loadFailed(app, LoadError::cancelled, "");
+    EXPECT_TRUE(view.pages.empty());
+    recovery.networkChanged(true);
+    EXPECT_TRUE(view.loads.empty());
+
+    recovery.loadFailed(app, LoadError::cannotResolveHost, "Error resolving");
+    ASSERT_EQ(view.pages.size(), 1u);
+    EXPECT_EQ(view.pages[0].second, app);
+    EXPECT_NE(view.pages[0].first.find("Tolvar can&#39;t reach web.tolvar.app"), std::string::npos);
+    recovery.networkChanged(false);
+    EXPECT_TRUE(view.loads.empty());
+    recovery.networkChanged(true);
+    EXPECT_EQ(view.loads, std::vector<std::string>{app});
+
+    // Once a page loads, a network change asks for nothing more.
+    recovery.loadSucceeded();
+    recovery.networkChanged(true);
+    EXPECT_EQ(view.loads.size(), 1u);
+
+    // A rejected certificate shows the page and ends the tries.
+    recovery.loadFailed(app, LoadError::timedOut, "");
+    recovery.loadFailed(app, LoadError::certificateRejected, "");
+    EXPECT_EQ(view.pages.size(), 3u);
+    recovery.networkChanged(true);
+    EXPECT_EQ(view.loads.size(), 1u);
+}
+
 TEST(ApplicationPage, EscapesEveryTextAndKeepsOneReloadButton) {
     const std::string page = ApplicationPage::render("<b>&\"'", "line <1>\n\nline 2", "Try <Again>");
     EXPECT_NE(page.find("<h1>&lt;b&gt;&amp;&quot;&#39;</h1>"), std::string::npos) << page;
