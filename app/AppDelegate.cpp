@@ -35,16 +35,16 @@ std::function<void()> weakAction(const std::weak_ptr<AppDelegate>& owner, void (
 
 }  // namespace
 
-std::string startAddress() {
+std::string startAddress(const ServiceAddress::Address& service) {
     auto override = platform::environmentValue(std::string(ServiceEndpoints::startURLVariable));
     if (override) return *override;
-    return platform::buildURL("https", std::string(ServiceEndpoints::serviceHost),
-                              std::string(ServiceEndpoints::appPath));
+    return service.page(std::string(ServiceEndpoints::appPath));
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
     SelfUpdate::finishInterruptedInstall();
+    service = ServiceAddress::fromEnvironment();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
@@ -71,6 +71,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     window = platform::createMainWindow(options, *this);
     webView = &window->webView();
+    watchLoadFailures();
 
     loadStartAddress();
     window->present();
@@ -97,8 +98,16 @@ void AppDelegate::wireQuickSave() {
     };
 }
 
+// A page that cannot be loaded gives way to a page of our own, tried again by itself.
+void AppDelegate::watchLoadFailures() {
+    loadRecovery_ = std::make_unique<LoadFailure::Recovery>(*webView);
+    networkWatch_ = platform::watchNetwork([weakSelf = weak_from_this()](bool available) {
+        if (auto self = weakSelf.lock()) self->loadRecovery_->networkChanged(available);
+    });
+}
+
 void AppDelegate::loadStartAddress() {
-    const std::string address = startAddress();
+    const std::string address = startAddress(service);
     const auto parsed = platform::parseURL(address);
     if (!parsed) return;  // the window opens empty
 
@@ -126,10 +135,10 @@ void AppDelegate::applicationShouldHandleReopen() {
 
 void AppDelegate::reloadPage() { webView->reload(); }
 
-void AppDelegate::newBookmark() { webView->load(MainWindowCommands::newBookmarkURL(), pageRequestTimeout); }
+void AppDelegate::newBookmark() { webView->load(MainWindowCommands::newBookmarkURL(service), pageRequestTimeout); }
 
 void AppDelegate::saveClipboardURL() {
-    if (auto target = MainWindowCommands::clipboardBookmarkURL(platform::clipboardText())) {
+    if (auto target = MainWindowCommands::clipboardBookmarkURL(platform::clipboardText(), service)) {
         webView->load(*target, pageRequestTimeout);
     }
 }
@@ -149,7 +158,7 @@ void AppDelegate::zoomOut() { webView->setZoom(MainWindowCommands::zoomedOut(web
 void AppDelegate::zoomReset() { webView->setZoom(MainWindowCommands::actualSize); }
 
 platform::NavigationDecision AppDelegate::decideNavigation(const platform::NavigationAction& action) {
-    const auto answer = NavigationPolicy::decideNavigation(action);
+    const auto answer = NavigationPolicy::decideNavigation(action, service.host);
     if (answer.openWithDefaultHandler) platform::openWithDefaultHandler(*action.url);
     return answer.decision;
 }
@@ -159,7 +168,7 @@ platform::NavigationDecision AppDelegate::decideResponse(bool canShowContentType
 }
 
 void AppDelegate::newWindowRequested(const platform::NavigationAction& action) {
-    switch (NavigationPolicy::decideNewWindow(action)) {
+    switch (NavigationPolicy::decideNewWindow(action, service.host)) {
         case NavigationPolicy::NewWindow::loadInMainView: webView->load(*action.url, pageRequestTimeout); break;
         case NavigationPolicy::NewWindow::openWithDefaultHandler: platform::openWithDefaultHandler(*action.url); break;
         case NavigationPolicy::NewWindow::ignore: break;
@@ -167,8 +176,14 @@ void AppDelegate::newWindowRequested(const platform::NavigationAction& action) {
 }
 
 void AppDelegate::loadFinished() {
+    loadRecovery_->loadSucceeded();
     E2E::report("web-loaded", {{"url", webView->currentURL()}});
     if (E2E::enabled()) scheduleMainSnapshot();
+}
+
+void AppDelegate::loadFailed(const std::string& url, platform::LoadError error, const std::string& errorText) {
+    if (LoadFailure::showsPage(error)) E2E::report("web-load-failed", {{"url", url}, {"error", errorText}});
+    loadRecovery_->loadFailed(url, error, errorText);
 }
 
 // Each finished load leaves its own picture of the page a little later, when it has settled.

@@ -4,8 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "app/LoadFailure.h"
+#include "app/ServiceAddress.h"
 #include "platform/MainLoop.h"
 #include "platform/MainWindow.h"
+#include "platform/NetworkMonitor.h"
 #include "platform/WebView.h"
 
 // The application's spine: builds the main window and its web view at launch, answers the menus
@@ -34,6 +37,7 @@ public:
     platform::NavigationDecision decideResponse(bool canShowContentType) override;
     void newWindowRequested(const platform::NavigationAction& action) override;
     void loadFinished() override;
+    void loadFailed(const std::string& url, platform::LoadError error, const std::string& errorText) override;
     // Downloads, file inputs and page dialogs: answered at once in automation mode (no panel),
     // otherwise through native panels modal to the main window. Page dialogs are shown in both.
     void decideDownloadDestination(const std::string& suggestedFilename,
@@ -49,15 +53,21 @@ public:
     std::shared_ptr<platform::MainWindow> window;
     platform::WebView* webView = nullptr;  // owned by the window
     std::optional<platform::Timer> updateTimer;
+    // Where the pages the application opens itself come from.
+    ServiceAddress::Address service = ServiceAddress::defaultAddress();
 
 private:
     void loadStartAddress();
+    void watchLoadFailures();
     void scheduleMainSnapshot();
     void wireQuickSave();
     void click(const std::string& selector);
     void runScript(const std::string& script);
+
+    std::unique_ptr<LoadFailure::Recovery> loadRecovery_;
+    std::unique_ptr<platform::NetworkWatch> networkWatch_;
 };
 
 // The address the main window opens first: TOLVAR_START_URL when set (even when empty), otherwise
 // the service's web application.
-std::string startAddress();
+std::string startAddress(const ServiceAddress::Address& service);

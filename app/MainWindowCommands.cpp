@@ -10,20 +10,19 @@ double zoomedIn(double factor) { return factor + 0.1; }
 
 double zoomedOut(double factor) { return std::max(factor - 0.1, minimumZoom); }
 
-std::string newBookmarkURL() {
-    return platform::buildURL("https", std::string(ServiceEndpoints::serviceHost),
-                              std::string(ServiceEndpoints::newBookmarkPath));
+std::string newBookmarkURL(const ServiceAddress::Address& service) {
+    return service.page(std::string(ServiceEndpoints::newBookmarkPath));
 }
 
-std::optional<std::string> clipboardBookmarkURL(const std::optional<std::string>& clipboard) {
+std::optional<std::string> clipboardBookmarkURL(const std::optional<std::string>& clipboard,
+                                                const ServiceAddress::Address& service) {
     if (!clipboard) return std::nullopt;
     const std::string address(QuickSaveLogic::trimmedWhiteSpace(*clipboard));
     const auto parsed = platform::parseURL(address);
     if (!parsed) return std::nullopt;
     const std::string scheme = platform::asciiLowercased(parsed->scheme);
     if (scheme != "http" && scheme != "https") return std::nullopt;
-    return platform::buildURL("https", std::string(ServiceEndpoints::serviceHost),
-                              std::string(ServiceEndpoints::newBookmarkPath), {{"url", address}});
+    return service.page(std::string(ServiceEndpoints::newBookmarkPath), {{"url", address}});
 }
 
 }  // namespace MainWindowCommands

@@ -23,18 +23,18 @@ std::string hostText(const std::string& url) {
     return platform::asciiLowercased(*parsed->host);
 }
 
-bool isInAppHost(const std::string& host) {
+bool isInAppHost(const std::string& host, const std::string& serviceHost) {
     return ServiceEndpoints::isOnDomain(host, ServiceEndpoints::serviceDomain) || host == ServiceEndpoints::loopbackName ||
-           host == "127.0.0.1";
+           host == "127.0.0.1" || (!host.empty() && host == serviceHost);
 }
 
 bool isSignInHost(const std::string& host) { return ServiceEndpoints::isOnDomain(host, ServiceEndpoints::signInHost); }
 
-ActionDecision decideNavigation(const platform::NavigationAction& action) {
+ActionDecision decideNavigation(const platform::NavigationAction& action, const std::string& serviceHost) {
     if (!action.url) return {NavigationDecision::cancel};
     if (action.shouldDownload) return {NavigationDecision::download};
     const std::string host = hostText(*action.url);
-    const bool inApp = isInAppHost(host) || hasAboutScheme(*action.url);
+    const bool inApp = isInAppHost(host, serviceHost) || hasAboutScheme(*action.url);
     // Scripted navigations, redirects, form posts and history moves stay in the view: only a
     // link the user activated is sent to the browser.
     if (action.type != platform::NavigationType::linkActivated) return {NavigationDecision::allow};
@@ -46,10 +46,10 @@ NavigationDecision decideResponse(bool canShowContentType) {
     return canShowContentType ? NavigationDecision::allow : NavigationDecision::download;
 }
 
-NewWindow decideNewWindow(const platform::NavigationAction& action) {
+NewWindow decideNewWindow(const platform::NavigationAction& action, const std::string& serviceHost) {
     if (!action.url) return NewWindow::ignore;
     const std::string host = hostText(*action.url);
-    if (isSignInHost(host) || isInAppHost(host)) return NewWindow::loadInMainView;
+    if (isSignInHost(host) || isInAppHost(host, serviceHost)) return NewWindow::loadInMainView;
     return NewWindow::openWithDefaultHandler;
 }
 

@@ -10,8 +10,9 @@ namespace NavigationPolicy {
 // The lower-cased host of an address, or "" when it has none.
 std::string hostText(const std::string& url);
 
-// The service domain or any subdomain of it, the loopback name, or 127.0.0.1.
-bool isInAppHost(const std::string& host);
+// The service domain or any subdomain of it, the loopback name, 127.0.0.1, or the host of the
+// configured service address (lower case; "" when none is configured).
+bool isInAppHost(const std::string& host, const std::string& serviceHost = "");
 // The identity provider's sign-in host or a subdomain of it.
 bool isSignInHost(const std::string& host);
 
@@ -21,12 +22,12 @@ struct ActionDecision {
     bool operator==(const ActionDecision&) const = default;
 };
 
-ActionDecision decideNavigation(const platform::NavigationAction& action);
+ActionDecision decideNavigation(const platform::NavigationAction& action, const std::string& serviceHost = "");
 
 platform::NavigationDecision decideResponse(bool canShowContentType);
 
 enum class NewWindow { ignore, loadInMainView, openWithDefaultHandler };
 
-NewWindow decideNewWindow(const platform::NavigationAction& action);
+NewWindow decideNewWindow(const platform::NavigationAction& action, const std::string& serviceHost = "");
 
 }  // namespace NavigationPolicy

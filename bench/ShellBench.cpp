@@ -19,7 +19,7 @@ BENCHMARK(navigationDecision);
 
 void clipboardAddress(benchmark::State& state) {
     const std::optional<std::string> clipboard = "  https://example.com/article?id=42&ref=feed \n";
-    for (auto _ : state) benchmark::DoNotOptimize(MainWindowCommands::clipboardBookmarkURL(clipboard));
+    for (auto _ : state) benchmark::DoNotOptimize(MainWindowCommands::clipboardBookmarkURL(clipboard, ServiceAddress::defaultAddress()));
 }
 BENCHMARK(clipboardAddress);
 

@@ -12,6 +12,10 @@ struct ParsedURL {
     std::string scheme;               // as written
     std::optional<std::string> host;  // as written; nothing when the address has no host
     std::string text;                 // the address as given
+    std::optional<int> port;          // nothing when the address names none
+    std::string path;                 // as written, still percent-encoded
+    bool hasQueryOrFragment = false;
+    bool hasUserInfo = false;
 };
 
 // Parses an absolute address (scheme required). Nothing for text that is not one.

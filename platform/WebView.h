@@ -20,6 +20,19 @@ struct NavigationAction {
 
 enum class NavigationDecision { cancel, allow, download };
 
+// Why a main-frame load failed, as far as the program's decisions need to know.
+enum class LoadError {
+    cancelled,            // stopped by the user or replaced by another load
+    becameDownload,       // the response went to a download instead
+    cannotResolveHost,    // the host name did not resolve
+    cannotConnect,        // refused, or no route to the host
+    networkUnavailable,   // the system has no network
+    timedOut,             // no answer in time
+    connectionLost,       // the connection broke off before the page arrived
+    certificateRejected,  // the server's TLS certificate was not trusted
+    other,
+};
+
 // What a file input allows the user to pick.
 struct FileInputRequest {
     bool allowsMultipleSelection = false;
@@ -43,6 +56,9 @@ public:
     // the main web view or hands it elsewhere.
     virtual void newWindowRequested(const NavigationAction& action) = 0;
     virtual void loadFinished() = 0;
+    // A main-frame load of `url` failed; `errorText` is the engine's own description. No
+    // loadFinished() follows it.
+    virtual void loadFailed(const std::string& /*url*/, LoadError /*error*/, const std::string& /*errorText*/) {}
 
     // Downloads: where the file goes, given the name the engine suggests, then exactly one outcome.
     // A delegate that does not handle them cancels every download.
@@ -106,6 +122,9 @@ public:
     // Plants a cookie in the web view's cookie store; `done` runs once the store confirmed it
     // (true) or refused it (false).
     virtual void setCookie(const Cookie& cookie, std::function<void(bool stored)> done) = 0;
+    // Shows a page of the application's own in place of `forURL`. The view's address stays `forURL`, so
+    // the page's own location.reload() loads that address again. Such a page is never reported through loadFinished().
+    virtual void showApplicationPage(const std::string& html, const std::string& forURL) = 0;
 };
 
 }  // namespace platform

@@ -14,6 +14,8 @@ packages=(
   xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
   # a real browser for the page-capture tests
   chromium
+  # a self-signed certificate and a TLS server for the untrusted-certificate test
+  openssl
 )
 
 sudo=""

@@ -17,7 +17,9 @@ esac
 source scripts/common.sh
 build_application
 start_service "$build/run/releases"
-export TOLVAR_START_URL="$base/app"
+# Every page the application opens itself (the first page, New Bookmark, Save Clipboard URL) comes
+# from the stand-in service.
+export TOLVAR_SERVICE_URL="$base"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "Starting Tolvar on your display; quit it from its Tolvar menu."

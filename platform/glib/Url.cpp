@@ -34,6 +34,10 @@ std::optional<ParsedURL> parseURL(const std::string& text) {
     ParsedURL parsed{.scheme = text.substr(0, text.find(':')), .host = std::nullopt, .text = text};
     const char* host = g_uri_get_host(uri.get());
     if (host != nullptr && *host != '\0') parsed.host = host;
+    if (g_uri_get_port(uri.get()) > 0) parsed.port = g_uri_get_port(uri.get());
+    parsed.path = g_uri_get_path(uri.get());
+    parsed.hasQueryOrFragment = g_uri_get_query(uri.get()) != nullptr || g_uri_get_fragment(uri.get()) != nullptr;
+    parsed.hasUserInfo = g_uri_get_userinfo(uri.get()) != nullptr;
     return parsed;
 }
 

@@ -3,6 +3,7 @@
 #include <libsoup/soup.h>
 
 #include <memory>
+#include <utility>
 
 #include "platform/gtk/Png.h"
 
@@ -37,6 +38,52 @@ void apply(WebKitPolicyDecision* decision, NavigationDecision answer) {
         case NavigationDecision::allow: webkit_policy_decision_use(decision); break;
         case NavigationDecision::download: webkit_policy_decision_download(decision); break;
     }
+}
+
+// The engine reports its network errors with the domain and code of the GLib error underneath,
+// or with its own.
+LoadError loadError(const GError* error, bool timedOut) {
+    if (error == nullptr) return LoadError::other;
+    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) {
+        return timedOut ? LoadError::timedOut : LoadError::cancelled;
+    }
+    if (g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+        g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_DESTINATION)) {
+        return LoadError::becameDownload;
+    }
+    if (error->domain == G_RESOLVER_ERROR) return LoadError::cannotResolveHost;
+    if (error->domain == G_TLS_ERROR) return LoadError::certificateRejected;
+    if (error->domain == G_IO_ERROR) {
+        switch (error->code) {
+            case G_IO_ERROR_CONNECTION_REFUSED:
+            case G_IO_ERROR_HOST_UNREACHABLE: return LoadError::cannotConnect;
+            case G_IO_ERROR_NETWORK_UNREACHABLE: return LoadError::networkUnavailable;
+            case G_IO_ERROR_TIMED_OUT: return LoadError::timedOut;
+            case G_IO_ERROR_CONNECTION_CLOSED:
+            case G_IO_ERROR_PARTIAL_INPUT: return LoadError::connectionLost;
+            case G_IO_ERROR_CANCELLED: return timedOut ? LoadError::timedOut : LoadError::cancelled;
+            default: break;
+        }
+    }
+    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_TRANSPORT)) return LoadError::connectionLost;
+    return LoadError::other;
+}
+
+// What is wrong with a certificate, in words.
+std::string certificateProblem(GTlsCertificateFlags flags) {
+    std::string text;
+    auto add = [&](GTlsCertificateFlags flag, const char* words) {
+        if ((flags & flag) == 0) return;
+        text += text.empty() ? "The certificate " : "; it ";
+        text += words;
+    };
+    add(G_TLS_CERTIFICATE_UNKNOWN_CA, "is not signed by a known authority");
+    add(G_TLS_CERTIFICATE_BAD_IDENTITY, "does not belong to this site");
+    add(G_TLS_CERTIFICATE_NOT_ACTIVATED, "is not valid yet");
+    add(G_TLS_CERTIFICATE_EXPIRED, "has expired");
+    add(G_TLS_CERTIFICATE_REVOKED, "has been revoked");
+    add(G_TLS_CERTIFICATE_INSECURE, "uses an insecure algorithm");
+    return text.empty() ? "The certificate is not valid." : text + ".";
 }
 
 WebKitWebsiteDataManager* dataManager(const WebViewOptions& options) {
@@ -110,6 +157,7 @@ GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
     g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(onLoadFailedWithTLSErrors), this);
     pageRequests_ = std::make_unique<PageRequests>(view_, delegate_);
 }
 
@@ -151,29 +199,67 @@ GtkWidget* GtkWebView::onCreate(WebKitWebView*, WebKitNavigationAction* action, 
 void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* webView = static_cast<GtkWebView*>(self);
     switch (event) {
-        case WEBKIT_LOAD_STARTED: webView->currentLoadFailed_ = false; break;
+        case WEBKIT_LOAD_STARTED:
+            webView->currentLoadFailed_ = false;
+            webView->applicationPageLoading_ = std::exchange(webView->applicationPagePending_, false);
+            break;
         case WEBKIT_LOAD_COMMITTED: webView->loadTimeout_.cancel(); break;
         case WEBKIT_LOAD_FINISHED:
             webView->loadTimeout_.cancel();
-            if (!webView->currentLoadFailed_) webView->delegate_.loadFinished();
+            if (!webView->currentLoadFailed_ && !webView->applicationPageLoading_) webView->delegate_.loadFinished();
             break;
         default: break;
     }
 }
 
-gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self) {
-    static_cast<GtkWebView*>(self)->currentLoadFailed_ = true;
-    return FALSE;  // the engine shows its own error page
+// The engine's own error page is never shown: the delegate hears of the failure instead.
+gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self) {
+    auto* webView = static_cast<GtkWebView*>(self);
+    webView->currentLoadFailed_ = true;
+    webView->loadTimeout_.cancel();
+    const LoadError kind = loadError(error, std::exchange(webView->loadTimedOut_, false));
+    std::string text = error != nullptr ? error->message : "";
+    if (kind == LoadError::timedOut && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) {
+        text = "The server did not answer within a minute.";
+    }
+    webView->delegate_.loadFailed(uri != nullptr ? uri : "", kind, text);
+    return TRUE;
+}
+
+// A certificate the system does not trust is never accepted: the load fails.
+gboolean GtkWebView::onLoadFailedWithTLSErrors(WebKitWebView*, gchar* uri, GTlsCertificate*,
+                                               GTlsCertificateFlags errors, gpointer self) {
+    auto* webView = static_cast<GtkWebView*>(self);
+    webView->currentLoadFailed_ = true;
+    webView->loadTimeout_.cancel();
+    webView->delegate_.loadFailed(uri != nullptr ? uri : "", LoadError::certificateRejected,
+                                  certificateProblem(errors));
+    return TRUE;
 }
 
 void GtkWebView::load(const std::string& url, double timeoutSeconds) {
+    applicationPageLoad_.cancel();
+    loadTimedOut_ = false;
     webkit_web_view_load_uri(view_, url.c_str());
     // WebKitGTK has no per-request time-out: a load still waiting for its response is stopped here.
     // The timer is a member, so it cannot outlive this object; it stops itself after one firing.
     WebKitWebView* view = view_;
     loadTimeout_ = repeatEvery(timeoutSeconds, [this, view] {
         loadTimeout_.cancel();
-        if (webkit_web_view_is_loading(view)) webkit_web_view_stop_loading(view);
+        if (!webkit_web_view_is_loading(view)) return;
+        loadTimedOut_ = true;
+        webkit_web_view_stop_loading(view);
+    });
+}
+
+void GtkWebView::showApplicationPage(const std::string& html, const std::string& forURL) {
+    // Loaded from the main loop, so a page shown while the engine reports a failure does not start
+    // inside that report. The page's own address is `forURL` too, so its location.reload() asks the
+    // network for that address again.
+    applicationPageLoad_ = repeatEvery(0, [this, html, forURL] {
+        applicationPageLoad_.cancel();
+        applicationPagePending_ = true;
+        webkit_web_view_load_alternate_html(view_, html.c_str(), forURL.c_str(), forURL.c_str());
     });
 }
 

@@ -42,12 +42,15 @@ public:
     void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
                              std::function<void(ScriptResult)> done) override;
     void clickAt(double x, double y) override;
+    void showApplicationPage(const std::string& html, const std::string& forURL) override;
 
 private:
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
     static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+    static gboolean onLoadFailedWithTLSErrors(WebKitWebView*, gchar*, GTlsCertificate*, GTlsCertificateFlags,
+                                              gpointer self);
 
     WebViewDelegate& delegate_;
     WebKitWebView* view_ = nullptr;
@@ -55,6 +58,11 @@ private:
     GCancellable* cancellable_ = nullptr;
     Timer loadTimeout_;
     bool currentLoadFailed_ = false;
+    bool loadTimedOut_ = false;  // the time-out stopped the current load
+    // A page of our own waits to be loaded, or is the page loading or shown now.
+    bool applicationPagePending_ = false;
+    bool applicationPageLoading_ = false;
+    Timer applicationPageLoad_;
     // Downloads, file inputs and script dialogs, answered by the delegate.
     std::unique_ptr<PageRequests> pageRequests_;
 };

@@ -19,12 +19,13 @@ void EndToEndTest::TearDown() {
     service.reset();
 }
 
-void EndToEndTest::launch(bool signedIn) {
+void EndToEndTest::launch(bool signedIn, const std::map<std::string, std::optional<std::string>>& extra) {
     auto env = testsupport::userEnvironment(home.path());
     env["TOLVAR_E2E_DIR"] = automation.string();
     env["TOLVAR_START_URL"] = service->base() + "/app";
     env["TOLVAR_E2E_SESSION"] = signedIn ? std::optional<std::string>(session) : std::nullopt;
     env["TOLVAR_UPDATE_FEED"] = std::nullopt;
+    for (const auto& [name, value] : extra) env[name] = value;
     app = std::make_unique<testsupport::AppProcess>(TOLVAR_EXECUTABLE, env);
     expect("web-loaded");
 }

@@ -33,7 +33,8 @@ protected:
     void TearDown() override;
 
     // Starts the application on the service's /app page; `signedIn` plants the session cookie.
-    void launch(bool signedIn = true);
+    // `env` adds to or overrides the application's environment.
+    void launch(bool signedIn = true, const std::map<std::string, std::optional<std::string>>& env = {});
     // Appends command lines to "cmd", as a driver does.
     void send(const std::string& lines);
     // The next event of that name after the last one awaited; fails the test when none comes.

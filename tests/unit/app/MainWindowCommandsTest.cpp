@@ -22,33 +22,39 @@ TEST(MainWindowCommands, ZoomStepsAreUnroundedSums) {
     EXPECT_GT(zoomedIn(zoomedIn(10.0)), 10.1);
 }
 
-TEST(MainWindowCommands, NewBookmarkPageIsOnTheServiceHost) {
-    EXPECT_EQ(newBookmarkURL(), "https://web.tolvar.app/app/bookmarks/new");
+const ServiceAddress::Address service = ServiceAddress::defaultAddress();
+
+TEST(MainWindowCommands, NewBookmarkPageIsOnTheServiceAddress) {
+    EXPECT_EQ(newBookmarkURL(service), "https://web.tolvar.app/app/bookmarks/new");
+    const auto own = ServiceAddress::resolve("http://127.0.0.1:8080/tolvar").address;
+    EXPECT_EQ(newBookmarkURL(own), "http://127.0.0.1:8080/tolvar/app/bookmarks/new");
+    EXPECT_EQ(clipboardBookmarkURL("https://a.example/", own),
+              "http://127.0.0.1:8080/tolvar/app/bookmarks/new?url=https%3A%2F%2Fa.example%2F");
 }
 
 TEST(MainWindowCommands, ClipboardAddressReachesThePageTrimmed) {
     const std::string address = "https://example.com/a b?x=1&y=%20z#frag";
-    auto target = clipboardBookmarkURL("  \t" + address + "\r\n");
+    auto target = clipboardBookmarkURL("  \t" + address + "\r\n", service);
     ASSERT_TRUE(target);
     EXPECT_TRUE(target->starts_with("https://web.tolvar.app/app/bookmarks/new?url=")) << *target;
     // The page receives the trimmed text itself, whatever it contains.
     EXPECT_EQ(platform::queryItemValue(*target, "url"), "https://example.com/a b?x=1&y=%20z#frag");
 
     // The scheme test ignores case; the text passes on as written.
-    auto capitals = clipboardBookmarkURL("HTTPS://Example.com/Page");
+    auto capitals = clipboardBookmarkURL("HTTPS://Example.com/Page", service);
     ASSERT_TRUE(capitals);
     EXPECT_EQ(platform::queryItemValue(*capitals, "url"), "HTTPS://Example.com/Page");
 
     // Unicode spaces and line separators are trimmed too.
-    auto unicode = clipboardBookmarkURL("\u00a0\u2003http://example.com/\u2028");
+    auto unicode = clipboardBookmarkURL("\u00a0\u2003http://example.com/\u2028", service);
     ASSERT_TRUE(unicode);
     EXPECT_EQ(platform::queryItemValue(*unicode, "url"), "http://example.com/");
 
     for (const char* rejected : {"ftp://example.com/file", "example.com", "plain prose here", "", "   ",
                                  "mailto:someone@example.com", "javascript:alert(1)"}) {
-        EXPECT_EQ(clipboardBookmarkURL(std::string(rejected)), std::nullopt) << rejected;
+        EXPECT_EQ(clipboardBookmarkURL(std::string(rejected), service), std::nullopt) << rejected;
     }
-    EXPECT_EQ(clipboardBookmarkURL(std::nullopt), std::nullopt);
+    EXPECT_EQ(clipboardBookmarkURL(std::nullopt, service), std::nullopt);
 }
 
 }  // namespace

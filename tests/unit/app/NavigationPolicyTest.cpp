@@ -22,6 +22,14 @@ TEST(NavigationPolicy, HostClasses) {
     for (const char* host : {"eviltolvar.app", "tolvar.app.evil.com", "", "127.0.0.2", "localhost.evil.com"}) {
         EXPECT_FALSE(NavigationPolicy::isInAppHost(host)) << host;
     }
+    // The host of a configured service address counts as in-app too, and only that host.
+    EXPECT_TRUE(NavigationPolicy::isInAppHost("tolvar.example.org", "tolvar.example.org"));
+    EXPECT_FALSE(NavigationPolicy::isInAppHost("other.example.org", "tolvar.example.org"));
+    EXPECT_FALSE(NavigationPolicy::isInAppHost("", ""));
+    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("https://Tolvar.Example.org/app"), "tolvar.example.org"),
+              NavigationPolicy::NewWindow::loadInMainView);
+    EXPECT_EQ(NavigationPolicy::decideNavigation(link("https://tolvar.example.org/x"), "tolvar.example.org"),
+              Decision{platform::NavigationDecision::allow});
     EXPECT_TRUE(NavigationPolicy::isSignInHost("accounts.google.com"));
     EXPECT_TRUE(NavigationPolicy::isSignInHost("eu.accounts.google.com"));
     EXPECT_FALSE(NavigationPolicy::isSignInHost("evilaccounts.google.com"));

@@ -1,0 +1,51 @@
+#include "app/ServiceAddress.h"
+
+#include <iostream>
+
+#include "app/ServiceEndpoints.h"
+#include "platform/Environment.h"
+#include "platform/Text.h"
+#include "platform/Url.h"
+
+namespace ServiceAddress {
+
+std::string Address::page(const std::string& path, const std::vector<std::pair<std::string, std::string>>& query) const {
+    return platform::buildURL(scheme, authority, pathPrefix + path, query);
+}
+
+Address defaultAddress() {
+    const std::string host(ServiceEndpoints::serviceHost);
+    return {.scheme = "https", .authority = host, .host = host, .pathPrefix = ""};
+}
+
+Resolution resolve(const std::optional<std::string>& configured) {
+    if (!configured) return {defaultAddress(), std::nullopt};
+    auto refuse = [&](const std::string& why) {
+        return Resolution{defaultAddress(), "The service address \"" + *configured + "\" " + why + "; using " +
+                                                defaultAddress().page("") + " instead."};
+    };
+    const auto parsed = platform::parseURL(*configured);
+    if (!parsed) return refuse("is not an address");
+    const std::string scheme = platform::asciiLowercased(parsed->scheme);
+    if (scheme != "http" && scheme != "https") return refuse("is not an http or https address");
+    if (!parsed->host) return refuse("names no host");
+    if (parsed->hasQueryOrFragment || parsed->hasUserInfo) {
+        return refuse("may hold only a scheme, a host, a port and a path");
+    }
+    Address address{.scheme = scheme,
+                    .authority = platform::asciiLowercased(*parsed->host),
+                    .host = platform::asciiLowercased(*parsed->host),
+                    .pathPrefix = parsed->path};
+    if (address.host.find(':') != std::string::npos) address.authority = "[" + address.authority + "]";
+    if (parsed->port) address.authority += ":" + std::to_string(*parsed->port);
+    while (address.pathPrefix.ends_with('/')) address.pathPrefix.pop_back();
+    return {address, std::nullopt};
+}
+
+Address fromEnvironment() {
+    auto resolution = resolve(platform::environmentValue(std::string(variable)));
+    if (resolution.refusal) std::cerr << "Tolvar: " << *resolution.refusal << "\n";
+    return resolution.address;
+}
+
+}  // namespace ServiceAddress

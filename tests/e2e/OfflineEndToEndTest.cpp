@@ -1,0 +1,178 @@
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "EndToEnd.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace e2e {
+namespace {
+
+// A loopback port that nothing listens on at the moment of the call.
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The output of a shell command run on the test's display.
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
+
+class OfflineTest : public EndToEndTest {
+protected:
+    // The visible text of the page in the main window.
+    std::string pageText() {
+        send("js return document.body ? document.body.innerText : ''\n");
+        return expect("js-result")["result"];
+    }
+
+    // Waits for the next failed load of `url` and answers its error text and the page then shown.
+    std::pair<std::string, std::string> failure(const std::string& url) {
+        const auto failed = expect("web-load-failed", [&](const json& event) { return event["url"] == url; });
+        return {failed.value("error", ""), pageText()};
+    }
+
+    // Presses keys in the main window, as the user does.
+    void pressKeys(const std::string& keys) {
+        const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+        std::string window;
+        while (window.empty() && std::chrono::steady_clock::now() < deadline) {
+            window = commandOutput("xdotool search --onlyvisible --name '^Tolvar$' 2>/dev/null | head -n 1");
+            while (!window.empty() && (window.back() == '\n' || window.back() == ' ')) window.pop_back();
+            if (window.empty()) std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_FALSE(window.empty()) << "no main window";
+        commandOutput("xdotool windowfocus --sync " + window + " key " + keys);
+    }
+};
+
+TEST_F(OfflineTest, UnreachableServiceShowsOwnPageAndComesBackByItself) {
+    launch();
+    const int64_t launched = lastSeq;
+    const int port = service->port();
+    const std::string app = service->base() + "/app";
+    ASSERT_EQ(service->stop(SIGTERM), 0);
+
+    send("go " + app + "\n");
+    const auto [error, page] = failure(app);
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+    EXPECT_NE(page.find("Tolvar can't reach 127.0.0.1"), std::string::npos) << page;
+    EXPECT_NE(page.find("refused"), std::string::npos) << page;
+    EXPECT_NE(page.find("Try Again"), std::string::npos) << page;
+    send("js return location.href\n");
+    EXPECT_EQ(expect("js-result")["result"], app);
+
+    // The service comes back on the same port: the page follows without being asked.
+    service = std::make_unique<devtest::ServiceProcess>(std::vector<std::string>{
+        "--port", std::to_string(port), "--data", (home.path() / "service").string(), "--demo-session", session,
+        "--pages", TOLVAR_E2E_PAGES});
+    const auto loaded = expect("web-loaded");
+    EXPECT_EQ(loaded["url"], app);
+    EXPECT_NE(pageText().find("Bookmarks"), std::string::npos);
+    // Only the real page counted as loaded; the failure page never did.
+    for (const auto& event : journal.events()) {
+        if (event["event"] == "web-loaded" && event["seq"].get<int64_t>() > launched) {
+            EXPECT_EQ(event["seq"], loaded["seq"]) << event.dump();
+        }
+    }
+}
+
+TEST_F(OfflineTest, NamesThatDoNotResolveAndRefusedPortsSayWhy) {
+    launch();
+    const std::string unknown = "http://no-such-host.invalid/app";
+    send("go " + unknown + "\n");
+    auto [error, page] = failure(unknown);
+    EXPECT_NE(error.find("no-such-host.invalid"), std::string::npos) << error;
+    EXPECT_NE(page.find("Tolvar can't reach no-such-host.invalid"), std::string::npos) << page;
+    EXPECT_NE(page.find("could not be found"), std::string::npos) << page;
+
+    const std::string refused = "http://127.0.0.1:" + std::to_string(freePort()) + "/app";
+    send("go " + refused + "\n");
+    std::tie(error, page) = failure(refused);
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+    EXPECT_NE(page.find("refused the connection"), std::string::npos) << page;
+}
+
+TEST_F(OfflineTest, UntrustedCertificateShowsThePageAndIsNeverRetriedSilently) {
+    const auto key = home.path() / "key.pem";
+    const auto certificate = home.path() / "certificate.pem";
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                           "-subj /CN=127.0.0.1 -keyout " + key.string() + " -out " + certificate.string() +
+                           " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    const int port = freePort();
+    testsupport::AppProcess tlsServer("/usr/bin/openssl", {},
+                                      {"s_server", "-quiet", "-www", "-accept", std::to_string(port), "-cert",
+                                       certificate.string(), "-key", key.string()});
+    const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+    int probe = -1;
+    while ((probe = devtest::connectLoopback(port)) < 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_GE(probe, 0) << "the TLS server did not start";
+    close(probe);
+
+    launch();
+    const int64_t launched = lastSeq;
+    const std::string secure = "https://127.0.0.1:" + std::to_string(port) + "/app";
+    send("go " + secure + "\n");
+    const auto [error, page] = failure(secure);
+    EXPECT_NE(error.find("not signed by a known authority"), std::string::npos) << error;
+    EXPECT_NE(page.find("Tolvar can't connect securely to 127.0.0.1"), std::string::npos) << page;
+    EXPECT_NE(page.find("does not try again by itself"), std::string::npos) << page;
+
+    // Well past the first automatic retry's pause nothing has been tried again...
+    std::this_thread::sleep_for(6s);
+    size_t failures = 0;
+    for (const auto& event : journal.events()) failures += event["event"] == "web-load-failed";
+    EXPECT_EQ(failures, 1u);
+    // ...until the user asks: Try Again loads the address again, and it fails again.
+    send("click #reload\n");
+    expect("clicked");
+    EXPECT_EQ(expect("web-load-failed")["url"], secure);
+    for (const auto& event : journal.events()) {
+        if (event["seq"].get<int64_t>() > launched) EXPECT_NE(event["event"], "web-loaded") << event.dump();
+    }
+}
+
+TEST_F(OfflineTest, ServiceAddressServesEveryServicePageButNotTheUpdateFeed) {
+    testsupport::LoopbackHttpServer feed([](const testsupport::HttpRequest&) {
+        return testsupport::HttpResponse{.status = 404, .contentType = "text/plain", .body = "none"};
+    });
+    launch(true, {{"TOLVAR_SERVICE_URL", service->base() + "/"},
+                  {"TOLVAR_START_URL", std::nullopt},
+                  {"TOLVAR_UPDATE_FEED", feed.url("/feed/version.json")}});
+    // Without a start address the first page is the configured service's /app.
+    EXPECT_EQ(journal.events().front()["url"], service->base() + "/app");
+
+    pressKeys("ctrl+n");
+    EXPECT_EQ(expect("web-loaded")["url"], service->base() + "/app/bookmarks/new");
+    setClipboard("https://example.org/read?x=1");
+    pressKeys("ctrl+shift+b");
+    EXPECT_EQ(expect("web-loaded")["url"],
+              service->base() + "/app/bookmarks/new?url=https%3A%2F%2Fexample.org%2Fread%3Fx%3D1");
+
+    // The feed named for updates is read; the service address does not take its place.
+    EXPECT_TRUE(feed.waitForRequest([](const auto& r) { return r.target == "/feed/version.json"; }, eventTimeout));
+}
+
+}  // namespace
+}  // namespace e2e
