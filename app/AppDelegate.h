@@ -49,6 +49,8 @@ public:
     std::shared_ptr<platform::MainWindow> window;
     platform::WebView* webView = nullptr;  // owned by the window
     std::optional<platform::Timer> updateTimer;
+    // Set before launch by "--background": the main window stays hidden until a later launch.
+    bool launchesInBackground = false;
 
 private:
     void loadStartAddress();
