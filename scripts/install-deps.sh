@@ -23,7 +23,7 @@ build=(
 tests=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
-  desktop-file-utils appstream lintian
+  desktop-file-utils appstream lintian libglib2.0-bin
   chromium
 )
 
