@@ -22,7 +22,7 @@ build=(
 # for the page-capture tests.
 tests=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
+  xvfb xauth xdotool x11-utils xclip dbus dbus-x11 at-spi2-core imagemagick
   desktop-file-utils appstream lintian libglib2.0-bin
   chromium
 )

@@ -237,7 +237,13 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     ASSERT_EQ(run("gio launch " + quoted(launcher.string()), automated(launched), scratch).status, 0);
     EXPECT_TRUE(Journal(launched).waitFor("web-loaded", eventTimeout));
     EXPECT_EQ(instancesOf(installed / "bin" / "tolvar", launched).size(), 1u);
-    EXPECT_TRUE(waitForMainWindow(true));
+    ASSERT_TRUE(waitForMainWindow(true));
+    // The window's class is the entry's StartupWMClass, and it carries the application's icon.
+    const std::string shown = output("xdotool search --onlyvisible --name '^Tolvar$' | head -n 1");
+    const std::string properties = output("xprop -id " + shown.substr(0, shown.find('\n')) + " WM_CLASS _NET_WM_ICON");
+    EXPECT_NE(testsupport::readFile(launcher).find("\nStartupWMClass=Tolvar\n"), std::string::npos);
+    EXPECT_NE(properties.find("WM_CLASS(STRING) = \"tolvar\", \"Tolvar\""), std::string::npos) << properties;
+    EXPECT_NE(properties.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << properties.substr(0, 200);
     stopInstances(installed / "bin" / "tolvar", launched);
 
     // The login start runs without the window; quick save still has its panel; a later launch shows
