@@ -364,9 +364,15 @@ TEST_F(PerUserInstall, FailuresSayWhatAndWhereAndKeepTheEarlierInstall) {
         EXPECT_EQ(snapshot(home.path() / "my data", true, false), complete) << failure.name << " changed the installation";
         EXPECT_EQ(snapshot(configHome, true, false), config) << failure.name;
     }
-    // With the obstacles gone the same bundle installs.
-    EXPECT_EQ(tolvar(other, "--install").status, 0);
+    // With the obstacles gone the same bundle installs, also over the installed copy while it runs.
+    const fs::path automation = home.path() / "running";
+    testsupport::AppProcess running(installed / "bin" / "tolvar", automated(automation));
+    ASSERT_TRUE(Journal(automation).waitFor("web-loaded", eventTimeout));
+    const auto replaced = tolvar(other, "--install");
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_EQ(tolvar(installed, "--version").out, "Tolvar 9.9\n");
+    EXPECT_TRUE(running.running());
+    EXPECT_EQ(running.terminate(), 0);
 }
 
 // The signed 1.0, installed for the user, updates itself to 2.0 in place; its entries and helper
