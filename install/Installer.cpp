@@ -27,9 +27,11 @@ namespace {
 
 constexpr mode_t fileMode = 0644;
 
+// A file to write with these bytes, or (with a link target) a symbolic link to put there.
 struct FileToWrite {
     fs::path path;
     std::string bytes;
+    fs::path linkTarget = {};
 };
 
 // A failure: one line for standard error.
@@ -113,7 +115,23 @@ std::optional<Problem> installBundle(const fs::path& source, const fs::path& ins
     return std::nullopt;
 }
 
+// Replaces `link` with a symbolic link to `target` in one rename.
+std::optional<Problem> writeLink(const fs::path& link, const fs::path& target, std::ostream& out) {
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(link, error)) && fs::read_symlink(link, error) == target) return std::nullopt;
+    const fs::path temporary = link.parent_path() / ("." + link.filename().string() + ".new-link");
+    fs::remove(temporary, error);
+    if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        fs::remove(temporary, error);
+        return Problem{"cannot write " + link.string() + ": " + reason};
+    }
+    out << "wrote " << link.string() << "\n";
+    return std::nullopt;
+}
+
 std::optional<Problem> writeFile(const FileToWrite& file, std::ostream& out) {
+    if (!file.linkTarget.empty()) return writeLink(file.path, file.linkTarget, out);
     if (platform::fileHolds(file.path, file.bytes, fileMode)) return std::nullopt;
     if (!platform::replaceFile(file.path, file.bytes, fileMode, platform::Flush::toDisk)) {
         return Problem{"cannot write " + file.path.string() + ": " + std::strerror(errno)};
@@ -127,12 +145,13 @@ std::optional<Problem> writeFile(const FileToWrite& file, std::ostream& out) {
 std::variant<std::vector<FileToWrite>, Problem> filesFor(const fs::path& source, const Layout& layout, bool autostart) {
     const fs::path executable = layout.bundle / "bin" / "tolvar";
     const auto bundledEntry = readSmallFile(source / bundledLauncherEntry());
-    const auto metainfo = readSmallFile(source / bundledMetainfo());
     const auto entry = bundledEntry ? launcherEntryFor(*bundledEntry, executable) : std::nullopt;
     const auto login = autostartEntryFor(executable);
-    if (!entry || !login || !metainfo) return Problem{"cannot name " + executable.string() + " in a desktop entry"};
+    if (!entry || !login) return Problem{"cannot name " + executable.string() + " in a desktop entry"};
 
-    std::vector<FileToWrite> files{{layout.launcherEntry, *entry}, {layout.metainfo, *metainfo}};
+    // The metainfo links to the installed bundle's own, so its release follows every update.
+    std::vector<FileToWrite> files{{layout.launcherEntry, *entry},
+                                   {layout.metainfo, {}, layout.bundle / bundledMetainfo()}};
     if (autostart) files.push_back({layout.autostartEntry, *login});
     for (const auto& icon : iconFiles()) {
         auto bytes = readSmallFile(source / "share" / "icons" / "hicolor" / icon);

@@ -401,6 +401,7 @@ TEST_F(PerUserInstall, EntriesKeepWorkingAfterTheUpdaterSwapsInANewVersion) {
 
     EXPECT_EQ(tolvar(installed, "--version").out, "Tolvar 2.0\n");
     EXPECT_EQ(snapshot(dataHome / "applications"), entries);
+    EXPECT_NE(testsupport::readFile(metainfo).find("<release version=\"2.0\""), std::string::npos);
     EXPECT_EQ(snapshot(configHome / "chromium"), manifests);
     EXPECT_EQ(run("desktop-file-validate " + quoted(launcher.string()), env, scratch).status, 0);
     EXPECT_TRUE(fs::is_regular_file(installed / "libexec" / "tolvar-capture-host"));
