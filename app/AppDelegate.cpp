@@ -6,6 +6,7 @@
 #include "app/ServiceEndpoints.h"
 #include "app/WindowFrame.h"
 #include "automation/E2E.h"
+#include "install/Installer.h"
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/Environment.h"
@@ -49,6 +50,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
         .checkForUpdates = [] { UpdateCheck::run(true, false); },
+        .startsAtLogin = [] { return install::startsAtLogin(); },
+        .toggleStartAtLogin = [] { install::setStartAtLogin(!install::startsAtLogin()); },
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),
         .saveClipboardURL = weakAction(weakSelf, &AppDelegate::saveClipboardURL),
         .reloadPage = weakAction(weakSelf, &AppDelegate::reloadPage),
@@ -74,7 +77,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     watchLoadFailures();
 
     loadStartAddress();
-    window->present();
+    if (!launchesInBackground) window->present();
     wireQuickSave();
 
     // Update checks: once 6 seconds after launch, then hourly. In automation mode only a feed

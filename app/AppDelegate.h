@@ -55,6 +55,8 @@ public:
     std::optional<platform::Timer> updateTimer;
     // Where the pages the application opens itself come from.
     ServiceAddress::Address service = ServiceAddress::defaultAddress();
+    // Set before launch by "--background": the main window stays hidden until a later launch.
+    bool launchesInBackground = false;
 
 private:
     void loadStartAddress();

@@ -17,6 +17,10 @@ MenuItem standard(std::string title, StandardAction action, Shortcut shortcut = 
     return MenuItem{.title = std::move(title), .shortcut = std::move(shortcut), .standard = action};
 }
 
+MenuItem checkItem(std::string title, const std::function<bool()>& checked, const std::function<void()>& toggle) {
+    return MenuItem{.title = std::move(title), .action = toggle, .enabled = toggle && checked, .checked = checked};
+}
+
 }  // namespace
 
 std::vector<Menu> build(const Actions& actions) {
@@ -24,7 +28,7 @@ std::vector<Menu> build(const Actions& actions) {
     return {
         {"Tolvar",
          {standard("About Tolvar", StandardAction::about), command("Check for Updates…", actions.checkForUpdates),
-          separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
+          checkItem("Start at Login", actions.startsAtLogin, actions.toggleStartAtLogin), separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
           standard("Quit Tolvar", StandardAction::quit, {"q"})}},
         {"Bookmarks",
          {// The hot key is shown as text only: the global hot key handles Ctrl+Alt+B everywhere.

@@ -11,6 +11,8 @@ namespace MenuBar {
 struct Actions {
     std::function<void()> quickSave;
     std::function<void()> checkForUpdates;
+    std::function<bool()> startsAtLogin;       // the state "Start at Login" shows
+    std::function<void()> toggleStartAtLogin;
     std::function<void()> newBookmark;
     std::function<void()> saveClipboardURL;
     std::function<void()> reloadPage;

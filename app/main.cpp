@@ -1,18 +1,57 @@
+#include <csignal>
 #include <iostream>
 #include <memory>
-#include <string_view>
+#include <string>
+#include <vector>
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "install/BundleCheck.h"
+#include "install/Installer.h"
 #include "platform/Application.h"
+#include "platform/Bundle.h"
 #include "platform/Environment.h"
 #include "platform/capture/BrowserHelpers.h"
 #include "quicksave/QuickSaveController.h"
 
+namespace {
+
+int installRunningBundle() {
+    // Past a file-size limit a write fails like one on a full disk, and is reported as one, instead
+    // of ending the process half way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const auto bundle = platform::runningBundleDir();
+    if (!bundle) {
+        std::cerr << "tolvar: cannot install: not running from a Tolvar.app bundle\n";
+        return 1;
+    }
+    return install::installForUser(*bundle, std::cout, std::cerr);
+}
+
+std::string runningVersion() {
+    const auto bundle = platform::runningBundleDir();
+    const std::string version = bundle ? install::bundleVersion(*bundle) : std::string();
+    return version.empty() ? "unknown" : version;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    // Installing the browsers' native-messaging manifests needs no window: done before the
-    // application starts, and the process ends with it.
-    if (argc == 2 && std::string_view(argv[1]) == "--install-browser-helpers") {
-        return capture::installBrowserHelpersOfRunningBundle(std::cout, std::cerr);
+    const auto parsed = CommandLine::parse(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (const auto* error = std::get_if<CommandLine::Error>(&parsed)) {
+        std::cerr << error->text << "\n" << CommandLine::helpHint << "\n";
+        return 2;
+    }
+    // Everything but starting the application is done here, before any toolkit or display.
+    const auto options = std::get<CommandLine::Options>(parsed);
+    switch (options.command) {
+        case CommandLine::Command::help: std::cout << CommandLine::helpText(); return 0;
+        case CommandLine::Command::version: std::cout << "Tolvar " << runningVersion() << "\n"; return 0;
+        case CommandLine::Command::install: return installRunningBundle();
+        case CommandLine::Command::uninstall: return install::uninstallForUser(options.purge, std::cout, std::cerr);
+        case CommandLine::Command::installBrowserHelpers:
+            return capture::installBrowserHelpersOfRunningBundle(std::cout, std::cerr);
+        default: break;
     }
 
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
@@ -20,6 +59,7 @@ int main(int argc, char** argv) {
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
 
     static auto delegate = std::make_shared<AppDelegate>();
+    delegate->launchesInBackground = options.command == CommandLine::Command::background;
     return platform::runApplication("app.tolvar.desktop", argc, argv,
                                     {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
                                      .reopen = [] { delegate->applicationShouldHandleReopen(); },

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace platform {
@@ -52,6 +54,17 @@ bool createFile(const std::filesystem::path& file, std::string_view bytes, mode_
     const bool linked = ::link(temporary.c_str(), file.c_str()) == 0;
     ::unlink(temporary.c_str());
     return linked;
+}
+
+bool fileHolds(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || (status.st_mode & 07777) != mode ||
+        static_cast<std::size_t>(status.st_size) != bytes.size()) {
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    const std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return held == bytes;
 }
 
 }  // namespace platform

@@ -19,4 +19,8 @@ bool replaceFile(const std::filesystem::path& file, std::string_view bytes, mode
 // linked into place). Fails, leaving the existing file alone, when `file` already exists.
 bool createFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode);
 
+// Whether `file` is a regular file holding exactly `bytes` with permission bits `mode`, so writing
+// it again would change nothing.
+bool fileHolds(const std::filesystem::path& file, std::string_view bytes, mode_t mode);
+
 }  // namespace platform

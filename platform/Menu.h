@@ -24,6 +24,8 @@ struct MenuItem {
     StandardAction standard = StandardAction::none;
     bool separator = false;
     bool enabled = true;
+    // Makes a check item, showing this state each time its menu opens; `action` changes it.
+    std::function<bool()> checked;
 
     static MenuItem separatorItem() { return MenuItem{.separator = true}; }
 };

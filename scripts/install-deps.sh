@@ -1,22 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Tolvar Desktop need.
-# Safe to run again: apt-get only installs what is missing.
+# Installs the Debian packages that building, running and testing Tolvar Desktop need; with
+# --runtime only those that running a release needs. Safe to run again: apt-get only installs what
+# is missing.
 set -euo pipefail
 
-packages=(
-  # toolchain and tests
-  g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  # application stack
+# What running a release (Tolvar.app from a zip) needs; the README's install line lists the same.
+runtime=(
+  libgtkmm-3.0-1v5 libwebkit2gtk-4.1-0 libsoup-3.0-0 libayatana-appindicator3-1 libkeybinder-3.0-0
+  libicu72 libssl3 libsqlite3-0 libarchive-tools
+)
+# What building needs.
+build=(
+  g++ cmake make pkg-config
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev
   libayatana-appindicator3-dev libkeybinder-3.0-dev
-  nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev libarchive-tools
-  # headless GUI runs and tests
-  xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
-  # a real browser for the page-capture tests
+  nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev
+  # icons, and the Debian package
+  librsvg2-bin dpkg-dev
+)
+# What testing needs: test libraries, headless GUI runs, entry and package checkers, a real browser
+# for the page-capture tests.
+tests=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils xclip dbus dbus-x11 at-spi2-core imagemagick
+  desktop-file-utils appstream lintian libglib2.0-bin
   chromium
   # a self-signed certificate and a TLS server for the untrusted-certificate test
   openssl
 )
+
+packages=("${runtime[@]}")
+if [ "${1:-}" != "--runtime" ]; then packages+=("${build[@]}" "${tests[@]}"); fi
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi

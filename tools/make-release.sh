@@ -54,6 +54,12 @@ sed -E "s/\"CFBundleShortVersionString\": *\"[^\"]*\"/\"CFBundleShortVersionStri
     "$built/Info.json" > "$stage/Tolvar.app/Info.json"
 grep -q "\"CFBundleShortVersionString\": \"$version\"" "$stage/Tolvar.app/Info.json" ||
     { echo "make-release: could not set the version in Info.json" >&2; exit 1; }
+# The metainfo's release names the same version, dated today.
+metainfo="share/metainfo/app.tolvar.desktop.metainfo.xml"
+sed -E "s|<release version=\"[^\"]*\" date=\"[^\"]*\"/>|<release version=\"$version\" date=\"$(date -u +%Y-%m-%d)\"/>|" \
+    "$built/$metainfo" > "$stage/Tolvar.app/$metainfo"
+grep -q "<release version=\"$version\"" "$stage/Tolvar.app/$metainfo" ||
+    { echo "make-release: could not set the version in the metainfo" >&2; exit 1; }
 find "$stage/Tolvar.app" -type d -exec chmod 0755 {} +
 find "$stage/Tolvar.app" -type f -perm /111 -exec chmod 0755 {} +
 find "$stage/Tolvar.app" -type f ! -perm /111 -exec chmod 0644 {} +

@@ -115,9 +115,9 @@ void syncTree(const fs::path& root) {
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) syncPath(*it, true);
 }
 
-// Copies a bundle tree exactly: folders, files with their modes, links as links. Used when the
-// working folder lies on another file system than the application.
-bool copyTree(const fs::path& from, const fs::path& to, std::string& failure) {
+}  // namespace
+
+bool copyBundle(const fs::path& from, const fs::path& to, std::string& failure) {
     struct stat info {};
     if (::lstat(from.c_str(), &info) != 0) {
         failure = std::strerror(errno);
@@ -130,7 +130,7 @@ bool copyTree(const fs::path& from, const fs::path& to, std::string& failure) {
         }
         std::error_code error;
         for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
-            if (!copyTree(it->path(), to / it->path().filename(), failure)) return false;
+            if (!copyBundle(it->path(), to / it->path().filename(), failure)) return false;
         }
         if (error) {
             failure = error.message();
@@ -177,6 +177,70 @@ bool copyTree(const fs::path& from, const fs::path& to, std::string& failure) {
     if (out >= 0) ::close(out);
     return ok;
 }
+
+fs::path stagedSibling(const fs::path& installed) {
+    return installed.parent_path() / ("." + installed.filename().string() + std::string(stagedInfix) + makeUUID());
+}
+
+std::optional<std::string> commitStaged(const fs::path& staged, const fs::path& installed, bool exchangeSupported,
+                                        const std::function<void(detail::Stage)>& atStage) {
+    const fs::path parent = installed.parent_path();
+    std::error_code ignored;
+    syncTree(staged);
+    syncPath(parent, true);
+    if (atStage) atStage(detail::Stage::staged);
+
+    struct stat existing {};
+    if (::lstat(installed.c_str(), &existing) != 0 && errno == ENOENT) {
+        // Nothing installed yet: the staged bundle only takes the free name.
+        if (::rename(staged.c_str(), installed.c_str()) != 0) {
+            const std::string reason = std::strerror(errno);
+            fs::remove_all(staged, ignored);
+            return reason;
+        }
+        syncPath(parent, true);
+        return std::nullopt;
+    }
+    if (exchangeSupported) {
+        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, installed.c_str(), RENAME_EXCHANGE) == 0) {
+            syncPath(parent, true);
+            fs::remove_all(staged, ignored);  // the old bundle, now under the sibling name
+            syncPath(parent, true);
+            return std::nullopt;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+            const std::string reason = std::strerror(errno);
+            fs::remove_all(staged, ignored);
+            return reason;
+        }
+    }
+    // No exchange on this file system: two renames. A start that finds the install path empty
+    // finishes the swap from the staged sibling (see finishInterruptedInstall).
+    const std::string stagedName = staged.filename().string();
+    const fs::path previous =
+        parent / ("." + installed.filename().string() + std::string(previousInfix) +
+                  stagedName.substr(stagedName.find(stagedInfix) + stagedInfix.size()));
+    if (::rename(installed.c_str(), previous.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        fs::remove_all(staged, ignored);
+        return reason;
+    }
+    syncPath(parent, true);
+    if (atStage) atStage(detail::Stage::betweenRenames);
+    if (::rename(staged.c_str(), installed.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::rename(previous.c_str(), installed.c_str());
+        fs::remove_all(staged, ignored);
+        syncPath(parent, true);
+        return reason;
+    }
+    syncPath(parent, true);
+    fs::remove_all(previous, ignored);
+    syncPath(parent, true);
+    return std::nullopt;
+}
+
+namespace {
 
 // "CFBundleShortVersionString" of a bundle's Info.json, or "?" when it cannot be read.
 std::string bundleVersion(const fs::path& bundle) {
@@ -234,10 +298,7 @@ std::optional<Failure> unpack(const fs::path& archive, const fs::path& into, std
 }
 
 std::optional<Failure> swapInto(const detail::Setup& setup, const fs::path& candidate, const std::string& team) {
-    const fs::path parent = setup.installed.parent_path();
-    const std::string name = setup.installed.filename().string();
-    const std::string id = makeUUID();
-    const fs::path staged = parent / ("." + name + std::string(stagedInfix) + id);
+    const fs::path staged = stagedSibling(setup.installed);
     std::error_code ignored;
 
     // The verified bundle first moves next to the installed one (or is copied there from another file
@@ -245,7 +306,7 @@ std::optional<Failure> swapInto(const detail::Setup& setup, const fs::path& cand
     if (::rename(candidate.c_str(), staged.c_str()) != 0) {
         if (errno != EXDEV) return Failure::swap(std::strerror(errno));
         std::string failure;
-        if (!copyTree(candidate, staged, failure)) {
+        if (!copyBundle(candidate, staged, failure)) {
             fs::remove_all(staged, ignored);
             return Failure::swap(failure);
         }
@@ -257,43 +318,9 @@ std::optional<Failure> swapInto(const detail::Setup& setup, const fs::path& cand
         fs::remove_all(staged, ignored);
         return Failure::swap("the staged update does not verify: " + trimmed(check.output));
     }
-    syncTree(staged);
-    syncPath(parent, true);
-    if (setup.atStage) setup.atStage(detail::Stage::staged);
-
-    if (setup.exchangeSupported) {
-        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, setup.installed.c_str(), RENAME_EXCHANGE) == 0) {
-            syncPath(parent, true);
-            fs::remove_all(staged, ignored);  // the old bundle, now under the sibling name
-            syncPath(parent, true);
-            return std::nullopt;
-        }
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-            const std::string reason = std::strerror(errno);
-            fs::remove_all(staged, ignored);
-            return Failure::swap(reason);
-        }
+    if (auto failure = commitStaged(staged, setup.installed, setup.exchangeSupported, setup.atStage)) {
+        return Failure::swap(*failure);
     }
-    // No exchange on this file system: two renames. A start that finds the install path empty
-    // finishes the swap from the staged sibling (see finishInterruptedInstall).
-    const fs::path previous = parent / ("." + name + std::string(previousInfix) + id);
-    if (::rename(setup.installed.c_str(), previous.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        fs::remove_all(staged, ignored);
-        return Failure::swap(reason);
-    }
-    syncPath(parent, true);
-    if (setup.atStage) setup.atStage(detail::Stage::betweenRenames);
-    if (::rename(staged.c_str(), setup.installed.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::rename(previous.c_str(), setup.installed.c_str());
-        fs::remove_all(staged, ignored);
-        syncPath(parent, true);
-        return Failure::swap(reason);
-    }
-    syncPath(parent, true);
-    fs::remove_all(previous, ignored);
-    syncPath(parent, true);
     return std::nullopt;
 }
 

@@ -114,4 +114,20 @@ bool isSwapSibling(const std::string& installedName, const std::string& name);
 std::string relaunchScript();
 
 }  // namespace detail
+
+// The swap, shared with the per-user installer. A bundle is staged as a hidden sibling of the
+// installed one (a fresh name from `stagedSibling`), verified there, and committed.
+
+// Copies a bundle tree exactly: folders, files with their modes, links as links.
+bool copyBundle(const std::filesystem::path& from, const std::filesystem::path& to, std::string& failure);
+
+std::filesystem::path stagedSibling(const std::filesystem::path& installed);
+
+// Flushes the complete staged bundle and puts it in the place of `installed`: one
+// renameat2(RENAME_EXCHANGE), or two renames where the file system cannot exchange, or one rename
+// when nothing is installed yet; the replaced bundle is removed. Nothing on success, otherwise the
+// reason, with `staged` removed and `installed` as it was.
+std::optional<std::string> commitStaged(const std::filesystem::path& staged, const std::filesystem::path& installed,
+                                        bool exchangeSupported, const std::function<void(detail::Stage)>& atStage);
+
 }  // namespace SelfUpdate

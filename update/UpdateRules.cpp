@@ -95,7 +95,7 @@ platform::AlertContent upToDateAlert(const std::string& currentVersion) {
 platform::AlertContent offerAlert(const UpdateInfo& info, const std::string& currentVersion) {
     std::string informative = "You have " + currentVersion + ".";
     if (info.notes) informative += "\n\n" + *info.notes;
-    informative += "\n\nDownload the new version, open it, and drag Tolvar to Applications to replace this one.";
+    informative += "\n\nDownload the new version, unzip it, and run Tolvar.app/bin/tolvar --install to replace this one.";
     return {"Tolvar " + info.version + " is available", informative, {"Download", "Later", "Skip This Version"}};
 }
 

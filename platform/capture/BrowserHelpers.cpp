@@ -34,9 +34,11 @@ int installBrowserHelpers(const fs::path& hostExecutable, std::ostream& out, std
     }
     int status = 0;
     for (const auto& manifest : hostManifests(hostExecutable, homeVariable, config)) {
+        // An unchanged manifest is left as it is, so installing twice changes nothing.
+        const bool unchanged = platform::fileHolds(manifest.file, manifest.text, 0644);
         std::error_code error;
-        fs::create_directories(manifest.file.parent_path(), error);
-        if (error || !platform::replaceFile(manifest.file, manifest.text, 0644, platform::Flush::toDisk)) {
+        if (!unchanged) fs::create_directories(manifest.file.parent_path(), error);
+        if (!unchanged && (error || !platform::replaceFile(manifest.file, manifest.text, 0644, platform::Flush::toDisk))) {
             err << "tolvar: could not write " << manifest.file.string() << "\n";
             status = 1;
             continue;

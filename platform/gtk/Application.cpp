@@ -6,18 +6,31 @@
 #include <algorithm>
 #include <csignal>
 
+#include "platform/Bundle.h"
+
 namespace platform {
 namespace {
 
 constexpr const char* quickSaveOption = "--quick-save";
 
-bool asksForQuickSave(const Glib::RefPtr<Gio::ApplicationCommandLine>& commandLine) {
+constexpr const char* backgroundOption = "--background";
+
+bool asksFor(const Glib::RefPtr<Gio::ApplicationCommandLine>& commandLine, const char* option) {
     int count = 0;
     char** arguments = commandLine->get_arguments(count);
     const bool found = std::any_of(arguments, arguments + count,
-                                   [](const char* argument) { return std::string(argument) == quickSaveOption; });
+                                   [option](const char* argument) { return std::string(argument) == option; });
     g_strfreev(arguments);
     return found;
+}
+
+// Every window carries the application's icon, found in the installed icon theme or, for a bundle
+// run where it lies, in the bundle's own share/icons.
+void useApplicationIcon(const std::string& applicationId) {
+    if (const auto bundle = runningBundleDir()) {
+        Gtk::IconTheme::get_default()->append_search_path((*bundle / "share" / "icons").string());
+    }
+    Gtk::Window::set_default_icon_name(applicationId);
 }
 
 }  // namespace
@@ -32,6 +45,7 @@ int runApplication(const std::string& applicationId, int argc, char** argv, Appl
             launched = true;
             // The application lives on with its window hidden: only Quit ends it.
             app->hold();
+            useApplicationIcon(applicationId);
             if (hooks.didFinishLaunching) hooks.didFinishLaunching();
         } else if (!quickSave && hooks.reopen) {
             hooks.reopen();
@@ -41,7 +55,9 @@ int runApplication(const std::string& applicationId, int argc, char** argv, Appl
     app->signal_activate().connect([&] { activate(false); });
     app->signal_command_line().connect(
         [&](const Glib::RefPtr<Gio::ApplicationCommandLine>& commandLine) {
-            activate(asksForQuickSave(commandLine));
+            // A later "--background" launch (a second login start) leaves the running Tolvar as it is.
+            if (launched && asksFor(commandLine, backgroundOption)) return 0;
+            activate(asksFor(commandLine, quickSaveOption));
             return 0;
         },
         false);

@@ -59,7 +59,9 @@ void installStatusItem(const std::string& id, const std::string& tooltip, const 
     if (auto bundle = runningBundleDir()) {
         app_indicator_set_icon_theme_path(indicator, (*bundle / "share" / "icons").c_str());
     }
-    app_indicator_set_icon_full(indicator, id.c_str(), "Tolvar");
+    // The symbolic icon, which the bundle and the installation also carry as small pictures: drawing
+    // those needs no SVG loader in this process.
+    app_indicator_set_icon_full(indicator, (id + "-symbolic").c_str(), "Tolvar");
     app_indicator_set_title(indicator, tooltip.c_str());
     app_indicator_set_menu(indicator, menu->gobj());
     app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);

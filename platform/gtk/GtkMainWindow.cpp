@@ -83,6 +83,7 @@ private:
 
     Gtk::MenuItem* buildItem(const MenuItem& item) {
         if (item.separator) return Gtk::make_managed<Gtk::SeparatorMenuItem>();
+        if (item.checked) return buildCheckItem(item);
         auto* widget = Gtk::make_managed<Gtk::MenuItem>(item.title);
         widget->set_sensitive(item.enabled);
         if (item.action) {
@@ -91,6 +92,23 @@ private:
             widget->signal_activate().connect([this, standard = item.standard] { perform(standard); });
         }
         if (!item.shortcut.key.empty()) addShortcut(*widget, item.shortcut);
+        return widget;
+    }
+
+    // A check item shows the state it reads each time its menu opens; setting that state emits
+    // "activate" too, so only a click while the menu is up runs the action.
+    Gtk::MenuItem* buildCheckItem(const MenuItem& item) {
+        auto* widget = Gtk::make_managed<Gtk::CheckMenuItem>(item.title);
+        widget->set_sensitive(item.enabled);
+        auto showing = std::make_shared<bool>(false);
+        widget->signal_activate().connect([showing, action = item.action] {
+            if (!*showing && action) action();
+        });
+        widget->signal_map().connect([widget, showing, checked = item.checked] {
+            *showing = true;
+            widget->set_active(checked());
+            *showing = false;
+        });
         return widget;
     }
 
@@ -152,7 +170,7 @@ private:
         about.set_program_name(window_.get_title());
         about.set_version(version_);
         about.set_comments("A desktop companion for the Tolvar bookmarking service.");
-        about.set_logo_icon_name("bookmark-new");
+        about.set_logo_icon_name("app.tolvar.desktop");
         about.run();
     }
 

@@ -157,7 +157,7 @@ TEST(SelfUpdateEndToEnd, AppFolderNotWritableOffersTheUpdateWithoutDownloadingIt
     ASSERT_TRUE(alert.has_value()) << "no alert came up";
     EXPECT_EQ(alert->value("message", ""), "Tolvar 2.0 is available");
     EXPECT_EQ(alert->value("informative", ""),
-              "You have 1.0.\n\nDownload the new version, open it, and drag Tolvar to Applications to replace this one.");
+              "You have 1.0.\n\nDownload the new version, unzip it, and run Tolvar.app/bin/tolvar --install to replace this one.");
     // The launch check read the feed, and nothing else was fetched from the service.
     const auto requests = service.requests();
     std::size_t feedRequests = 0;

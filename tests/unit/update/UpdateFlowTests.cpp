@@ -57,7 +57,7 @@ const std::string lastCheck(UpdateCheck::lastCheckKey);
 const std::string skipped(UpdateCheck::skippedKey);
 
 const std::string manualInstallSentence =
-    "\n\nDownload the new version, open it, and drag Tolvar to Applications to replace this one.";
+    "\n\nDownload the new version, unzip it, and run Tolvar.app/bin/tolvar --install to replace this one.";
 
 // Runs the main loop until `done` answers true; false when `limit` passes first.
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {

@@ -150,7 +150,7 @@ TEST(UpdateAlerts, TextsAndButtons) {
     EXPECT_EQ(upToDate.informative, "Tolvar 1.4.2 is the latest version.");
     EXPECT_EQ(upToDate.buttons, std::vector<std::string>{"OK"});
 
-    const std::string manual = "\n\nDownload the new version, open it, and drag Tolvar to Applications to replace this one.";
+    const std::string manual = "\n\nDownload the new version, unzip it, and run Tolvar.app/bin/tolvar --install to replace this one.";
     const auto offer = detail::offerAlert(feedRecord("2.0", std::nullopt, "Faster saves."), "1.4.2");
     EXPECT_EQ(offer.message, "Tolvar 2.0 is available");
     EXPECT_EQ(offer.informative, "You have 1.4.2.\n\nFaster saves." + manual);
