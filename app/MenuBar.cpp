@@ -17,6 +17,11 @@ MenuItem standard(std::string title, StandardAction action, Shortcut shortcut = 
     return MenuItem{.title = std::move(title), .shortcut = std::move(shortcut), .standard = action};
 }
 
+MenuItem keyed(MenuItem item, std::string key) {
+    item.key = std::move(key);
+    return item;
+}
+
 }  // namespace
 
 std::vector<Menu> build(const Actions& actions) {
@@ -27,8 +32,8 @@ std::vector<Menu> build(const Actions& actions) {
           separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
           standard("Quit Tolvar", StandardAction::quit, {"q"})}},
         {"Bookmarks",
-         {// The hot key is shown as text only: the global hot key handles Ctrl+Alt+B everywhere.
-          command("Quick Save Current Page…  Ctrl+Alt+B", actions.quickSave),
+         {// Quick save names its global shortcut here once it knows which one is in effect.
+          keyed(command("Quick Save Current Page…", actions.quickSave), std::string(quickSaveItemKey)),
           command("New Bookmark", actions.newBookmark, {"n"}),
           command("Save Clipboard URL", actions.saveClipboardURL, {"b", true})}},
         {"Edit",

@@ -2,6 +2,7 @@
 
 #include <gtkmm.h>
 // X11 headers only after gtkmm's, whose names they would clash with.
+#include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <keybinder.h>
 #include <libayatana-appindicator/app-indicator.h>
@@ -35,13 +36,44 @@ bool registerGlobalHotKey(const std::string& accelerator, std::function<void()> 
     return false;
 }
 
-void installStatusItem(const std::string& id, const std::string& tooltip, const std::vector<MenuItem>& items) {
-    auto* menu = Gtk::make_managed<Gtk::Menu>();
-    for (const auto& item : items) {
-        if (item.separator) {
-            menu->append(*Gtk::make_managed<Gtk::SeparatorMenuItem>());
-            continue;
+bool isWaylandSession() {
+    GdkDisplay* display = gdk_display_get_default();
+    return display != nullptr && GDK_IS_WAYLAND_DISPLAY(display);
+}
+
+namespace {
+
+class IndicatorStatusItem final : public StatusItem {
+public:
+    IndicatorStatusItem(const std::string& id, const std::string& tooltip, const std::vector<MenuItem>& items) {
+        for (const auto& item : items) menu_->append(*buildItem(item));
+        menu_->show_all();
+        menu_->reference();  // owned by the indicator for the life of the process
+
+        indicator_ = app_indicator_new(id.c_str(), id.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+        if (auto bundle = runningBundleDir()) {
+            app_indicator_set_icon_theme_path(indicator_, (*bundle / "share" / "icons").c_str());
         }
+        app_indicator_set_icon_full(indicator_, id.c_str(), "Tolvar");
+        setTooltip(tooltip);
+        app_indicator_set_menu(indicator_, menu_->gobj());
+        app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
+    }
+
+    void setTooltip(const std::string& tooltip) override { app_indicator_set_title(indicator_, tooltip.c_str()); }
+
+    void setItemTitle(std::size_t index, const std::string& title) override {
+        if (auto* item = itemAt(index)) item->set_label(title);
+    }
+
+    std::string itemTitle(std::size_t index) const override {
+        const auto* item = itemAt(index);
+        return item != nullptr ? std::string(item->get_label()) : std::string();
+    }
+
+private:
+    static Gtk::MenuItem* buildItem(const MenuItem& item) {
+        if (item.separator) return Gtk::make_managed<Gtk::SeparatorMenuItem>();
         auto* widget = Gtk::make_managed<Gtk::MenuItem>(item.title);
         if (item.action) {
             widget->signal_activate().connect(item.action);
@@ -50,19 +82,24 @@ void installStatusItem(const std::string& id, const std::string& tooltip, const 
                 if (auto app = Gio::Application::get_default()) app->quit();
             });
         }
-        menu->append(*widget);
+        return widget;
     }
-    menu->show_all();
-    menu->reference();  // owned by the indicator for the life of the process
 
-    AppIndicator* indicator = app_indicator_new(id.c_str(), id.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
-    if (auto bundle = runningBundleDir()) {
-        app_indicator_set_icon_theme_path(indicator, (*bundle / "share" / "icons").c_str());
+    Gtk::MenuItem* itemAt(std::size_t index) const {
+        const auto children = menu_->get_children();
+        if (index >= children.size()) return nullptr;
+        return dynamic_cast<Gtk::MenuItem*>(children[index]);
     }
-    app_indicator_set_icon_full(indicator, id.c_str(), "Tolvar");
-    app_indicator_set_title(indicator, tooltip.c_str());
-    app_indicator_set_menu(indicator, menu->gobj());
-    app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
+
+    Gtk::Menu* menu_ = Gtk::make_managed<Gtk::Menu>();
+    AppIndicator* indicator_ = nullptr;  // kept for the life of the process
+};
+
+}  // namespace
+
+std::unique_ptr<StatusItem> installStatusItem(const std::string& id, const std::string& tooltip,
+                                              const std::vector<MenuItem>& items) {
+    return std::make_unique<IndicatorStatusItem>(id, tooltip, items);
 }
 
 }  // namespace platform
