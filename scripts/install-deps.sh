@@ -12,6 +12,8 @@ packages=(
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev libarchive-tools
   # headless GUI runs and tests
   xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
+  # a Wayland compositor and clipboard tools for the quick-save tests on Wayland
+  weston wl-clipboard
   # a real browser for the page-capture tests
   chromium
 )

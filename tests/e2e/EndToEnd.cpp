@@ -25,6 +25,7 @@ void EndToEndTest::launch(bool signedIn) {
     env["TOLVAR_START_URL"] = service->base() + "/app";
     env["TOLVAR_E2E_SESSION"] = signedIn ? std::optional<std::string>(session) : std::nullopt;
     env["TOLVAR_UPDATE_FEED"] = std::nullopt;
+    for (const auto& [name, value] : extraEnvironment) env[name] = value;
     app = std::make_unique<testsupport::AppProcess>(TOLVAR_EXECUTABLE, env);
     expect("web-loaded");
 }

@@ -35,7 +35,8 @@ std::map<std::string, std::optional<std::string>> userEnvironment(const std::fil
 // in a process group of its own that is terminated with this object.
 class AppProcess {
 public:
-    AppProcess(const std::filesystem::path& executable, const std::map<std::string, std::optional<std::string>>& env);
+    AppProcess(const std::filesystem::path& executable, const std::map<std::string, std::optional<std::string>>& env,
+               const std::vector<std::string>& arguments = {});
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
