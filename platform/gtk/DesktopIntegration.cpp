@@ -45,22 +45,29 @@ namespace {
 
 class IndicatorStatusItem final : public StatusItem {
 public:
-    IndicatorStatusItem(const std::string& id, const std::string& tooltip, const std::vector<MenuItem>& items) {
+    IndicatorStatusItem(const std::string& id, const std::string& tooltip, const std::vector<MenuItem>& items)
+        : id_(id), tooltip_(tooltip) {
         for (const auto& item : items) menu_->append(*buildItem(item));
         menu_->show_all();
         menu_->reference();  // owned by the indicator for the life of the process
-
-        indicator_ = app_indicator_new(id.c_str(), id.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
-        if (auto bundle = runningBundleDir()) {
-            app_indicator_set_icon_theme_path(indicator_, (*bundle / "share" / "icons").c_str());
+        // Without a StatusNotifier host the indicator falls back to an X11 tray icon, which a
+        // Wayland display cannot show (GTK complains at every start); there it waits for a host.
+        if (!isWaylandSession()) {
+            showIndicator();
+            return;
         }
-        app_indicator_set_icon_full(indicator_, id.c_str(), "Tolvar");
-        setTooltip(tooltip);
-        app_indicator_set_menu(indicator_, menu_->gobj());
-        app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
+        watch_ = g_bus_watch_name(G_BUS_TYPE_SESSION, "org.kde.StatusNotifierWatcher", G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                  &IndicatorStatusItem::onHostAppeared, nullptr, this, nullptr);
     }
 
-    void setTooltip(const std::string& tooltip) override { app_indicator_set_title(indicator_, tooltip.c_str()); }
+    ~IndicatorStatusItem() override {
+        if (watch_ != 0) g_bus_unwatch_name(watch_);
+    }
+
+    void setTooltip(const std::string& tooltip) override {
+        tooltip_ = tooltip;
+        if (indicator_ != nullptr) app_indicator_set_title(indicator_, tooltip.c_str());
+    }
 
     void setItemTitle(std::size_t index, const std::string& title) override {
         if (auto* item = itemAt(index)) item->set_label(title);
@@ -72,6 +79,22 @@ public:
     }
 
 private:
+    static void onHostAppeared(GDBusConnection*, const char*, const char*, gpointer self) {
+        auto* item = static_cast<IndicatorStatusItem*>(self);
+        if (item->indicator_ == nullptr) item->showIndicator();
+    }
+
+    void showIndicator() {
+        indicator_ = app_indicator_new(id_.c_str(), id_.c_str(), APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+        if (auto bundle = runningBundleDir()) {
+            app_indicator_set_icon_theme_path(indicator_, (*bundle / "share" / "icons").c_str());
+        }
+        app_indicator_set_icon_full(indicator_, id_.c_str(), "Tolvar");
+        app_indicator_set_title(indicator_, tooltip_.c_str());
+        app_indicator_set_menu(indicator_, menu_->gobj());
+        app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
+    }
+
     static Gtk::MenuItem* buildItem(const MenuItem& item) {
         if (item.separator) return Gtk::make_managed<Gtk::SeparatorMenuItem>();
         auto* widget = Gtk::make_managed<Gtk::MenuItem>(item.title);
@@ -91,8 +114,11 @@ private:
         return dynamic_cast<Gtk::MenuItem*>(children[index]);
     }
 
+    std::string id_;
+    std::string tooltip_;
     Gtk::Menu* menu_ = Gtk::make_managed<Gtk::Menu>();
     AppIndicator* indicator_ = nullptr;  // kept for the life of the process
+    guint watch_ = 0;
 };
 
 }  // namespace
