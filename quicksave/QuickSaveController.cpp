@@ -48,7 +48,7 @@ void QuickSaveController::install() {
                             }},
          platform::MenuItem::separatorItem(),
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
-    showTrigger(std::nullopt);
+    showTrigger(std::nullopt, false);
     if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::isWaylandSession())) {
         portalShortcut_ = platform::bindPortalShortcut(
             {.applicationId = ownIdentifier,
@@ -57,7 +57,7 @@ void QuickSaveController::install() {
              .preferredTrigger = std::string(QuickSaveShortcut::portalPreferredTrigger)},
             {.triggerChanged =
                  [weakSelf](const std::optional<std::string>& trigger) {
-                     if (auto self = weakSelf.lock()) self->showTrigger(trigger);
+                     if (auto self = weakSelf.lock()) self->showTrigger(trigger, true);
                  },
              .activated = presentLater});
     }
@@ -66,7 +66,7 @@ void QuickSaveController::install() {
     });
 }
 
-void QuickSaveController::showTrigger(const std::optional<std::string>& portalTrigger) {
+void QuickSaveController::showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal) {
     trigger_ = QuickSaveShortcut::triggerInEffect(x11KeyHeld_, portalTrigger);
     const auto shown = QuickSaveShortcut::texts(trigger_);
     if (statusItem_) {
@@ -74,6 +74,7 @@ void QuickSaveController::showTrigger(const std::optional<std::string>& portalTr
         statusItem_->setTooltip(shown.tooltip);
     }
     if (showQuickSaveMenuTitle) showQuickSaveMenuTitle(shown.bookmarksMenuTitle);
+    if (!fromPortal) return;
     E2E::report("shortcut", {{"trigger", trigger_.value_or("")},
                              {"statusMenu", statusItem_ ? statusItem_->itemTitle(0) : ""},
                              {"bookmarksMenu", shown.bookmarksMenuTitle},

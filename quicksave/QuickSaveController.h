@@ -52,7 +52,8 @@ private:
         std::string title;
     };
 
-    void showTrigger(const std::optional<std::string>& portalTrigger);
+    // Shows the trigger in effect; the portal's answers are also journaled.
+    void showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal);
     void fillFromClipboardOnceFocused(unsigned presentation);
     std::optional<Page> capturePage();
     void fill(const std::optional<Page>& page);
