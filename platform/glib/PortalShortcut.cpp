@@ -220,7 +220,9 @@ private:
         GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
         auto self = take(data);
         if (reply != nullptr) return g_variant_unref(reply);
-        if (self) self->endRequest(), self->settle(std::nullopt);
+        if (!self) return;
+        self->endRequest();
+        self->settle(std::nullopt);
     }
 
     static void onResponse(GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters,
