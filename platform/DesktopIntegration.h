@@ -17,6 +17,10 @@ bool registerGlobalHotKey(const std::string& accelerator, std::function<void()> 
 // The program's display is a Wayland compositor's.
 bool isWaylandSession();
 
+// An activation token handed over by the desktop (xdg-activation), used when the next window is
+// raised so that the compositor gives it the focus.
+void noteActivationToken(const std::string& token);
+
 // The status (tray) item: this program's icon, a tooltip and a menu, for the life of the process.
 class StatusItem {
 public:
@@ -42,7 +46,9 @@ struct PortalShortcutEvents {
     // The portal's description of the trigger, once the binding settles and whenever the user
     // changes it; nothing when the portal is missing, refuses, or bound no trigger.
     std::function<void(const std::optional<std::string>& trigger)> triggerChanged;
-    std::function<void()> activated;  // on the main loop, for each press
+    // On the main loop, for each press, with the token that lets the program raise its window on
+    // compositors that demand one (empty when the portal gives none).
+    std::function<void(const std::string& activationToken)> activated;
 };
 class PortalShortcut {
 public:

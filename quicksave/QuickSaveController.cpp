@@ -59,7 +59,11 @@ void QuickSaveController::install() {
                  [weakSelf](const std::optional<std::string>& trigger) {
                      if (auto self = weakSelf.lock()) self->showTrigger(trigger, true);
                  },
-             .activated = presentLater});
+             .activated =
+                 [presentLater](const std::string& activationToken) {
+                     platform::noteActivationToken(activationToken);
+                     presentLater();
+                 }});
     }
     E2E::startCommandPump([weakSelf](const std::string& line) {
         if (auto self = weakSelf.lock()) self->e2eCommand(line);

@@ -268,8 +268,12 @@ private:
         auto self = peek(data);
         if (!self || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(osta{sv})")) || !self->ours(parameters)) return;
         const char* id = nullptr;
-        g_variant_get_child(parameters, 1, "&s", &id);
-        if (self->request_.shortcutId == id && self->events_.activated) self->events_.activated();
+        GVariant* options = nullptr;
+        g_variant_get(parameters, "(&o&st@a{sv})", nullptr, &id, nullptr, &options);
+        const char* token = "";
+        g_variant_lookup(options, "activation_token", "&s", &token);
+        if (self->request_.shortcutId == id && self->events_.activated) self->events_.activated(token);
+        g_variant_unref(options);
     }
 
     static void onChanged(GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters,

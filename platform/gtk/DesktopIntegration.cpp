@@ -41,6 +41,13 @@ bool isWaylandSession() {
     return display != nullptr && GDK_IS_WAYLAND_DISPLAY(display);
 }
 
+void noteActivationToken(const std::string& token) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (display != nullptr && GDK_IS_WAYLAND_DISPLAY(display) && !token.empty()) {
+        gdk_wayland_display_set_startup_notification_id(display, token.c_str());
+    }
+}
+
 namespace {
 
 class IndicatorStatusItem final : public StatusItem {
