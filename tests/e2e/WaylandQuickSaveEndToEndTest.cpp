@@ -4,8 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <thread>
 
 #include "EndToEnd.h"
@@ -203,7 +205,9 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
         if (mode != "none") startPortal(mode);
         if (app) relaunchWithFreshJournal();
         else launch();
-        if (mode != "none") ASSERT_TRUE(waitForPortalLine("BindShortcuts quick-save|Save the current page to Tolvar|CTRL+ALT+b"));
+        if (mode != "none") {
+            ASSERT_TRUE(waitForPortalLine("BindShortcuts quick-save|Save the current page to Tolvar|CTRL+ALT+b"));
+        }
         send("present\n");
         const auto presented = expect("presented");
         EXPECT_EQ(presented["status"], hint);
