@@ -94,6 +94,9 @@ void AppDelegate::wireQuickSave() {
     quickSave.showMainWindow = [weakSelf = weak_from_this()] {
         if (auto self = weakSelf.lock()) self->window->present();
     };
+    quickSave.showQuickSaveMenuTitle = [weakSelf = weak_from_this()](const std::string& title) {
+        if (auto self = weakSelf.lock()) self->window->setMenuItemTitle(std::string(MenuBar::quickSaveItemKey), title);
+    };
     quickSave.install();
     quickSave.e2eMainWindowCommand = [weakSelf = weak_from_this()](const std::string& verb, const std::string& argument) {
         auto self = weakSelf.lock();

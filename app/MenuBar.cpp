@@ -21,6 +21,11 @@ MenuItem checkItem(std::string title, const std::function<bool()>& checked, cons
     return MenuItem{.title = std::move(title), .action = toggle, .enabled = toggle && checked, .checked = checked};
 }
 
+MenuItem keyed(MenuItem item, std::string key) {
+    item.key = std::move(key);
+    return item;
+}
+
 }  // namespace
 
 std::vector<Menu> build(const Actions& actions) {
@@ -31,8 +36,8 @@ std::vector<Menu> build(const Actions& actions) {
           checkItem("Start at Login", actions.startsAtLogin, actions.toggleStartAtLogin), separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
           standard("Quit Tolvar", StandardAction::quit, {"q"})}},
         {"Bookmarks",
-         {// The hot key is shown as text only: the global hot key handles Ctrl+Alt+B everywhere.
-          command("Quick Save Current Page…  Ctrl+Alt+B", actions.quickSave),
+         {// Quick save names its global shortcut here once it knows which one is in effect.
+          keyed(command("Quick Save Current Page…", actions.quickSave), std::string(quickSaveItemKey)),
           command("New Bookmark", actions.newBookmark, {"n"}),
           command("Save Clipboard URL", actions.saveClipboardURL, {"b", true})}},
         {"Edit",

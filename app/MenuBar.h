@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "platform/Menu.h"
@@ -22,6 +23,9 @@ struct Actions {
     std::function<void()> zoomOut;
     std::function<void()> zoomReset;
 };
+
+// The key of the Bookmarks menu's quick-save item, whose title names the shortcut in effect.
+inline constexpr std::string_view quickSaveItemKey = "quick-save";
 
 // The main window's menus: Tolvar, Bookmarks, Edit, View and Window.
 std::vector<platform::Menu> build(const Actions& actions);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +14,50 @@ namespace platform {
 // does not allow it (no X11, or another program holds the key). The handler runs on the main loop.
 bool registerGlobalHotKey(const std::string& accelerator, std::function<void()> handler);
 
-// Puts up the status (tray) item with this program's icon, a tooltip and a menu. Items with a
-// standard quit action end the application.
-void installStatusItem(const std::string& id, const std::string& tooltip, const std::vector<MenuItem>& menu);
+// The program's display is a Wayland compositor's.
+bool isWaylandSession();
+
+// An activation token handed over by the desktop (xdg-activation), used when the next window is
+// raised so that the compositor gives it the focus.
+void noteActivationToken(const std::string& token);
+
+// The status (tray) item: this program's icon, a tooltip and a menu, for the life of the process.
+class StatusItem {
+public:
+    virtual ~StatusItem() = default;
+    virtual void setTooltip(const std::string& tooltip) = 0;
+    // The title of the menu's item at `index` (separators count), as shown.
+    virtual void setItemTitle(std::size_t index, const std::string& title) = 0;
+    virtual std::string itemTitle(std::size_t index) const = 0;
+};
+
+// Puts up the status item. Items with a standard quit action end the application.
+std::unique_ptr<StatusItem> installStatusItem(const std::string& id, const std::string& tooltip,
+                                              const std::vector<MenuItem>& menu);
+
+// A global shortcut bound through the desktop portal (org.freedesktop.portal.GlobalShortcuts).
+struct PortalShortcutRequest {
+    std::string applicationId;  // told to the portal first, so its dialogs name this program
+    std::string shortcutId;
+    std::string description;
+    std::string preferredTrigger;  // in the XDG shortcuts notation, such as "CTRL+ALT+b"
+};
+struct PortalShortcutEvents {
+    // The portal's description of the trigger, once the binding settles and whenever the user
+    // changes it; nothing when the portal is missing, refuses, or bound no trigger.
+    std::function<void(const std::optional<std::string>& trigger)> triggerChanged;
+    // On the main loop, for each press, with the token that lets the program raise its window on
+    // compositors that demand one (empty when the portal gives none).
+    std::function<void(const std::string& activationToken)> activated;
+};
+class PortalShortcut {
+public:
+    virtual ~PortalShortcut() = default;
+};
+
+// Creates a session with the portal, binds the shortcut unless the portal already remembers it, and
+// follows it. Everything happens later on the main loop; a portal that never answers leaves the
+// shortcut unbound. Destroying the handle silences the events.
+std::unique_ptr<PortalShortcut> bindPortalShortcut(const PortalShortcutRequest& request, PortalShortcutEvents events);
 
 }  // namespace platform

@@ -32,6 +32,8 @@ public:
     // Shows the window, raises it and gives it the keyboard focus.
     virtual void present() = 0;
     virtual bool isVisible() const = 0;
+    // The title of the menu item with that key (see MenuItem::key); nothing for an unknown key.
+    virtual void setMenuItemTitle(const std::string& key, const std::string& title) = 0;
 };
 
 std::unique_ptr<MainWindow> createMainWindow(const MainWindowOptions& options, WebViewDelegate& delegate);

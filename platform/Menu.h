@@ -19,6 +19,7 @@ struct Shortcut {
 
 struct MenuItem {
     std::string title;
+    std::string key;  // a name by which the title can be changed later; empty for most items
     Shortcut shortcut;
     std::function<void()> action;  // the program's own action, or empty for a standard one
     StandardAction standard = StandardAction::none;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,11 @@ public:
     // the focus in `focus`.
     virtual void present(PanelField focus) = 0;
     virtual void hide() = 0;
+    // Moves the keyboard focus to `field` without raising the panel again.
+    virtual void focus(PanelField field) = 0;
+    // Runs `work` once on the main loop as soon as the panel has the keyboard focus, at once when
+    // it has it already. A later call replaces the work of an earlier one.
+    virtual void whenFocused(std::function<void()> work) = 0;
     virtual bool isVisible() const = 0;
     virtual bool isKey() const = 0;
     virtual bool tagsFieldHasFocus() const = 0;

@@ -9,6 +9,7 @@
 #include "platform/MainLoop.h"
 #include "platform/PageCapture.h"
 #include "quicksave/QuickSaveLogic.h"
+#include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
 
 namespace {
@@ -17,7 +18,6 @@ using platform::PanelField;
 using platform::StatusColour;
 
 constexpr const char* ownIdentifier = "app.tolvar.desktop";
-constexpr const char* hint = "Paste a link, or press Ctrl+Alt+B while a browser page is in front.";
 constexpr double presentedDelay = 0.3;
 constexpr double hideAfterSaveDelay = 0.7;
 
@@ -29,14 +29,16 @@ QuickSaveController& QuickSaveController::shared() {
 }
 
 void QuickSaveController::install() {
-    // The hot key only queues present(): the panel is never built inside the key handler.
-    platform::registerGlobalHotKey("<Ctrl><Alt>B", [] {
-        platform::runAfter(0, [] { QuickSaveController::shared().present(); });
-    });
     const auto weakSelf = weak_from_this();
-    platform::installStatusItem(
-        ownIdentifier, "Tolvar — Ctrl+Alt+B saves the page you're reading",
-        {platform::MenuItem{.title = "Save Current Page…  Ctrl+Alt+B",
+    // The shortcut only queues present(): the panel is never built inside the key handler.
+    const auto presentLater = [] {
+        platform::runAfter(0, [] { QuickSaveController::shared().present(); });
+    };
+    x11KeyHeld_ = platform::registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
+    const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(x11KeyHeld_, std::nullopt));
+    statusItem_ = platform::installStatusItem(
+        ownIdentifier, shown.tooltip,
+        {platform::MenuItem{.title = shown.statusMenuTitle,
                             .action = [weakSelf] {
                                 if (auto self = weakSelf.lock()) self->menuQuickSave();
                             }},
@@ -46,9 +48,41 @@ void QuickSaveController::install() {
                             }},
          platform::MenuItem::separatorItem(),
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
+    showTrigger(std::nullopt, false);
+    if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::isWaylandSession())) {
+        portalShortcut_ = platform::bindPortalShortcut(
+            {.applicationId = ownIdentifier,
+             .shortcutId = std::string(QuickSaveShortcut::portalShortcutId),
+             .description = std::string(QuickSaveShortcut::portalDescription),
+             .preferredTrigger = std::string(QuickSaveShortcut::portalPreferredTrigger)},
+            {.triggerChanged =
+                 [weakSelf](const std::optional<std::string>& trigger) {
+                     if (auto self = weakSelf.lock()) self->showTrigger(trigger, true);
+                 },
+             .activated =
+                 [presentLater](const std::string& activationToken) {
+                     platform::noteActivationToken(activationToken);
+                     presentLater();
+                 }});
+    }
     E2E::startCommandPump([weakSelf](const std::string& line) {
         if (auto self = weakSelf.lock()) self->e2eCommand(line);
     });
+}
+
+void QuickSaveController::showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal) {
+    trigger_ = QuickSaveShortcut::triggerInEffect(x11KeyHeld_, portalTrigger);
+    const auto shown = QuickSaveShortcut::texts(trigger_);
+    if (statusItem_) {
+        statusItem_->setItemTitle(0, shown.statusMenuTitle);
+        statusItem_->setTooltip(shown.tooltip);
+    }
+    if (showQuickSaveMenuTitle) showQuickSaveMenuTitle(shown.bookmarksMenuTitle);
+    if (!fromPortal) return;
+    E2E::report("shortcut", {{"trigger", trigger_.value_or("")},
+                             {"statusMenu", statusItem_ ? statusItem_->itemTitle(0) : ""},
+                             {"bookmarksMenu", shown.bookmarksMenuTitle},
+                             {"tooltip", shown.tooltip}});
 }
 
 void QuickSaveController::menuOpen() {
@@ -78,6 +112,7 @@ std::optional<QuickSaveController::Page> QuickSaveController::capturePage() {
 }
 
 void QuickSaveController::present() {
+    const unsigned presentation = ++presentations_;
     lastBrowserError_.reset();
     const std::string frontApp = platform::frontmostApplicationId().value_or("");
     const auto page = capturePage();
@@ -86,11 +121,29 @@ void QuickSaveController::present() {
 
     const bool noAddress = fieldText(PanelField::url).empty();
     panel_->present(noAddress ? PanelField::url : PanelField::tags);
+    if (!page && noAddress && frontApp != ownIdentifier) fillFromClipboardOnceFocused(presentation);
 
     if (fieldText(PanelField::title).empty()) {
         if (auto address = QuickSaveLogic::cleanedWebURL(fieldText(PanelField::url))) fillTitle(*address);
     }
     if (E2E::enabled()) schedulePresentedEvent(page.has_value(), frontApp);
+}
+
+// A Wayland compositor hands the clipboard only to the client with the keyboard focus, which
+// this program had not when present() began; the clipboard is read again once the panel has it.
+void QuickSaveController::fillFromClipboardOnceFocused(unsigned presentation) {
+    panel_->whenFocused([weakSelf = weak_from_this(), presentation] {
+        auto self = weakSelf.lock();
+        if (!self || !self->panel_ || presentation != self->presentations_) return;
+        // An address typed meanwhile wins.
+        if (!self->panel_->isVisible() || !self->fieldText(PanelField::url).empty()) return;
+        const auto address = QuickSaveLogic::cleanedWebURL(platform::clipboardText().value_or(""));
+        if (!address) return;
+        self->panel_->setText(PanelField::url, *address);
+        self->panel_->setStatus("", StatusColour::secondary);
+        self->panel_->focus(PanelField::tags);
+        if (self->fieldText(PanelField::title).empty()) self->fillTitle(*address);
+    });
 }
 
 void QuickSaveController::fill(const std::optional<Page>& page) {
@@ -101,7 +154,7 @@ void QuickSaveController::fill(const std::optional<Page>& page) {
     panel_->setText(PanelField::title, page ? page->title : "");
     panel_->setText(PanelField::tags, "");
     panel_->setReadLater(false);
-    panel_->setStatus(page || !address.empty() ? "" : hint, StatusColour::secondary);
+    panel_->setStatus(page || !address.empty() ? "" : QuickSaveShortcut::texts(trigger_).hint, StatusColour::secondary);
     panel_->setSaveEnabled(true);
     saving_ = false;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DesktopIntegration.h"
 #include "platform/QuickSavePanel.h"
 #include "platform/WebView.h"
 
@@ -21,8 +22,11 @@ public:
     std::weak_ptr<platform::WebView> webView;
     std::function<void()> showMainWindow;
     std::function<bool(const std::string& verb, const std::string& argument)> e2eMainWindowCommand;
+    // Shows the main window's quick-save menu title, which names the shortcut in effect.
+    std::function<void(const std::string& title)> showQuickSaveMenuTitle;
 
-    // Registers Ctrl+Alt+B, puts up the status item, and starts the automation command pump.
+    // Takes the global shortcut (Ctrl+Alt+B on X11, the desktop portal's on Wayland), puts up the
+    // status item, and starts the automation command pump.
     void install();
 
     // Captures the page in front (or takes the clipboard's address) and shows the panel.
@@ -48,6 +52,9 @@ private:
         std::string title;
     };
 
+    // Shows the trigger in effect; the portal's answers are also journaled.
+    void showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal);
+    void fillFromClipboardOnceFocused(unsigned presentation);
     std::optional<Page> capturePage();
     void fill(const std::optional<Page>& page);
     void schedulePresentedEvent(bool captured, const std::string& frontApp);
@@ -57,6 +64,11 @@ private:
     std::string fieldText(platform::PanelField field) const;
 
     std::unique_ptr<platform::QuickSavePanel> panel_;
+    std::unique_ptr<platform::StatusItem> statusItem_;
+    std::unique_ptr<platform::PortalShortcut> portalShortcut_;
+    bool x11KeyHeld_ = false;
+    std::optional<std::string> trigger_;  // the shortcut in effect, as shown
+    unsigned presentations_ = 0;
     bool saving_ = false;
     std::optional<int> lastBrowserError_;
 };

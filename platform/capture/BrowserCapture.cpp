@@ -127,6 +127,21 @@ std::variant<Page, CaptureError> capturePage(std::string_view requestText,
     return failure;
 }
 
+std::optional<std::string> frontBrowserFromReports() {
+    const auto store = ReportStore::forRuntimeDirectory();
+    if (!store) return std::nullopt;
+    std::vector<ReportSighting> latest;
+    for (const auto& browser : browsers()) {
+        if (auto report = store->read(browser.key)) {
+            const bool runs = processRuns(report->pid);
+            latest.push_back({std::move(*report), runs});
+        }
+    }
+    const auto front = focusedBrowserReport(latest, millisecondsSince1970());
+    if (!front) return std::nullopt;
+    return std::string(browserForKey(front->browser)->identifier);
+}
+
 std::vector<fs::path> profileFoldersOfProcess(pid_t pid) {
     if (pid <= 0) return {};
     const fs::path process = fs::path("/proc") / std::to_string(pid);

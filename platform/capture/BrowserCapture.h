@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -23,6 +25,10 @@ inline constexpr std::chrono::milliseconds captureBudget{600};
 std::variant<Page, CaptureError> capturePage(std::string_view requestText,
                                              const std::vector<std::filesystem::path>& profileFolders,
                                              std::chrono::milliseconds budget = captureBudget);
+
+// The identifier of the browser in front according to the extension's latest reports, for when the
+// active window cannot be read; nothing when no report says its browser has the focus.
+std::optional<std::string> frontBrowserFromReports();
 
 // The absolute profile folders that process `pid`, when it is this user's, names with
 // --user-data-dir on its command line.

@@ -21,12 +21,12 @@ constexpr std::array<std::string_view, 2> vivaldiExecutables{"vivaldi-bin", "viv
 constexpr std::array<std::string_view, 3> firefoxExecutables{"firefox", "firefox-bin", "firefox-esr"};
 
 constexpr std::array<Browser, 6> table{{
-    {"Google Chrome", "chrome", "google-chrome", chromeExecutables},
-    {"Chromium", "chromium", "chromium", chromiumExecutables},
-    {"Brave Browser", "brave", "BraveSoftware/Brave-Browser", braveExecutables},
-    {"Microsoft Edge", "edge", "microsoft-edge", edgeExecutables},
-    {"Vivaldi", "vivaldi", "vivaldi", vivaldiExecutables},
-    {"Firefox", "firefox", "", firefoxExecutables},
+    {"Google Chrome", "chrome", "com.google.Chrome", "google-chrome", chromeExecutables},
+    {"Chromium", "chromium", "org.chromium.Chromium", "chromium", chromiumExecutables},
+    {"Brave Browser", "brave", "com.brave.Browser", "BraveSoftware/Brave-Browser", braveExecutables},
+    {"Microsoft Edge", "edge", "com.microsoft.edgemac", "microsoft-edge", edgeExecutables},
+    {"Vivaldi", "vivaldi", "com.vivaldi.Vivaldi", "vivaldi", vivaldiExecutables},
+    {"Firefox", "firefox", "org.mozilla.firefox", "", firefoxExecutables},
 }};
 
 // A parse that keeps only the top level: nested arrays and objects are dropped while they are read,
@@ -163,6 +163,16 @@ std::optional<Page> offeredPage(const Report& report, double now, bool browserPr
     if (report.address.empty() || !browserProcessRuns) return std::nullopt;
     if (report.focused > now + allowedClockSkew) return std::nullopt;
     return Page{report.address, report.title};
+}
+
+std::optional<Report> focusedBrowserReport(const std::vector<ReportSighting>& latestReports, double now) {
+    const ReportSighting* front = nullptr;
+    for (const auto& sighting : latestReports) {
+        if (!offeredPage(sighting.report, now, sighting.browserProcessRuns)) continue;
+        if (front == nullptr || sighting.report.focused > front->report.focused) front = &sighting;
+    }
+    if (front == nullptr) return std::nullopt;
+    return front->report;
 }
 
 std::optional<int> devToolsPort(std::string_view fileText) {

@@ -28,6 +28,7 @@ enum class CaptureError : int {
 struct Browser {
     std::string_view applicationName;  // as a capture request names it
     std::string_view key;              // short name: the report's "browser" and the state file's name
+    std::string_view identifier;       // the reverse-DNS identifier the quick-save rules know it by
     // The browser's own folder under the XDG config folder, which holds the profile's
     // "DevToolsActivePort" and "NativeMessagingHosts"; empty for Firefox, which keeps its host
     // manifests under ~/.mozilla and has no such endpoint.
@@ -92,6 +93,16 @@ struct Page {
     std::string title;
 };
 std::optional<Page> offeredPage(const Report& report, double now, bool browserProcessRuns);
+
+// The browser in front when the active window cannot be read (no X11): among the browsers' latest
+// reports, one that offers a page (so its window has the focus: the extension empties its report
+// when the focus leaves the browser); when several do, the one whose focus came last. Nothing when
+// none does.
+struct ReportSighting {
+    Report report;
+    bool browserProcessRuns = false;
+};
+std::optional<Report> focusedBrowserReport(const std::vector<ReportSighting>& latestReports, double now);
 
 // The port in a "DevToolsActivePort" file: its first line, a decimal number from 1 to 65535.
 std::optional<int> devToolsPort(std::string_view fileText);

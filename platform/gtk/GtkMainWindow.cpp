@@ -1,3 +1,5 @@
+#include <map>
+
 #include <gtkmm.h>
 
 #include "platform/MainWindow.h"
@@ -60,6 +62,10 @@ public:
 
     bool isVisible() const override { return window_.get_visible(); }
 
+    void setMenuItemTitle(const std::string& key, const std::string& title) override {
+        if (const auto found = keyedItems_.find(key); found != keyedItems_.end()) found->second->set_label(title);
+    }
+
     std::optional<std::string> snapshotPNG() const override {
         return gtk::drawWidgetPNG(const_cast<GtkWindow*>(window_.gobj()));
     }
@@ -86,6 +92,7 @@ private:
         if (item.checked) return buildCheckItem(item);
         auto* widget = Gtk::make_managed<Gtk::MenuItem>(item.title);
         widget->set_sensitive(item.enabled);
+        if (!item.key.empty()) keyedItems_[item.key] = widget;
         if (item.action) {
             widget->signal_activate().connect(item.action);
         } else {
@@ -180,6 +187,7 @@ private:
     Gtk::Window window_;
     Gtk::Box layout_{Gtk::ORIENTATION_VERTICAL};
     Gtk::MenuBar menuBar_;
+    std::map<std::string, Gtk::MenuItem*> keyedItems_;  // owned by their menus
 };
 
 }  // namespace

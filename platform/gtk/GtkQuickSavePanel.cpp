@@ -1,3 +1,5 @@
+#include <utility>
+
 #include <gtkmm.h>
 
 #include "platform/QuickSavePanel.h"
@@ -51,6 +53,10 @@ public:
         saveButton_.signal_clicked().connect([this] { delegate_.panelSave(); });
         cancelButton_.signal_clicked().connect([this] { delegate_.panelCancel(); });
         window_.signal_key_press_event().connect(sigc::mem_fun(*this, &GtkQuickSavePanel::onKeyPress), false);
+        window_.signal_focus_in_event().connect([this](GdkEventFocus*) {
+            runFocusWork();
+            return false;
+        });
         window_.signal_delete_event().connect([this](GdkEventAny*) {
             window_.hide();
             return true;
@@ -99,6 +105,12 @@ public:
     }
 
     void hide() override { window_.hide(); }
+    void focus(PanelField field) override { entry(field).grab_focus(); }
+
+    void whenFocused(std::function<void()> work) override {
+        focusWork_ = std::move(work);
+        if (window_.has_toplevel_focus()) runFocusWork();
+    }
     bool isVisible() const override { return window_.get_visible(); }
     bool isKey() const override { return window_.is_active(); }
 
@@ -228,6 +240,11 @@ private:
         }
     }
 
+    void runFocusWork() {
+        if (!focusWork_) return;
+        Glib::signal_idle().connect_once(std::exchange(focusWork_, nullptr));
+    }
+
     void centre() {
         auto display = window_.get_display();
         auto monitor = display->get_primary_monitor();
@@ -263,6 +280,7 @@ private:
     Gtk::Box spacer_;
     Gtk::Button cancelButton_{"Cancel"};
     Gtk::Button saveButton_{"Save"};
+    std::function<void()> focusWork_;
 };
 
 }  // namespace

@@ -97,6 +97,10 @@ std::optional<std::string> activeWindowClass() {
 
 std::optional<std::string> frontmostApplicationId() {
     if (ownWindowIsActive()) return ownIdentifier;
+    GdkDisplay* display = gdk_display_get_default();
+    // Without X11 no other program's window can be read; the browser extension's reports say which
+    // browser has the focus.
+    if (display != nullptr && !GDK_IS_X11_DISPLAY(display)) return capture::frontBrowserFromReports();
     auto windowClass = activeWindowClass();
     if (!windowClass) return std::nullopt;
     return identifierForWindowClass(*windowClass);

@@ -391,3 +391,44 @@ TEST(CaptureFraming, WrittenFramesCarryTheirLength) {
     EXPECT_EQ(f.kind, Frame::Kind::message);
     EXPECT_EQ(f.body, R"({"accepted":true})");
 }
+
+TEST(CaptureReports, TheFrontBrowserIsTheOneWhoseLatestReportHasTheFocus) {
+    const double now = 1'700'000'000'000;
+    const auto sighting = [&](const char* browser, const char* address, double focusedAgo, bool runs) {
+        return ReportSighting{Report{.browser = browser, .address = address, .title = "T", .focused = now - focusedAgo},
+                              runs};
+    };
+    const struct {
+        const char* name;
+        std::vector<ReportSighting> reports;
+        const char* front;  // nullptr: none
+    } cases[] = {
+        {"no reports", {}, nullptr},
+        {"one focused browser", {sighting("chrome", "https://a.example/", 5'000, true)}, "chrome"},
+        {"the focus left the browser (empty report)", {sighting("chrome", "", 1'000, true)}, nullptr},
+        {"the browser has quit", {sighting("firefox", "https://a.example/", 1'000, false)}, nullptr},
+        {"the latest focus wins",
+         {sighting("chrome", "https://a.example/", 9'000, true), sighting("firefox", "https://b.example/", 2'000, true)},
+         "firefox"},
+        {"a left browser never wins over a focused one",
+         {sighting("firefox", "", 100, true), sighting("chrome", "https://a.example/", 60'000, true)},
+         "chrome"},
+        {"a focus time far in the future is not believed",
+         {sighting("edge", "https://a.example/", -3'600'000, true), sighting("brave", "https://b.example/", 1'000, true)},
+         "brave"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto front = focusedBrowserReport(c.reports, now);
+        if (c.front == nullptr) {
+            EXPECT_FALSE(front);
+        } else {
+            ASSERT_TRUE(front);
+            EXPECT_EQ(front->browser, c.front);
+        }
+    }
+    // Every browser's identifier is one the quick-save rules can ask.
+    for (const auto& browser : browsers()) {
+        EXPECT_TRUE(QuickSaveLogic::tabScript(std::string(browser.identifier))) << browser.key;
+    }
+}

@@ -26,6 +26,7 @@ void EndToEndTest::launch(bool signedIn, const std::map<std::string, std::option
     env["TOLVAR_E2E_SESSION"] = signedIn ? std::optional<std::string>(session) : std::nullopt;
     env["TOLVAR_UPDATE_FEED"] = std::nullopt;
     for (const auto& [name, value] : extra) env[name] = value;
+    for (const auto& [name, value] : extraEnvironment) env[name] = value;
     app = std::make_unique<testsupport::AppProcess>(TOLVAR_EXECUTABLE, env);
     expect("web-loaded");
 }

@@ -28,6 +28,8 @@ protected:
     std::unique_ptr<testsupport::AppProcess> app;
     testsupport::Journal journal{automation};
     int64_t lastSeq = 0;
+    // Added to the application's environment at launch (a value of nothing removes a variable).
+    std::map<std::string, std::optional<std::string>> extraEnvironment;
 
     void SetUp() override;
     void TearDown() override;

@@ -25,7 +25,7 @@ TEST(MenuBar, MenusItemsAndShortcuts) {
     }
     const std::vector<std::string> expected{
         "# Tolvar", "About Tolvar", "Check for Updates…", "Start at Login", "---", "Hide Tolvar [Ctrl+h]", "---", "Quit Tolvar [Ctrl+q]",
-        "# Bookmarks", "Quick Save Current Page…  Ctrl+Alt+B", "New Bookmark [Ctrl+n]",
+        "# Bookmarks", "Quick Save Current Page…", "New Bookmark [Ctrl+n]",
         "Save Clipboard URL [Ctrl+Shift+b]",
         "# Edit", "Undo [Ctrl+z]", "Redo [Ctrl+Shift+z]", "---", "Cut [Ctrl+x]", "Copy [Ctrl+c]", "Paste [Ctrl+v]",
         "Select All [Ctrl+a]",

@@ -1,0 +1,183 @@
+// A stand-in for the desktop portal's GlobalShortcuts interface on the test's private session bus.
+// It owns org.freedesktop.portal.Desktop, answers as the portal documents (each call returns a
+// Request object path and the answer follows as that object's Response signal), records every call
+// as one line in the log file, and remembers the bound shortcut for as long as it runs.
+//
+//   fake-shortcuts-portal LOG MODE TRIGGER
+//   MODE: "bind" (binds with trigger description TRIGGER), "refuse" (the user cancels the binding),
+//   "silent" (never answers the binding).
+//   SIGUSR1 emits Activated for "quick-save"; SIGUSR2 emits ShortcutsChanged with the trigger
+//   "Ctrl+Shift+S".
+#include <gio/gio.h>
+#include <glib-unix.h>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* introspection = R"xml(<node>
+  <interface name="org.freedesktop.portal.GlobalShortcuts">
+    <method name="CreateSession"><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="BindShortcuts"><arg type="o" direction="in"/><arg type="a(sa{sv})" direction="in"/>
+      <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+    <method name="ListShortcuts"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="o" direction="out"/></method>
+    <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
+    <signal name="ShortcutsChanged"><arg type="o"/><arg type="a(sa{sv})"/></signal>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.host.portal.Registry">
+    <method name="Register"><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/></method>
+  </interface>
+</node>)xml";
+
+struct State {
+    std::string log;
+    std::string mode;
+    std::string trigger;
+    GDBusConnection* connection = nullptr;
+    std::string session;       // the last session created
+    std::string boundTrigger;  // empty while nothing is bound
+};
+State state;
+
+void record(const std::string& line) { std::ofstream(state.log, std::ios::app) << line << "\n" << std::flush; }
+
+std::string escapedSender(const char* sender) {
+    std::string name = sender + 1;  // without the colon
+    for (char& c : name) {
+        if (c == '.') c = '_';
+    }
+    return name;
+}
+
+std::string token(GVariant* options, const char* key, const char* fallback) {
+    const char* value = nullptr;
+    return g_variant_lookup(options, key, "&s", &value) ? value : fallback;
+}
+
+GVariant* shortcutList() {
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+    if (!state.boundTrigger.empty()) {
+        GVariantBuilder properties;
+        g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&properties, "{sv}", "description", g_variant_new_string("Save the current page to Tolvar"));
+        g_variant_builder_add(&properties, "{sv}", "trigger_description",
+                              g_variant_new_string(state.boundTrigger.c_str()));
+        g_variant_builder_add(&list, "(sa{sv})", "quick-save", &properties);
+    }
+    return g_variant_builder_end(&list);
+}
+
+// Answers a call with its Request path, then its Response (unless `answer` is false).
+void respond(GDBusMethodInvocation* invocation, const std::string& request, guint32 code, GVariant* results,
+             bool answer = true) {
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
+    if (!answer) {
+        g_variant_unref(g_variant_ref_sink(results));
+        return;
+    }
+    g_dbus_connection_emit_signal(state.connection, nullptr, request.c_str(), "org.freedesktop.portal.Request",
+                                  "Response", g_variant_new("(u@a{sv})", code, results), nullptr);
+}
+
+GVariant* results(const char* key, GVariant* value) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+    if (key != nullptr) g_variant_builder_add(&builder, "{sv}", key, value);
+    return g_variant_builder_end(&builder);
+}
+
+void onCall(GDBusConnection*, const char* sender, const char*, const char*, const char* method, GVariant* parameters,
+            GDBusMethodInvocation* invocation, gpointer) {
+    const std::string requests = std::string(portalPath) + "/request/" + escapedSender(sender) + "/";
+    if (std::string(method) == "Register") {
+        const char* id = nullptr;
+        g_variant_get_child(parameters, 0, "&s", &id);
+        record(std::string("Register ") + id);
+        return g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+    if (std::string(method) == "CreateSession") {
+        GVariant* options = g_variant_get_child_value(parameters, 0);
+        state.session = std::string(portalPath) + "/session/" + escapedSender(sender) + "/" +
+                        token(options, "session_handle_token", "t");
+        record("CreateSession");
+        respond(invocation, requests + token(options, "handle_token", "t"), 0,
+                results("session_handle", g_variant_new_string(state.session.c_str())));
+        return g_variant_unref(options);
+    }
+    GVariant* options = g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
+    const std::string request = requests + token(options, "handle_token", "t");
+    g_variant_unref(options);
+    if (std::string(method) == "ListShortcuts") {
+        record("ListShortcuts");
+        return respond(invocation, request, 0, results("shortcuts", shortcutList()));
+    }
+    // BindShortcuts: record what was asked, then bind, refuse or stay silent.
+    GVariant* shortcuts = g_variant_get_child_value(parameters, 1);
+    GVariantIter iter;
+    g_variant_iter_init(&iter, shortcuts);
+    const char* id = nullptr;
+    GVariant* properties = nullptr;
+    while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, &properties)) {
+        const char* description = "";
+        const char* preferred = "";
+        g_variant_lookup(properties, "description", "&s", &description);
+        g_variant_lookup(properties, "preferred_trigger", "&s", &preferred);
+        record(std::string("BindShortcuts ") + id + "|" + description + "|" + preferred);
+        g_variant_unref(properties);
+    }
+    g_variant_unref(shortcuts);
+    if (state.mode == "bind") state.boundTrigger = state.trigger;
+    respond(invocation, request, state.mode == "refuse" ? 1 : 0, results("shortcuts", shortcutList()),
+            state.mode != "silent");
+}
+
+GVariant* onProperty(GDBusConnection*, const char*, const char*, const char*, const char*, GError**, gpointer) {
+    return g_variant_new_uint32(1);
+}
+
+gboolean onActivate(gpointer) {
+    record("emit Activated");
+    g_dbus_connection_emit_signal(
+        state.connection, nullptr, portalPath, "org.freedesktop.portal.GlobalShortcuts", "Activated",
+        g_variant_new("(ost@a{sv})", state.session.c_str(), "quick-save", guint64(0),
+                      results("activation_token", g_variant_new_string("fake-activation-token"))),
+        nullptr);
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean onChange(gpointer) {
+    record("emit ShortcutsChanged");
+    state.boundTrigger = "Ctrl+Shift+S";
+    g_dbus_connection_emit_signal(state.connection, nullptr, portalPath, "org.freedesktop.portal.GlobalShortcuts",
+                                  "ShortcutsChanged", g_variant_new("(o@a(sa{sv}))", state.session.c_str(), shortcutList()),
+                                  nullptr);
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) return 2;
+    state = {argv[1], argv[2], argv[3]};
+    GError* error = nullptr;
+    state.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (state.connection == nullptr) return 1;
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(introspection, &error);
+    const GDBusInterfaceVTable vtable{onCall, onProperty, nullptr, {}};
+    for (int i = 0; node->interfaces[i] != nullptr; ++i) {
+        g_dbus_connection_register_object(state.connection, portalPath, node->interfaces[i], &vtable, nullptr, nullptr,
+                                          nullptr);
+    }
+    g_unix_signal_add(SIGUSR1, onActivate, nullptr);
+    g_unix_signal_add(SIGUSR2, onChange, nullptr);
+    g_bus_own_name_on_connection(
+        state.connection, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
+        [](GDBusConnection*, const char*, gpointer) { record("ready"); }, nullptr, nullptr, nullptr);
+    g_main_loop_run(g_main_loop_new(nullptr, false));
+}
