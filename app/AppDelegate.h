@@ -1,9 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "app/WebProcessRecovery.h"
 #include "platform/MainLoop.h"
 #include "platform/MainWindow.h"
 #include "platform/WebView.h"
@@ -15,6 +18,10 @@ public:
     void applicationDidFinishLaunching();
     // A second launch or the desktop's activate: the same main window comes back.
     void applicationShouldHandleReopen();
+
+    // Leaves the application's data, cache and config folders to the user alone and moves damaged
+    // web data stores aside. Run at start and again at quit, for files the web engine made meanwhile.
+    static void secureDataFolders();
 
     // Menu commands.
     void reloadPage();
@@ -31,9 +38,13 @@ public:
 
     // Web view delegate.
     platform::NavigationDecision decideNavigation(const platform::NavigationAction& action) override;
-    platform::NavigationDecision decideResponse(bool canShowContentType) override;
+    platform::NavigationDecision decideResponse(const platform::NavigationResponse& response) override;
     void newWindowRequested(const platform::NavigationAction& action) override;
     void loadFinished() override;
+    // Reloads the page, or shows why not when its process keeps ending.
+    void webProcessEnded(const std::string& reason) override;
+    // The automation session lived only in the ended network process: it is planted again.
+    void networkProcessEnded() override;
     // Downloads, file inputs and page dialogs: answered at once in automation mode (no panel),
     // otherwise through native panels modal to the main window. Page dialogs are shown in both.
     void decideDownloadDestination(const std::string& suggestedFilename,
@@ -50,12 +61,27 @@ public:
     platform::WebView* webView = nullptr;  // owned by the window
     std::optional<platform::Timer> updateTimer;
 
+    // Set to "1" to show pages without the sandbox where it cannot start.
+    static constexpr std::string_view sandboxOptOutVariable = "TOLVAR_DISABLE_WEB_SANDBOX";
+
 private:
     void loadStartAddress();
     void scheduleMainSnapshot();
     void wireQuickSave();
     void click(const std::string& selector);
     void runScript(const std::string& script);
+
+    // Web engine safety (AppDelegateWebSafety.cpp).
+    // Whether pages run in the sandbox; when it cannot start, notes why in `sandboxProblem` unless
+    // the user chose to run without it.
+    bool decideSandbox();
+    void showSandboxProblem();
+    // Automation: plants TOLVAR_E2E_SESSION for the start address's host; false when there is none
+    // or the store refused it.
+    void plantSession(std::function<void(bool planted)> done);
+
+    std::optional<std::string> sandboxProblem;  // pages are refused while set
+    WebProcessRecovery webProcessRecovery;
 };
 
 // The address the main window opens first: TOLVAR_START_URL when set (even when empty), otherwise

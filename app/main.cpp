@@ -20,8 +20,11 @@ int main(int argc, char** argv) {
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
 
     static auto delegate = std::make_shared<AppDelegate>();
-    return platform::runApplication("app.tolvar.desktop", argc, argv,
-                                    {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
-                                     .reopen = [] { delegate->applicationShouldHandleReopen(); },
-                                     .quickSave = [] { QuickSaveController::shared().present(); }});
+    const int status =
+        platform::runApplication("app.tolvar.desktop", argc, argv,
+                                 {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
+                                  .reopen = [] { delegate->applicationShouldHandleReopen(); },
+                                  .quickSave = [] { QuickSaveController::shared().present(); }});
+    AppDelegate::secureDataFolders();
+    return status;
 }

@@ -20,6 +20,12 @@ struct NavigationAction {
 
 enum class NavigationDecision { cancel, allow, download };
 
+// A response the main frame received, before it is shown.
+struct NavigationResponse {
+    bool canShowContentType = false;
+    std::string contentDisposition;  // the Content-Disposition header's value, "" when absent
+};
+
 // What a file input allows the user to pick.
 struct FileInputRequest {
     bool allowsMultipleSelection = false;
@@ -38,11 +44,17 @@ class WebViewDelegate {
 public:
     virtual ~WebViewDelegate() = default;
     virtual NavigationDecision decideNavigation(const NavigationAction& action) = 0;
-    virtual NavigationDecision decideResponse(bool canShowContentType) = 0;
+    virtual NavigationDecision decideResponse(const NavigationResponse& response) = 0;
     // A page asked for a new window. The engine never gets one: the delegate loads the address in
     // the main web view or hands it elsewhere.
     virtual void newWindowRequested(const NavigationAction& action) = 0;
     virtual void loadFinished() = 0;
+    // The process that ran the page ended (crashed, ran out of memory, or was ended); `reason` says
+    // which. Scripts that were pending in it have already ended as failures.
+    virtual void webProcessEnded(const std::string& /*reason*/) {}
+    // The engine's network process ended; the engine starts a new one, without the cookies of an
+    // in-memory session.
+    virtual void networkProcessEnded() {}
 
     // Downloads: where the file goes, given the name the engine suggests, then exactly one outcome.
     // A delegate that does not handle them cancels every download.
@@ -106,6 +118,9 @@ public:
     // Plants a cookie in the web view's cookie store; `done` runs once the store confirmed it
     // (true) or refused it (false).
     virtual void setCookie(const Cookie& cookie, std::function<void(bool stored)> done) = 0;
+    // Shows a page of the application's own in place of `forURL`. The view's address stays `forURL`, so
+    // the page's own location.reload() loads that address again. Such a page is never reported through loadFinished().
+    virtual void showApplicationPage(const std::string& html, const std::string& forURL) = 0;
 };
 
 }  // namespace platform

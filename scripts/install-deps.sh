@@ -14,6 +14,8 @@ packages=(
   xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
   # a real browser for the page-capture tests
   chromium
+  # the web engine's page sandbox
+  bubblewrap xdg-dbus-proxy
 )
 
 sudo=""
