@@ -58,5 +58,8 @@ private:
 
     std::unique_ptr<platform::QuickSavePanel> panel_;
     bool saving_ = false;
+    // The save whose reply is awaited; its reply, or its time limit, ends it, whichever comes first.
+    std::optional<std::uint64_t> awaitedSave_;
+    std::uint64_t saveCount_ = 0;
     std::optional<int> lastBrowserError_;
 };
