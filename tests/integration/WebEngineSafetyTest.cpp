@@ -156,6 +156,53 @@ TEST_F(WebEngineSafetyTest, PageProcessRunsUnderBubblewrapInItsOwnNamespaces) {
     for (const auto& event : journal.events()) EXPECT_NE(event["event"], "web-sandbox-unavailable");
 }
 
+TEST_F(WebEngineSafetyTest, WhereBubblewrapCannotRunAPageSaysWhyAndNothingLoads) {
+    // A user namespace of its own where no further namespace may be made and no capability is
+    // left: bubblewrap fails there as it does where the kernel refuses user namespaces.
+    auto wrapper = [&](const std::string& name, const std::string& program) {
+        const auto script = home.path() / name;
+        std::ofstream(script) << "#!/bin/sh\nexec unshare -Urm sh -c 'echo 0 > /proc/sys/user/max_user_namespaces && "
+                                 "exec setpriv --reuid=0 --bounding-set=-all --inh-caps=-all \"$@\"' wrap "
+                              << program << " \"$@\"\n";
+        fs::permissions(script, fs::perms(0755));
+        return script;
+    };
+    const auto probe = wrapper("probe.sh", "/usr/bin/bwrap --ro-bind / / --unshare-all true");
+    if (std::system((probe.string() + " 2>/dev/null").c_str()) == 0) {
+        GTEST_SKIP() << "no namespace could be made here in which bubblewrap fails";
+    }
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Service"); });
+    automate(server.url("/app"));
+    {
+        AppProcess app(wrapper("tolvar.sh", TOLVAR_EXECUTABLE), env);
+        const auto refused = expect("web-sandbox-unavailable");
+        EXPECT_NE(refused.value("reason", "").find("bwrap"), std::string::npos) << refused.dump();
+        EXPECT_EQ(refused["runningWithout"], false);
+        std::string text;
+        for (int attempt = 0; attempt < 50 && text.find("TOLVAR_DISABLE_WEB_SANDBOX") == std::string::npos; ++attempt) {
+            std::this_thread::sleep_for(200ms);
+            text = script("return document.body ? document.body.innerText : ''");
+        }
+        EXPECT_NE(text.find("Web pages can't be shown safely"), std::string::npos) << text;
+        EXPECT_NE(text.find(refused.value("reason", "?")), std::string::npos) << text;
+        EXPECT_NE(text.find("TOLVAR_DISABLE_WEB_SANDBOX=1"), std::string::npos) << text;
+        // Its Reload button loads nothing either.
+        send("click #reload\n");
+        expect("clicked");
+        send("go /elsewhere\n");
+        std::this_thread::sleep_for(1s);
+        EXPECT_TRUE(server.requests().empty());
+    }
+    // The documented way out: pages without the sandbox. A fresh automation folder, so no command runs again.
+    fs::remove(automation / "cmd");
+    fs::remove(automation / "events.jsonl");
+    lastSeq = 0;
+    env["TOLVAR_DISABLE_WEB_SANDBOX"] = "1";
+    AppProcess app(wrapper("tolvar-unsandboxed.sh", TOLVAR_EXECUTABLE), env);
+    EXPECT_EQ(expect("web-sandbox-unavailable")["runningWithout"], true);
+    EXPECT_EQ(expect("web-loaded")["url"], server.url("/app"));
+}
+
 TEST_F(WebEngineSafetyTest, DataFoldersArePrivateForNewAndOldInstallsWhateverTheUmask) {
     LoopbackHttpServer server([](const HttpRequest&) {
         auto answer = page("Private");
@@ -166,13 +213,14 @@ TEST_F(WebEngineSafetyTest, DataFoldersArePrivateForNewAndOldInstallsWhateverThe
     const auto data = home.path() / "data" / "tolvar";
     const auto cache = home.path() / "cache" / "tolvar";
     const auto config = home.path() / "config" / "tolvar";
-    auto expectPrivate = [&](const std::string& when) {
-        for (const auto& folder : {data, data / "web", cache, config}) {
-            EXPECT_EQ(modeOf(folder), 0700u) << when << ": " << folder;
-        }
-        for (const auto& folder : {data, cache, config}) {
-            for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-                EXPECT_EQ(modeOf(entry.path()) & 077, 0u) << when << ": " << entry.path();
+    const std::vector<fs::path> folders{data, data / "web", cache, config};
+    // Each path of `paths` open to the user alone: folders 0700, files without group or other bits.
+    auto expectPrivate = [&](const std::vector<fs::path>& paths, const std::string& when) {
+        for (const auto& path : paths) {
+            if (fs::is_directory(path)) {
+                EXPECT_EQ(modeOf(path), 0700u) << when << ": " << path;
+            } else {
+                EXPECT_EQ(modeOf(path) & 077, 0u) << when << ": " << path;
             }
         }
     };
@@ -184,17 +232,26 @@ TEST_F(WebEngineSafetyTest, DataFoldersArePrivateForNewAndOldInstallsWhateverThe
         EXPECT_EQ(app.terminate(), 0);
     }
     ASSERT_TRUE(fs::exists(data / "web" / "cookies.sqlite"));
-    expectPrivate("new install");
+    // Whatever the engine creates inside later is behind these folders.
+    expectPrivate(folders, "new install");
+    expectPrivate({data / "web" / "cookies.sqlite"}, "new install");
 
     // An install from before: everything open to others, tightened as the application starts.
-    for (const auto& folder : {data, data / "web", cache, config}) fs::permissions(folder, fs::perms(0755));
-    fs::permissions(data / "web" / "cookies.sqlite", fs::perms(0644));
     std::ofstream(config / "defaults.ini") << "[General]\n";
-    fs::permissions(config / "defaults.ini", fs::perms(0644));
+    std::vector<fs::path> existing;
+    for (const auto& folder : {data, cache, config}) {
+        fs::permissions(folder, fs::perms(0755));
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0755) : fs::perms(0644));
+            existing.push_back(entry.path());
+        }
+    }
+    ASSERT_GE(existing.size(), 3u);
     env["TOLVAR_START_URL"] = server.url("/second");
     AppProcess app(TOLVAR_EXECUTABLE, env);
     ASSERT_TRUE(server.waitForRequest([](const HttpRequest& r) { return r.target == "/second"; }, eventTimeout));
-    expectPrivate("old install, while running");
+    expectPrivate(folders, "old install, while running");
+    expectPrivate(existing, "old install, while running");
     ::umask(previous);
 }
 
