@@ -4,6 +4,7 @@
 #include "app/ApplicationPage.h"
 #include "automation/E2E.h"
 #include "platform/Environment.h"
+#include "platform/MainLoop.h"
 #include "platform/PrivateStore.h"
 #include "platform/SystemLog.h"
 #include "platform/WebSandbox.h"
@@ -11,6 +12,7 @@
 namespace {
 
 constexpr const char* applicationFolderName = "tolvar";
+constexpr double networkRestartGrace = 1;
 
 }  // namespace
 
@@ -64,5 +66,14 @@ void AppDelegate::webProcessEnded(const std::string& reason) {
 }
 
 void AppDelegate::networkProcessEnded() {
-    plantSession([](bool planted) { E2E::report("network-process-ended", {{"sessionPlanted", planted}}); });
+    // The engine learns that its network process ended through its own connection, a moment after
+    // this notice; a cookie sent in between goes to the ended process and is lost. So the session is
+    // planted at once, for the next request, and once more when the engine has surely noticed.
+    plantSession([weakSelf = weak_from_this()](bool) {
+        platform::runAfter(networkRestartGrace, [weakSelf] {
+            auto self = weakSelf.lock();
+            if (!self) return;
+            self->plantSession([](bool planted) { E2E::report("network-process-ended", {{"sessionPlanted", planted}}); });
+        });
+    });
 }
