@@ -52,6 +52,7 @@ void AppDelegate::showSandboxProblem() {
 
 void AppDelegate::webProcessEnded(const std::string& reason) {
     E2E::report("web-process-ended", {{"reason", reason}, {"url", webView->currentURL()}});
+    if (sandboxProblem) return showSandboxProblem();
     switch (webProcessRecovery.processEnded(WebProcessRecovery::Clock::now())) {
         case WebProcessRecovery::Action::reload: webView->reload(); break;
         case WebProcessRecovery::Action::showFailurePage: {

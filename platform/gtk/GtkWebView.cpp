@@ -104,7 +104,8 @@ int networkProcessChild() {
         std::istringstream rest(line.substr(close + 1));
         std::string state, ppid;
         rest >> state >> ppid;
-        if (ppid == parent) return std::stoi(name);
+        // An ended one that the engine has not reaped yet is still listed, as a zombie.
+        if (ppid == parent && state != "Z") return std::stoi(name);
     }
     return 0;
 }
