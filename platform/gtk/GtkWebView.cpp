@@ -164,11 +164,6 @@ gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
         case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
             auto* action = webkit_navigation_policy_decision_get_navigation_action(
                 WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-            // The application's own page is shown whatever the delegate would decide for its address.
-            if (webView->applicationPageFor_) {
-                webkit_policy_decision_use(decision);
-                return TRUE;
-            }
             apply(decision, delegate.decideNavigation(navigationAction(action)));
             return TRUE;
         }
