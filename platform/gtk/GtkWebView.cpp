@@ -158,8 +158,7 @@ GtkWebView::~GtkWebView() {
 
 gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                     gpointer self) {
-    auto* webView = static_cast<GtkWebView*>(self);
-    auto& delegate = webView->delegate_;
+    auto& delegate = static_cast<GtkWebView*>(self)->delegate_;
     switch (type) {
         case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
             auto* action = webkit_navigation_policy_decision_get_navigation_action(
