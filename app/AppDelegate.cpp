@@ -46,6 +46,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
     SelfUpdate::finishInterruptedInstall();
     service = ServiceAddress::fromEnvironment();
+    secureDataFolders();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
@@ -71,12 +72,14 @@ void AppDelegate::applicationDidFinishLaunching() {
         .userAgentApplicationName = "TolvarDesktop/" + version + " (Linux)",
         .ephemeralWebData = E2E::enabled(),
         .dataDirectory = platform::userDataDirectory("tolvar"),
+        .sandboxWebContent = decideSandbox(),
     };
     window = platform::createMainWindow(options, *this);
     webView = &window->webView();
     watchLoadFailures();
 
-    loadStartAddress();
+    if (sandboxProblem) showSandboxProblem();
+    else loadStartAddress();
     if (!launchesInBackground) window->present();
     wireQuickSave();
 
@@ -122,17 +125,24 @@ void AppDelegate::loadStartAddress() {
         webView->load(address, pageRequestTimeout);
         return;
     }
-    // The automation session cookie must be in the store before the first request leaves. It is
-    // marked secure for an https service; a stand-in served over plain http on loopback would
+    // The automation session cookie must be in the store before the first request leaves.
+    plantSession([weakSelf = weak_from_this(), address](bool) {
+        if (auto self = weakSelf.lock()) self->webView->load(address, pageRequestTimeout);
+    });
+}
+
+void AppDelegate::plantSession(std::function<void(bool planted)> done) {
+    const auto session = E2E::enabled() ? platform::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
+    const auto parsed = platform::parseURL(startAddress());
+    if (!session || !parsed || !parsed->host) return done(false);
+    // Marked secure for an https service; a stand-in served over plain http on loopback would
     // otherwise never receive it.
     platform::Cookie cookie{.name = std::string(ServiceEndpoints::cookieName),
                             .value = *session,
                             .domain = *parsed->host,
                             .path = "/",
                             .secure = parsed->scheme != "http"};
-    webView->setCookie(cookie, [weakSelf = weak_from_this(), address](bool) {
-        if (auto self = weakSelf.lock()) self->webView->load(address, pageRequestTimeout);
-    });
+    webView->setCookie(cookie, std::move(done));
 }
 
 void AppDelegate::applicationShouldHandleReopen() {
@@ -164,13 +174,14 @@ void AppDelegate::zoomOut() { webView->setZoom(MainWindowCommands::zoomedOut(web
 void AppDelegate::zoomReset() { webView->setZoom(MainWindowCommands::actualSize); }
 
 platform::NavigationDecision AppDelegate::decideNavigation(const platform::NavigationAction& action) {
+    if (sandboxProblem) return platform::NavigationDecision::cancel;
     const auto answer = NavigationPolicy::decideNavigation(action, service.host);
     if (answer.openWithDefaultHandler) platform::openWithDefaultHandler(*action.url);
     return answer.decision;
 }
 
-platform::NavigationDecision AppDelegate::decideResponse(bool canShowContentType) {
-    return NavigationPolicy::decideResponse(canShowContentType);
+platform::NavigationDecision AppDelegate::decideResponse(const platform::NavigationResponse& response) {
+    return NavigationPolicy::decideResponse(response);
 }
 
 void AppDelegate::newWindowRequested(const platform::NavigationAction& action) {

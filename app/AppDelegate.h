@@ -1,11 +1,14 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/LoadFailure.h"
 #include "app/ServiceAddress.h"
+#include "app/WebProcessRecovery.h"
 #include "platform/MainLoop.h"
 #include "platform/MainWindow.h"
 #include "platform/NetworkMonitor.h"
@@ -18,6 +21,10 @@ public:
     void applicationDidFinishLaunching();
     // A second launch or the desktop's activate: the same main window comes back.
     void applicationShouldHandleReopen();
+
+    // Leaves the application's data, cache and config folders to the user alone and moves damaged
+    // web data stores aside. Run at start and again at quit, for files the web engine made meanwhile.
+    static void secureDataFolders();
 
     // Menu commands.
     void reloadPage();
@@ -34,10 +41,14 @@ public:
 
     // Web view delegate.
     platform::NavigationDecision decideNavigation(const platform::NavigationAction& action) override;
-    platform::NavigationDecision decideResponse(bool canShowContentType) override;
+    platform::NavigationDecision decideResponse(const platform::NavigationResponse& response) override;
     void newWindowRequested(const platform::NavigationAction& action) override;
     void loadFinished() override;
     void loadFailed(const std::string& url, platform::LoadError error, const std::string& errorText) override;
+    // Reloads the page, or shows why not when its process keeps ending.
+    void webProcessEnded(const std::string& reason) override;
+    // The automation session lived only in the ended network process: it is planted again.
+    void networkProcessEnded() override;
     // Downloads, file inputs and page dialogs: answered at once in automation mode (no panel),
     // otherwise through native panels modal to the main window. Page dialogs are shown in both.
     void decideDownloadDestination(const std::string& suggestedFilename,
@@ -58,6 +69,9 @@ public:
     // Set before launch by "--background": the main window stays hidden until a later launch.
     bool launchesInBackground = false;
 
+    // Set to "1" to show pages without the sandbox where it cannot start.
+    static constexpr std::string_view sandboxOptOutVariable = "TOLVAR_DISABLE_WEB_SANDBOX";
+
 private:
     void loadStartAddress();
     void watchLoadFailures();
@@ -68,6 +82,17 @@ private:
 
     std::unique_ptr<LoadFailure::Recovery> loadRecovery_;
     std::unique_ptr<platform::NetworkWatch> networkWatch_;
+    // Web engine safety (AppDelegateWebSafety.cpp).
+    // Whether pages run in the sandbox; when it cannot start, notes why in `sandboxProblem` unless
+    // the user chose to run without it.
+    bool decideSandbox();
+    void showSandboxProblem();
+    // Automation: plants TOLVAR_E2E_SESSION for the start address's host; false when there is none
+    // or the store refused it.
+    void plantSession(std::function<void(bool planted)> done);
+
+    std::optional<std::string> sandboxProblem;  // pages are refused while set
+    WebProcessRecovery webProcessRecovery;
 };
 
 // The address the main window opens first: TOLVAR_START_URL when set (even when empty), otherwise

@@ -1,6 +1,5 @@
 #include "app/NavigationPolicy.h"
 
-
 #include "app/ServiceEndpoints.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
@@ -42,8 +41,17 @@ ActionDecision decideNavigation(const platform::NavigationAction& action, const 
     return {NavigationDecision::cancel, true};
 }
 
-NavigationDecision decideResponse(bool canShowContentType) {
-    return canShowContentType ? NavigationDecision::allow : NavigationDecision::download;
+bool isAttachment(const std::string& contentDisposition) {
+    // The disposition type is the token before the first parameter (RFC 6266), in any case.
+    const std::string type = platform::asciiLowercased(contentDisposition.substr(0, contentDisposition.find(';')));
+    const auto first = type.find_first_not_of(" \t");
+    if (first == std::string::npos) return false;
+    return type.substr(first, type.find_last_not_of(" \t") - first + 1) == "attachment";
+}
+
+NavigationDecision decideResponse(const platform::NavigationResponse& response) {
+    if (!response.canShowContentType || isAttachment(response.contentDisposition)) return NavigationDecision::download;
+    return NavigationDecision::allow;
 }
 
 NewWindow decideNewWindow(const platform::NavigationAction& action, const std::string& serviceHost) {

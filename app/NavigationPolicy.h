@@ -24,7 +24,12 @@ struct ActionDecision {
 
 ActionDecision decideNavigation(const platform::NavigationAction& action, const std::string& serviceHost = "");
 
-platform::NavigationDecision decideResponse(bool canShowContentType);
+// Whether a Content-Disposition value asks for the response to be saved rather than shown.
+bool isAttachment(const std::string& contentDisposition);
+
+// A response is shown when the web view can show its type and it is not marked as an attachment;
+// otherwise it becomes a download.
+platform::NavigationDecision decideResponse(const platform::NavigationResponse& response);
 
 enum class NewWindow { ignore, loadInMainView, openWithDefaultHandler };
 

@@ -60,8 +60,11 @@ int main(int argc, char** argv) {
 
     static auto delegate = std::make_shared<AppDelegate>();
     delegate->launchesInBackground = options.command == CommandLine::Command::background;
-    return platform::runApplication("app.tolvar.desktop", argc, argv,
-                                    {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
-                                     .reopen = [] { delegate->applicationShouldHandleReopen(); },
-                                     .quickSave = [] { QuickSaveController::shared().present(); }});
+    const int status =
+        platform::runApplication("app.tolvar.desktop", argc, argv,
+                                 {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
+                                  .reopen = [] { delegate->applicationShouldHandleReopen(); },
+                                  .quickSave = [] { QuickSaveController::shared().present(); }});
+    AppDelegate::secureDataFolders();
+    return status;
 }

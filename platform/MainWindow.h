@@ -23,6 +23,8 @@ struct MainWindowOptions {
     // Ephemeral web data (nothing outlives the process) or a persistent store in `dataDirectory`.
     bool ephemeralWebData = false;
     std::filesystem::path dataDirectory;
+    // Runs the web content in the web engine's sandbox.
+    bool sandboxWebContent = true;
 };
 
 // The application's one window: a menu bar above a web view. Closing it only hides it.

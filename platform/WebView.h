@@ -33,6 +33,12 @@ enum class LoadError {
     other,
 };
 
+// A response the main frame received, before it is shown.
+struct NavigationResponse {
+    bool canShowContentType = false;
+    std::string contentDisposition;  // the Content-Disposition header's value, "" when absent
+};
+
 // What a file input allows the user to pick.
 struct FileInputRequest {
     bool allowsMultipleSelection = false;
@@ -51,7 +57,7 @@ class WebViewDelegate {
 public:
     virtual ~WebViewDelegate() = default;
     virtual NavigationDecision decideNavigation(const NavigationAction& action) = 0;
-    virtual NavigationDecision decideResponse(bool canShowContentType) = 0;
+    virtual NavigationDecision decideResponse(const NavigationResponse& response) = 0;
     // A page asked for a new window. The engine never gets one: the delegate loads the address in
     // the main web view or hands it elsewhere.
     virtual void newWindowRequested(const NavigationAction& action) = 0;
@@ -59,6 +65,12 @@ public:
     // A main-frame load of `url` failed; `errorText` is the engine's own description. No
     // loadFinished() follows it.
     virtual void loadFailed(const std::string& /*url*/, LoadError /*error*/, const std::string& /*errorText*/) {}
+    // The process that ran the page ended (crashed, ran out of memory, or was ended); `reason` says
+    // which. Scripts that were pending in it have already ended as failures.
+    virtual void webProcessEnded(const std::string& /*reason*/) {}
+    // The engine's network process ended; the engine starts a new one, without the cookies of an
+    // in-memory session.
+    virtual void networkProcessEnded() {}
 
     // Downloads: where the file goes, given the name the engine suggests, then exactly one outcome.
     // A delegate that does not handle them cancels every download.

@@ -1,5 +1,6 @@
 #include "quicksave/QuickSaveController.h"
 
+#include <chrono>
 #include <variant>
 
 #include "automation/CommandPump.h"
@@ -20,6 +21,9 @@ using platform::StatusColour;
 constexpr const char* ownIdentifier = "app.tolvar.desktop";
 constexpr double presentedDelay = 0.3;
 constexpr double hideAfterSaveDelay = 0.7;
+// A save or title lookup that the service has not answered by then never will, as far as the
+// user is concerned: the save ends as unreachable, a title answer is no longer used.
+constexpr double serviceReplyLimit = 30;
 
 }  // namespace
 
@@ -216,12 +220,22 @@ void QuickSaveController::save() {
     saving_ = true;
     if (panel_) panel_->setSaveEnabled(false);
     setStatus("Saving…", StatusColour::secondary);
+    const std::uint64_t number = ++saveCount_;
+    awaitedSave_ = number;
+    // Whichever of reply and time limit comes first ends the save; the other then finds nothing awaited.
+    auto endSave = [weakSelf = weak_from_this(), number](const platform::ScriptResult& result) {
+        auto self = weakSelf.lock();
+        if (!self || self->awaitedSave_ != number) return;
+        self->awaitedSave_.reset();
+        self->handleCreateReply(result);
+    };
+    platform::runAfter(serviceReplyLimit, [endSave] {
+        endSave({.succeeded = false, .value = nullptr, .error = "no reply within the time limit"});
+    });
     view->callAsyncJavaScript(SaveRequests::createScript, {{"body", *body}},
-                              [weakSelf = weak_from_this()](platform::ScriptResult result) {
+                              [endSave](platform::ScriptResult result) {
                                   // Handled on a later turn of the main loop, never inside the callback.
-                                  platform::runAfter(0, [weakSelf, result = std::move(result)] {
-                                      if (auto self = weakSelf.lock()) self->handleCreateReply(result);
-                                  });
+                                  platform::runAfter(0, [endSave, result = std::move(result)] { endSave(result); });
                               });
 }
 
@@ -271,12 +285,15 @@ void QuickSaveController::fillTitle(const std::string& address) {
     if (!view) return;
     const auto body = SaveRequests::titleRequestBody(address);
     if (!body) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(serviceReplyLimit);
     view->callAsyncJavaScript(
         SaveRequests::titleScript, {{"body", *body}},
-        [weakSelf = weak_from_this(), address](platform::ScriptResult result) {
-            platform::runAfter(0, [weakSelf, address, result = std::move(result)] {
+        [weakSelf = weak_from_this(), address, deadline](platform::ScriptResult result) {
+            platform::runAfter(0, [weakSelf, address, deadline, result = std::move(result)] {
                 auto self = weakSelf.lock();
                 if (!self || !self->panel_ || !result.succeeded || !result.value.is_string()) return;
+                // A title that took longer than the time limit ends silently.
+                if (std::chrono::steady_clock::now() > deadline) return;
                 const auto title = result.value.get<std::string>();
                 if (title.empty()) return;
                 // A title typed meanwhile wins; an answer for a replaced address is dropped.

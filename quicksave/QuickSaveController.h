@@ -70,5 +70,8 @@ private:
     std::optional<std::string> trigger_;  // the shortcut in effect, as shown
     unsigned presentations_ = 0;
     bool saving_ = false;
+    // The save whose reply is awaited; its reply, or its time limit, ends it, whichever comes first.
+    std::optional<std::uint64_t> awaitedSave_;
+    std::uint64_t saveCount_ = 0;
     std::optional<int> lastBrowserError_;
 };

@@ -8,6 +8,8 @@ set -euo pipefail
 runtime=(
   libgtkmm-3.0-1v5 libwebkit2gtk-4.1-0 libsoup-3.0-0 libayatana-appindicator3-1 libkeybinder-3.0-0
   libicu72 libssl3 libsqlite3-0 libarchive-tools
+  # the web engine's page sandbox
+  bubblewrap xdg-dbus-proxy
 )
 # What building needs.
 build=(

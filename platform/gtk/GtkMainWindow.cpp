@@ -75,7 +75,8 @@ private:
         return {.userAgentApplicationName = options.userAgentApplicationName,
                 .ephemeralWebData = options.ephemeralWebData,
                 .dataDirectory = (options.dataDirectory / "web").string(),
-                .cacheDirectory = Glib::build_filename(Glib::get_user_cache_dir(), "tolvar")};
+                .cacheDirectory = Glib::build_filename(Glib::get_user_cache_dir(), "tolvar"),
+                .sandboxWebContent = options.sandboxWebContent};
     }
 
     Gtk::MenuItem* buildMenu(const Menu& menu) {

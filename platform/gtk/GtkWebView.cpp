@@ -1,9 +1,15 @@
 #include "platform/gtk/GtkWebView.h"
 
+#include <glib-unix.h>
 #include <libsoup/soup.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <utility>
+#include <sstream>
 
 #include "platform/gtk/Png.h"
 
@@ -127,6 +133,30 @@ nlohmann::json scriptValue(JSCValue* value) {
     return result;
 }
 
+// A child of this process running WebKit's network process (its name cut to 15 characters), or 0.
+int networkProcessChild() {
+    const std::string parent = std::to_string(getpid());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // "pid (comm) state ppid ...": the name may hold spaces, so it is read up to the last ')'.
+        const auto open = line.find('(');
+        const auto close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        if (line.substr(open + 1, close - open - 1) != "WebKitNetworkPr") continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        // An ended one that the engine has not reaped yet is still listed, as a zombie.
+        if (ppid == parent && state != "Z") return std::stoi(name);
+    }
+    return 0;
+}
+
 }  // namespace
 
 GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
@@ -141,6 +171,9 @@ GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
     }
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
     g_object_unref(manager);
+    // Page content runs in its own namespaces under bubblewrap, with a seccomp filter; WebKit
+    // grants it the few paths it needs (fonts, the display's socket).
+    webkit_web_context_set_sandbox_enabled(context, options.sandboxWebContent);
 
     WebKitSettings* settings = webkit_settings_new();
     webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
@@ -158,10 +191,12 @@ GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
     g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(onLoadFailedWithTLSErrors), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
     pageRequests_ = std::make_unique<PageRequests>(view_, delegate_);
 }
 
 GtkWebView::~GtkWebView() {
+    stopWatchingNetworkProcess();
     g_cancellable_cancel(cancellable_);
     g_signal_handlers_disconnect_by_data(view_, this);
     g_object_unref(cancellable_);
@@ -180,9 +215,14 @@ gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decisi
             return TRUE;
         }
         case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
-            const bool canShow =
-                webkit_response_policy_decision_is_mime_type_supported(WEBKIT_RESPONSE_POLICY_DECISION(decision));
-            apply(decision, delegate.decideResponse(canShow));
+            auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+            SoupMessageHeaders* headers =
+                webkit_uri_response_get_http_headers(webkit_response_policy_decision_get_response(response));
+            const char* disposition =
+                headers != nullptr ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
+            apply(decision, delegate.decideResponse(
+                                {.canShowContentType = bool(webkit_response_policy_decision_is_mime_type_supported(response)),
+                                 .contentDisposition = disposition != nullptr ? disposition : ""}));
             return TRUE;
         }
         default:
@@ -203,7 +243,10 @@ void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer s
             webView->currentLoadFailed_ = false;
             webView->applicationPageLoading_ = std::exchange(webView->applicationPagePending_, false);
             break;
-        case WEBKIT_LOAD_COMMITTED: webView->loadTimeout_.cancel(); break;
+        case WEBKIT_LOAD_COMMITTED:
+            webView->loadTimeout_.cancel();
+            webView->watchNetworkProcess();
+            break;
         case WEBKIT_LOAD_FINISHED:
             webView->loadTimeout_.cancel();
             if (!webView->currentLoadFailed_ && !webView->applicationPageLoading_) webView->delegate_.loadFinished();
@@ -235,6 +278,48 @@ gboolean GtkWebView::onLoadFailedWithTLSErrors(WebKitWebView*, gchar* uri, GTlsC
     webView->delegate_.loadFailed(uri != nullptr ? uri : "", LoadError::certificateRejected,
                                   certificateProblem(errors));
     return TRUE;
+}
+
+void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+    auto* webView = static_cast<GtkWebView*>(self);
+    const char* reasonText = reason == WEBKIT_WEB_PROCESS_CRASHED                    ? "crashed"
+                             : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded-memory-limit"
+                                                                                  : "terminated-by-api";
+    // Scripts that were running in the process will never answer.
+    auto pending = std::exchange(*webView->pendingScripts_, {});
+    for (auto& [number, done] : pending) {
+        done({.succeeded = false, .value = nullptr, .error = std::string("the web process ended (") + reasonText + ")"});
+    }
+    webView->delegate_.webProcessEnded(reasonText);
+}
+
+void GtkWebView::watchNetworkProcess() {
+    const int child = networkProcessChild();
+    if (child == 0 || child == networkProcess_) return;
+    stopWatchingNetworkProcess();
+    const int fd = int(syscall(SYS_pidfd_open, child, 0));
+    if (fd < 0) return;
+    networkProcess_ = child;
+    networkProcessFd_ = fd;
+    // A pidfd becomes readable when the process ends; it does not reap it, which stays the engine's job.
+    networkProcessWatch_ = g_unix_fd_add(
+        fd, G_IO_IN,
+        [](int, GIOCondition, gpointer self) -> gboolean {
+            auto* webView = static_cast<GtkWebView*>(self);
+            webView->networkProcessWatch_ = 0;
+            webView->stopWatchingNetworkProcess();
+            webView->delegate_.networkProcessEnded();
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+void GtkWebView::stopWatchingNetworkProcess() {
+    if (networkProcessWatch_ != 0) g_source_remove(networkProcessWatch_);
+    networkProcessWatch_ = 0;
+    if (networkProcessFd_ >= 0) close(networkProcessFd_);
+    networkProcessFd_ = -1;
+    networkProcess_ = 0;
 }
 
 void GtkWebView::load(const std::string& url, double timeoutSeconds) {
@@ -296,6 +381,11 @@ void GtkWebView::snapshotPNG(std::function<void(std::optional<std::string>)> don
 
 void GtkWebView::setCookie(const Cookie& cookie, std::function<void(bool)> done) {
     using Done = std::function<void(bool)>;
+    // Planting a cookie starts the network process when there is none; it is watched from then on.
+    done = [this, done = std::move(done)](bool stored) {
+        watchNetworkProcess();
+        done(stored);
+    };
     SoupCookie* soupCookie =
         soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(), cookie.domain.c_str(), cookie.path.c_str(), -1);
     if (soupCookie == nullptr) return done(false);
@@ -314,15 +404,24 @@ void GtkWebView::setCookie(const Cookie& cookie, std::function<void(bool)> done)
 
 void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
                                      std::function<void(ScriptResult)> done) {
-    using Done = std::function<void(ScriptResult)>;
+    // The completion is found by its number, so one already failed by the web process ending is
+    // not called twice.
+    struct Pending {
+        std::shared_ptr<PendingScripts> scripts;
+        std::uint64_t number;
+    };
     auto finished = [](GObject* source, GAsyncResult* result, gpointer data) {
-        std::unique_ptr<Done> done(static_cast<Done*>(data));
+        std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
         GError* error = nullptr;
         JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
-        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-            g_error_free(error);
-            return;  // the web view is gone
+        const auto entry = pending->scripts->find(pending->number);
+        if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) || entry == pending->scripts->end()) {
+            g_clear_error(&error);
+            if (value != nullptr) g_object_unref(value);
+            return;  // the web view is gone, or the script already ended with its process
         }
+        auto done = std::move(entry->second);
+        pending->scripts->erase(entry);
         ScriptResult answer;
         if (error != nullptr) {
             answer.error = error->message;
@@ -332,11 +431,13 @@ void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::js
             answer.value = scriptValue(value);
         }
         if (value != nullptr) g_object_unref(value);
-        (*done)(std::move(answer));
+        done(std::move(answer));
     };
+    const std::uint64_t number = nextScript_++;
+    pendingScripts_->emplace(number, std::move(done));
     webkit_web_view_call_async_javascript_function(view_, body.c_str(), gssize(body.size()),
                                                    scriptArguments(arguments), nullptr, nullptr, cancellable_,
-                                                   finished, new Done(std::move(done)));
+                                                   finished, new Pending{pendingScripts_, number});
 }
 
 void GtkWebView::clickAt(double x, double y) {

@@ -2,6 +2,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 
 #include "platform/MainLoop.h"
@@ -15,6 +17,8 @@ struct WebViewOptions {
     bool ephemeralWebData = false;
     std::string dataDirectory;
     std::string cacheDirectory;
+    // Runs the page's web process in WebKit's bubblewrap sandbox.
+    bool sandboxWebContent = true;
 };
 
 // The main web view: a WebKitWebView whose policy questions go to a WebViewDelegate.
@@ -51,6 +55,15 @@ private:
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
     static gboolean onLoadFailedWithTLSErrors(WebKitWebView*, gchar*, GTlsCertificate*, GTlsCertificateFlags,
                                               gpointer self);
+    static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
+    // WebKitGTK does not announce the end of its network process: this process's child of that
+    // name is watched through a pidfd, found again whenever the engine may have started a new one.
+    void watchNetworkProcess();
+    void stopWatchingNetworkProcess();
+
+    // Page scripts still waiting for their answer, by number. Shared with their completions, which
+    // may arrive after this object is gone.
+    using PendingScripts = std::map<std::uint64_t, std::function<void(ScriptResult)>>;
 
     WebViewDelegate& delegate_;
     WebKitWebView* view_ = nullptr;
@@ -63,6 +76,11 @@ private:
     bool applicationPagePending_ = false;
     bool applicationPageLoading_ = false;
     Timer applicationPageLoad_;
+    std::shared_ptr<PendingScripts> pendingScripts_ = std::make_shared<PendingScripts>();
+    std::uint64_t nextScript_ = 0;
+    int networkProcess_ = 0;
+    int networkProcessFd_ = -1;
+    unsigned networkProcessWatch_ = 0;
     // Downloads, file inputs and script dialogs, answered by the delegate.
     std::unique_ptr<PageRequests> pageRequests_;
 };

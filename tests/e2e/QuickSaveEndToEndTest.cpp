@@ -183,5 +183,29 @@ TEST_F(EndToEndTest, ASaveThatNeverAnswersLeavesThePanelUsable) {
     EXPECT_EQ(creates(), 2);
 }
 
+TEST_F(EndToEndTest, ASaveToAStoppedServiceEndsAsUnreachableAfterItsTimeLimit) {
+    launch();
+    setClipboard("https://example.org/stopped-service");
+    send("present\n");
+    expect("presented");
+    // The service stops answering: its connections are accepted by the kernel and then wait.
+    ASSERT_EQ(::kill(service->pid(), SIGSTOP), 0);
+    send("type paused\nenter\n");
+    auto result = journal.waitFor("save-result", 90s, {}, lastSeq);
+    ::kill(service->pid(), SIGCONT);
+    ASSERT_TRUE(result) << "the save never ended";
+    lastSeq = (*result)["seq"];
+    EXPECT_EQ((*result)["outcome"], "unreachable");
+    EXPECT_EQ((*result)["status"], "Couldn't reach Tolvar. Is the app signed in and online?");
+    EXPECT_EQ((*result)["http"], 0);
+
+    // The panel is usable again: with the service back, Save works.
+    send("enter\n");
+    const std::string outcome = expect("save-result")["outcome"];
+    EXPECT_TRUE(outcome == "saved" || outcome == "already-saved") << outcome;
+    EXPECT_EQ(expect("closed")["by"], "save");
+    EXPECT_NE(bookmarksPage().find("https://example.org/stopped-service"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -214,6 +214,54 @@ TEST_F(DownloadsDialogsTest, AutomationDownloadWritesTheFileByteForByteReplacing
     }
 }
 
+TEST_F(DownloadsDialogsTest, AttachmentsDownloadWhateverTheirTypeWhileAnInlinePdfShows) {
+    const std::string pdf = "%PDF-1.4\n" + binaryBytes(20 * 1024) + "\n%%EOF\n";
+    const std::string json = R"({"bookmarks":[{"url":"https://example.org/","tags":["a","b"]}]})";
+    LoopbackHttpServer server([&](const HttpRequest& request) -> HttpResponse {
+        if (request.target == "/export.pdf") {
+            return {.contentType = "application/pdf",
+                    .headers = {{"Content-Disposition", "attachment; filename=\"bookmarks.pdf\""}},
+                    .body = pdf};
+        }
+        if (request.target == "/export.json") {
+            return {.contentType = "application/json",
+                    .headers = {{"Content-Disposition", "Attachment; filename=bookmarks.json"}},
+                    .body = json};
+        }
+        if (request.target == "/inline.pdf") return {.contentType = "application/pdf", .body = pdf};
+        return html("<p>Start</p>");
+    });
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_START_URL"] = server.url("/app");
+    AppProcess app(TOLVAR_EXECUTABLE, env);
+    Journal journal(automation);
+    auto loaded = journal.waitFor("web-loaded", eventTimeout);
+    ASSERT_TRUE(loaded);
+    auto command = [&](const std::string& line) { std::ofstream(automation / "cmd", std::ios::app) << line << "\n"; };
+
+    command("go /export.pdf");
+    auto finished = journal.waitFor("download-finished", eventTimeout, {}, (*loaded)["seq"]);
+    ASSERT_TRUE(finished) << "the attachment PDF did not download";
+    EXPECT_EQ(readBytes(automation / "download-bookmarks.pdf"), pdf);
+    command("go /export.json");
+    finished = journal.waitFor("download-finished", eventTimeout, {}, (*finished)["seq"]);
+    ASSERT_TRUE(finished) << "the attachment JSON did not download";
+    EXPECT_EQ(readBytes(automation / "download-bookmarks.json"), json);
+
+    command("go /inline.pdf");
+    loaded = journal.waitFor("web-loaded", eventTimeout, {}, (*finished)["seq"]);
+    ASSERT_TRUE(loaded) << "the inline PDF did not show";
+    EXPECT_EQ((*loaded)["url"], server.url("/inline.pdf"));
+    EXPECT_EQ(downloadsInAutomation(), (std::set<std::string>{"download-bookmarks.pdf", "download-bookmarks.json"}));
+    for (const auto& event : journal.events()) {
+        EXPECT_NE(event["event"], "download-failed") << event.dump();
+        // Neither attachment was ever shown in the window.
+        if (event["event"] == "web-loaded") {
+            EXPECT_EQ(event["url"].get<std::string>().find("/export."), std::string::npos) << event.dump();
+        }
+    }
+}
+
 TEST_F(DownloadsDialogsTest, SuggestedNameWithFolderPartsStaysInsideTheAutomationFolder) {
     const std::string bytes = binaryBytes(4096);
     LoopbackHttpServer server([&](const HttpRequest& request) {

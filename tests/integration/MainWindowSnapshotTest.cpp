@@ -14,7 +14,7 @@ public:
     platform::NavigationDecision decideNavigation(const platform::NavigationAction&) override {
         return platform::NavigationDecision::allow;
     }
-    platform::NavigationDecision decideResponse(bool) override { return platform::NavigationDecision::allow; }
+    platform::NavigationDecision decideResponse(const platform::NavigationResponse&) override { return platform::NavigationDecision::allow; }
     void newWindowRequested(const platform::NavigationAction&) override {}
     void loadFinished() override { finished = true; }
     bool finished = false;

@@ -22,7 +22,7 @@ public:
     platform::NavigationDecision decideNavigation(const platform::NavigationAction&) override {
         return platform::NavigationDecision::allow;
     }
-    platform::NavigationDecision decideResponse(bool) override { return platform::NavigationDecision::allow; }
+    platform::NavigationDecision decideResponse(const platform::NavigationResponse&) override { return platform::NavigationDecision::allow; }
     void newWindowRequested(const platform::NavigationAction&) override {}
     void loadFinished() override {}
     void runAlert(const std::string& message, std::function<void()> done) override {

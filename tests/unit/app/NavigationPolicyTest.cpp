@@ -69,8 +69,28 @@ TEST(NavigationPolicy, NavigationActions) {
 }
 
 TEST(NavigationPolicy, ResponsesAndNewWindows) {
-    EXPECT_EQ(NavigationPolicy::decideResponse(true), NavigationDecision::allow);
-    EXPECT_EQ(NavigationPolicy::decideResponse(false), NavigationDecision::download);
+    // A response the view can show loads unless it is marked as an attachment, whatever its type.
+    const struct {
+        platform::NavigationResponse response;
+        NavigationDecision expected;
+    } responses[] = {
+        {{true, ""}, NavigationDecision::allow},
+        {{false, ""}, NavigationDecision::download},
+        {{true, "inline"}, NavigationDecision::allow},
+        {{true, "inline; filename=\"report.pdf\""}, NavigationDecision::allow},
+        {{true, "attachment"}, NavigationDecision::download},
+        {{true, "attachment; filename=\"bookmarks.json\""}, NavigationDecision::download},
+        {{true, "  Attachment ;filename=a.html"}, NavigationDecision::download},
+        {{true, "ATTACHMENT"}, NavigationDecision::download},
+        {{true, "attachments; filename=x"}, NavigationDecision::allow},
+        {{true, "filename=\"attachment\""}, NavigationDecision::allow},
+        {{true, "  "}, NavigationDecision::allow},
+        {{false, "inline"}, NavigationDecision::download},
+    };
+    for (const auto& c : responses) {
+        EXPECT_EQ(NavigationPolicy::decideResponse(c.response), c.expected)
+            << c.response.canShowContentType << " " << c.response.contentDisposition;
+    }
 
     using NavigationPolicy::NewWindow;
     EXPECT_EQ(NavigationPolicy::decideNewWindow({std::nullopt}), NewWindow::ignore);

@@ -1,0 +1,352 @@
+// The web engine's safety and recovery, each caused for real: the page's sandbox, private data
+// folders, a damaged cookie store, and the engine's processes killed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/AppProcess.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::AppProcess;
+using testsupport::HttpRequest;
+using testsupport::HttpResponse;
+using testsupport::Journal;
+using testsupport::LoopbackHttpServer;
+using testsupport::TemporaryFolder;
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr auto eventTimeout = 30s;
+
+HttpResponse page(const std::string& title) {
+    return {.body = "<!doctype html><html><head><title>" + title + "</title></head><body><h1>" + title +
+                    "</h1></body></html>"};
+}
+
+// "pid (comm) state ppid ..." of a process; nothing once it has gone.
+struct ProcessInfo {
+    std::string name;
+    pid_t parent = 0;
+};
+std::optional<ProcessInfo> processInfo(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) return std::nullopt;
+    std::istringstream rest(line.substr(close + 1));
+    std::string state;
+    ProcessInfo info{.name = line.substr(open + 1, close - open - 1)};
+    rest >> state >> info.parent;
+    return info;
+}
+
+bool descendsFrom(pid_t pid, pid_t ancestor) {
+    for (auto info = processInfo(pid); info && info->parent > 1; info = processInfo(info->parent)) {
+        if (info->parent == ancestor) return true;
+    }
+    return false;
+}
+
+// The application's descendant process of that (kernel, 15-character) name, waiting for one.
+pid_t waitForProcess(pid_t app, const std::string& name, pid_t other = 0) {
+    const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string number = entry.path().filename();
+            if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+            const pid_t pid = std::stoi(number);
+            const auto info = processInfo(pid);
+            if (pid != other && info && info->name == name && descendsFrom(pid, app)) return pid;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    return 0;
+}
+
+std::string namespaceOf(pid_t pid, const std::string& kind) {
+    std::error_code error;
+    return fs::read_symlink("/proc/" + (pid == 0 ? std::string("self") : std::to_string(pid)) + "/ns/" + kind, error);
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The same trial of bubblewrap as the application's: nothing when it runs here, else why not.
+std::optional<std::string> bubblewrapRefusal() {
+    FILE* pipe = popen("/usr/bin/bwrap --ro-bind / / --proc /proc --dev /dev --unshare-all true 2>&1", "r");
+    if (pipe == nullptr) return "popen failed";
+    std::string output;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    return pclose(pipe) == 0 ? std::nullopt : std::optional(output.empty() ? "bwrap failed" : output);
+}
+
+class WebEngineSafetyTest : public ::testing::Test {
+protected:
+    TemporaryFolder home;
+    std::map<std::string, std::optional<std::string>> env = testsupport::userEnvironment(home.path());
+    fs::path automation = home.path() / "automation";
+    Journal journal{automation};
+    int64_t lastSeq = 0;
+
+    void SetUp() override {
+        fs::create_directories(automation);
+        for (const char* name : {"TOLVAR_E2E_DIR", "TOLVAR_E2E_SESSION", "TOLVAR_START_URL", "TOLVAR_UPDATE_FEED",
+                                 "TOLVAR_E2E_PRETEND_VERSION", "TOLVAR_E2E_UPLOAD", "TOLVAR_DISABLE_WEB_SANDBOX"}) {
+            env[name] = std::nullopt;
+        }
+    }
+    void TearDown() override {
+        if (HasFailure()) std::cerr << "journal:\n" << testsupport::readFile(automation / "events.jsonl") << "\n";
+    }
+
+    void automate(const std::string& startURL, const std::optional<std::string>& session = std::nullopt) {
+        env["TOLVAR_E2E_DIR"] = automation.string();
+        env["TOLVAR_START_URL"] = startURL;
+        env["TOLVAR_E2E_SESSION"] = session;
+    }
+    void send(const std::string& lines) { std::ofstream(automation / "cmd", std::ios::app) << lines; }
+    json expect(const std::string& name, const std::function<bool(const json&)>& matches = {}) {
+        auto event = journal.waitFor(name, eventTimeout, matches, lastSeq);
+        if (!event) {
+            ADD_FAILURE() << "no \"" << name << "\" event after seq " << lastSeq;
+            return json::object();
+        }
+        lastSeq = (*event)["seq"].get<int64_t>();
+        return *event;
+    }
+    std::string script(const std::string& body) {
+        send("js " + body + "\n");
+        return expect("js-result").value("result", "");
+    }
+};
+
+TEST_F(WebEngineSafetyTest, PageProcessRunsUnderBubblewrapInItsOwnNamespaces) {
+    if (auto refusal = bubblewrapRefusal()) GTEST_SKIP() << "this kernel refuses bubblewrap: " << *refusal;
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Sandboxed"); });
+    automate(server.url("/app"));
+    AppProcess app(TOLVAR_EXECUTABLE, env);
+    expect("web-loaded");
+
+    const pid_t web = waitForProcess(app.pid(), "WebKitWebProces");
+    ASSERT_NE(web, 0) << "no web process";
+    const auto parent = processInfo(web);
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(processInfo(parent->parent).value_or(ProcessInfo{}).name, "bwrap");
+    for (const char* kind : {"pid", "net", "mnt", "uts"}) {
+        EXPECT_NE(namespaceOf(web, kind), namespaceOf(0, kind)) << kind;
+    }
+    std::ifstream status("/proc/" + std::to_string(web) + "/status");
+    std::string text((std::istreambuf_iterator<char>(status)), {});
+    EXPECT_NE(text.find("Seccomp:\t2"), std::string::npos) << "no seccomp filter";
+    // The sandboxed page works.
+    EXPECT_EQ(script("return document.title + ' ' + (6 * 7)"), "Sandboxed 42");
+    for (const auto& event : journal.events()) EXPECT_NE(event["event"], "web-sandbox-unavailable");
+}
+
+TEST_F(WebEngineSafetyTest, WhereBubblewrapCannotRunAPageSaysWhyAndNothingLoads) {
+    // A user namespace of its own where no further namespace may be made and no capability is
+    // left: bubblewrap fails there as it does where the kernel refuses user namespaces.
+    auto wrapper = [&](const std::string& name, const std::string& program) {
+        const auto script = home.path() / name;
+        std::ofstream(script) << "#!/bin/sh\nexec unshare -Urm sh -c 'echo 0 > /proc/sys/user/max_user_namespaces && "
+                                 "exec setpriv --reuid=0 --bounding-set=-all --inh-caps=-all \"$@\"' wrap "
+                              << program << " \"$@\"\n";
+        fs::permissions(script, fs::perms(0755));
+        return script;
+    };
+    const auto probe = wrapper("probe.sh", "/usr/bin/bwrap --ro-bind / / --unshare-all true");
+    if (std::system((probe.string() + " 2>/dev/null").c_str()) == 0) {
+        GTEST_SKIP() << "no namespace could be made here in which bubblewrap fails";
+    }
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Service"); });
+    automate(server.url("/app"));
+    {
+        AppProcess app(wrapper("tolvar.sh", TOLVAR_EXECUTABLE), env);
+        const auto refused = expect("web-sandbox-unavailable");
+        EXPECT_NE(refused.value("reason", "").find("bwrap"), std::string::npos) << refused.dump();
+        EXPECT_EQ(refused["runningWithout"], false);
+        std::string text;
+        for (int attempt = 0; attempt < 50 && text.find("TOLVAR_DISABLE_WEB_SANDBOX") == std::string::npos; ++attempt) {
+            std::this_thread::sleep_for(200ms);
+            text = script("return document.body ? document.body.innerText : ''");
+        }
+        EXPECT_NE(text.find("Web pages can't be shown safely"), std::string::npos) << text;
+        EXPECT_NE(text.find(refused.value("reason", "?")), std::string::npos) << text;
+        EXPECT_NE(text.find("TOLVAR_DISABLE_WEB_SANDBOX=1"), std::string::npos) << text;
+        // Its Reload button loads nothing either.
+        send("click #reload\n");
+        expect("clicked");
+        send("go /elsewhere\n");
+        std::this_thread::sleep_for(1s);
+        EXPECT_TRUE(server.requests().empty());
+    }
+    // The documented way out: pages without the sandbox. A fresh automation folder, so no command runs again.
+    fs::remove(automation / "cmd");
+    fs::remove(automation / "events.jsonl");
+    lastSeq = 0;
+    env["TOLVAR_DISABLE_WEB_SANDBOX"] = "1";
+    AppProcess app(wrapper("tolvar-unsandboxed.sh", TOLVAR_EXECUTABLE), env);
+    EXPECT_EQ(expect("web-sandbox-unavailable")["runningWithout"], true);
+    EXPECT_EQ(expect("web-loaded")["url"], server.url("/app"));
+}
+
+TEST_F(WebEngineSafetyTest, DataFoldersArePrivateForNewAndOldInstallsWhateverTheUmask) {
+    LoopbackHttpServer server([](const HttpRequest&) {
+        auto answer = page("Private");
+        answer.headers.push_back({"Set-Cookie", "tolvar_session=secret; Max-Age=86400; Path=/; HttpOnly"});
+        return answer;
+    });
+    const mode_t previous = ::umask(022);
+    const auto data = home.path() / "data" / "tolvar";
+    const auto cache = home.path() / "cache" / "tolvar";
+    const auto config = home.path() / "config" / "tolvar";
+    const std::vector<fs::path> folders{data, data / "web", cache, config};
+    // Each path of `paths` open to the user alone: folders 0700, files without group or other bits.
+    auto expectPrivate = [&](const std::vector<fs::path>& paths, const std::string& when) {
+        for (const auto& path : paths) {
+            if (fs::is_directory(path)) {
+                EXPECT_EQ(modeOf(path), 0700u) << when << ": " << path;
+            } else {
+                EXPECT_EQ(modeOf(path) & 077, 0u) << when << ": " << path;
+            }
+        }
+    };
+    env["TOLVAR_START_URL"] = server.url("/first");
+    {
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(server.waitForRequest([](const HttpRequest& r) { return r.target == "/first"; }, eventTimeout));
+        std::this_thread::sleep_for(1500ms);  // the network process stores the cookie
+        EXPECT_EQ(app.terminate(), 0);
+    }
+    ASSERT_TRUE(fs::exists(data / "web" / "cookies.sqlite"));
+    // Whatever the engine creates inside later is behind these folders.
+    expectPrivate(folders, "new install");
+    expectPrivate({data / "web" / "cookies.sqlite"}, "new install");
+
+    // An install from before: everything open to others, tightened as the application starts.
+    std::ofstream(config / "defaults.ini") << "[General]\n";
+    std::vector<fs::path> existing;
+    for (const auto& folder : {data, cache, config}) {
+        fs::permissions(folder, fs::perms(0755));
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0755) : fs::perms(0644));
+            existing.push_back(entry.path());
+        }
+    }
+    ASSERT_GE(existing.size(), 3u);
+    env["TOLVAR_START_URL"] = server.url("/second");
+    AppProcess app(TOLVAR_EXECUTABLE, env);
+    ASSERT_TRUE(server.waitForRequest([](const HttpRequest& r) { return r.target == "/second"; }, eventTimeout));
+    expectPrivate(folders, "old install, while running");
+    expectPrivate(existing, "old install, while running");
+    ::umask(previous);
+}
+
+TEST_F(WebEngineSafetyTest, DamagedCookieStoreMakesWayAndSigningInLastsAgain) {
+    LoopbackHttpServer server([](const HttpRequest& request) {
+        auto answer = page("Session");
+        if (request.target == "/signin") {
+            answer.headers.push_back({"Set-Cookie", "tolvar_session=fresh; Max-Age=86400; Path=/; HttpOnly"});
+        }
+        return answer;
+    });
+    const auto web = home.path() / "data" / "tolvar" / "web";
+    fs::create_directories(web);
+    std::string noise(8192, '\0');
+    std::mt19937 random(14);
+    for (auto& byte : noise) byte = char(random());
+    std::ofstream(web / "cookies.sqlite", std::ios::binary) << noise;
+
+    auto visit = [&](const std::string& target) {
+        env["TOLVAR_START_URL"] = server.url(target);
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(server.waitForRequest([&](const HttpRequest& r) { return r.target == target; }, eventTimeout));
+        std::this_thread::sleep_for(1500ms);  // the network process stores the cookie
+        EXPECT_EQ(app.terminate(), 0);
+    };
+    visit("/signin");
+    visit("/again");
+    for (const auto& request : server.requests()) {
+        if (request.target == "/again") {
+            EXPECT_EQ(request.cookie("tolvar_session"), "fresh");
+        }
+    }
+    // The damaged file is kept beside the fresh store, byte for byte.
+    std::vector<fs::path> setAside;
+    for (const auto& entry : fs::directory_iterator(web)) {
+        if (entry.path().filename().string().starts_with("cookies.sqlite.damaged-")) setAside.push_back(entry.path());
+    }
+    ASSERT_EQ(setAside.size(), 1u);
+    EXPECT_EQ(testsupport::readFile(setAside[0]), noise);
+}
+
+TEST_F(WebEngineSafetyTest, KilledEngineProcessesRecoverAndScriptsAnswerAgain) {
+    LoopbackHttpServer server([](const HttpRequest& request) { return page("Page " + request.target); });
+    automate(server.url("/app"), "planted-session");
+    AppProcess app(TOLVAR_EXECUTABLE, env);
+    expect("web-loaded");
+
+    // The page's process: a pending script fails at once, the page loads again and answers.
+    send("js return await new Promise(() => {})\n");
+    std::this_thread::sleep_for(500ms);
+    pid_t web = waitForProcess(app.pid(), "WebKitWebProces");
+    ASSERT_NE(web, 0);
+    ::kill(web, SIGKILL);
+    EXPECT_TRUE(expect("js-result").value("result", "").starts_with("ERROR "));
+    lastSeq = 0;
+    EXPECT_EQ(expect("web-process-ended")["reason"], "crashed");
+    EXPECT_EQ(expect("web-loaded")["url"], server.url("/app"));
+    EXPECT_EQ(script("return document.title"), "Page /app");
+
+    // The network process: the session is planted again before the next page.
+    const pid_t network = waitForProcess(app.pid(), "WebKitNetworkPr");
+    ASSERT_NE(network, 0);
+    ::kill(network, SIGKILL);
+    EXPECT_EQ(expect("network-process-ended")["sessionPlanted"], true);
+    send("go /next\n");
+    EXPECT_EQ(expect("web-loaded")["url"], server.url("/next"));
+    for (const auto& request : server.requests()) {
+        if (request.target == "/next") {
+            EXPECT_EQ(request.cookie("tolvar_session"), "planted-session");
+        }
+    }
+    EXPECT_EQ(script("return document.title"), "Page /next");
+
+    // Ending twice more within the minute: a page of the application's own, not another reload.
+    int64_t lastEnding = 0;
+    for (int ending = 2; ending <= 3; ++ending) {
+        web = waitForProcess(app.pid(), "WebKitWebProces", web);
+        ASSERT_NE(web, 0);
+        ::kill(web, SIGKILL);
+        lastEnding = expect("web-process-ended")["seq"];
+        if (ending == 2) expect("web-loaded");
+    }
+    // The page of its own is not journaled as loaded: asked until it shows.
+    std::string heading;
+    for (int attempt = 0; attempt < 50 && heading != "This page stopped working"; ++attempt) {
+        std::this_thread::sleep_for(200ms);
+        heading = script("return document.querySelector('h1')?.textContent ?? ''");
+    }
+    EXPECT_EQ(heading, "This page stopped working");
+    EXPECT_NE(script("return document.body.innerText").find("crashed"), std::string::npos);
+    for (const auto& event : journal.events()) {
+        if (event["event"] == "web-loaded") {
+            EXPECT_LT(event["seq"], lastEnding) << "the application's own page was reported as loaded";
+        }
+    }
+}
+
+}  // namespace
