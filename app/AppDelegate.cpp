@@ -133,7 +133,7 @@ void AppDelegate::loadStartAddress() {
 
 void AppDelegate::plantSession(std::function<void(bool planted)> done) {
     const auto session = E2E::enabled() ? platform::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
-    const auto parsed = platform::parseURL(startAddress());
+    const auto parsed = platform::parseURL(startAddress(service));
     if (!session || !parsed || !parsed->host) return done(false);
     // Marked secure for an https service; a stand-in served over plain http on loopback would
     // otherwise never receive it.

@@ -47,7 +47,7 @@ void AppDelegate::showSandboxProblem() {
         "see \"Web content sandbox\" in Tolvar's README) and start Tolvar again, or start it with " +
         std::string(sandboxOptOutVariable) + "=1 to show pages without the sandbox.";
     webView->showApplicationPage(ApplicationPage::render("Web pages can't be shown safely", message, "Reload"),
-                                 startAddress());
+                                 startAddress(service));
 }
 
 void AppDelegate::webProcessEnded(const std::string& reason) {
