@@ -88,7 +88,8 @@ protected:
         for (const auto& [name, value] : testsupport::userEnvironment(home.path())) {
             const char* old = std::getenv(name.c_str());
             saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-            setenv(name.c_str(), value->c_str(), 1);
+            if (value) setenv(name.c_str(), value->c_str(), 1);
+            else unsetenv(name.c_str());
         }
     }
     void TearDown() override {
