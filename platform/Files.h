@@ -19,4 +19,9 @@ bool replaceFile(const std::filesystem::path& file, std::string_view bytes, mode
 // linked into place). Fails, leaving the existing file alone, when `file` already exists.
 bool createFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode);
 
+// Appends `bytes` to the existing `file` whole or not at all: when only part of them could be
+// written (a full disk, a file size limit), the file is cut back to its former end. False when
+// nothing was appended.
+bool appendWhole(const std::filesystem::path& file, std::string_view bytes);
+
 }  // namespace platform
