@@ -10,6 +10,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Under AddressSanitizer the service's memory is mostly the sanitizer's own (shadow memory and
+// quarantine), so its peak says nothing about buffering there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool memoryIsMeasurable = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool memoryIsMeasurable = false;
+#else
+constexpr bool memoryIsMeasurable = true;
+#endif
+#else
+constexpr bool memoryIsMeasurable = true;
+#endif
+
 class DevserviceHostile : public DevserviceProcess {
 protected:
     // The server still answers an ordinary request.
@@ -63,7 +77,7 @@ TEST_F(DevserviceHostile, AFiftyMegabyteBodyIsRefusedWithoutBeingBuffered) {
     EXPECT_TRUE(json[0]["error"]["json"]["message"].is_string());
     const long peakKiB = service_->peakResidentKiB();
     EXPECT_GT(peakKiB, 0) << "peak memory could not be read";
-    EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
+    if (memoryIsMeasurable) EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
     expectAlive();
     EXPECT_TRUE(bookmarks().empty());
 }
