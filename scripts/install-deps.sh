@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain and tests
   g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  # the sanitizer and fuzzing builds (clang's ASan, UBSan and libFuzzer runtimes)
+  clang libclang-rt-14-dev
   # application stack
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev
   libayatana-appindicator3-dev libkeybinder-3.0-dev
