@@ -1,6 +1,5 @@
 #include "automation/E2E.h"
 
-#include <fstream>
 #include <system_error>
 
 #include "platform/Environment.h"
@@ -78,10 +77,9 @@ std::optional<std::string> journalLine(nlohmann::json fields, const std::string&
 void appendToJournal(const std::filesystem::path& journal, const std::string& line) {
     std::error_code error;
     if (std::filesystem::exists(journal, error) || (error && error != std::errc::no_such_file_or_directory)) {
-        // Existing journal: append only. If it cannot be opened the line is dropped; the lines already
-        // in it are never put at risk by re-creating the file.
-        std::ofstream out(journal, std::ios::binary | std::ios::app);
-        if (out) out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        // Existing journal: append only, each line whole or not at all. If it cannot be written the
+        // line is dropped; the lines already in it are never put at risk by re-creating the file.
+        platform::appendWhole(journal, line);
         return;
     }
     // No journal yet: it appears complete with its first line, and a journal that another writer

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "devservice/Text.h"
+#include "platform/Json.h"
 
 namespace devservice {
 namespace {
@@ -13,14 +14,16 @@ const char* const batchShapeMessage = "Expected a batched call of the form {\"0\
 
 // The call's input object of a batched body, or the reason it cannot be read.
 Checked<json> callInput(std::string_view body) {
-    auto document = json::parse(body.begin(), body.end(), nullptr, false);
-    if (document.is_discarded()) return InputError{"The request body is not valid JSON."};
+    // Depth-limited: a body of nested brackets must not exhaust the stack.
+    auto parsed = platform::parseJSON(body);
+    if (!parsed) return InputError{"The request body is not valid JSON, or nests too deeply."};
+    auto& document = *parsed;
     if (!document.is_object()) return InputError{batchShapeMessage};
     const auto call = document.find("0");
     if (call == document.end() || !call->is_object()) return InputError{batchShapeMessage};
     const auto input = call->find("json");
     if (input == call->end() || !input->is_object()) return InputError{batchShapeMessage};
-    return *input;
+    return std::move(*input);
 }
 
 Checked<std::string> checkedAddress(const json& input) {
@@ -49,6 +52,10 @@ Checked<NewBookmark> validateBookmark(std::string url, std::string title, std::v
         if (!text::isValidUtf8(*field)) return InputError{"Texts must be valid UTF-8."};
     }
     if (text::trimAscii(title).empty()) title = url;
+    // Bytes first: one character may carry any number of combining marks.
+    if (title.size() > BookmarkLimits::maxTitleBytes) {
+        return InputError{"\"title\" is longer than " + std::to_string(BookmarkLimits::maxTitleBytes) + " bytes."};
+    }
     if (!text::fitsGraphemes(title, BookmarkLimits::maxTitleCharacters)) {
         return InputError{"\"title\" is longer than " + std::to_string(BookmarkLimits::maxTitleCharacters) +
                           " characters."};
@@ -60,6 +67,9 @@ Checked<NewBookmark> validateBookmark(std::string url, std::string title, std::v
     for (const auto& tag : tags) {
         if (!text::isValidUtf8(tag)) return InputError{"Texts must be valid UTF-8."};
         if (text::trimAscii(tag).empty()) return InputError{"A tag must not be empty."};
+        if (tag.size() > BookmarkLimits::maxTagBytes) {
+            return InputError{"A tag is longer than " + std::to_string(BookmarkLimits::maxTagBytes) + " bytes."};
+        }
         if (!text::fitsGraphemes(tag, BookmarkLimits::maxTagCharacters)) {
             return InputError{"A tag is longer than " + std::to_string(BookmarkLimits::maxTagCharacters) +
                               " characters."};

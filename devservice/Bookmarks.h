@@ -17,6 +17,9 @@ struct BookmarkLimits {
     static constexpr std::size_t maxTagCharacters = 64;
     static constexpr std::size_t maxTags = 32;
     static constexpr std::size_t maxAddressBytes = 8192;
+    // Room for long clusters (emoji sequences, scripts with many marks), but no unbounded text.
+    static constexpr std::size_t maxTitleBytes = 32 * maxTitleCharacters;
+    static constexpr std::size_t maxTagBytes = 32 * maxTagCharacters;
 };
 
 // A bookmark as the user asked for it, already validated.

@@ -30,7 +30,8 @@ std::string usage() {
            "  --releases DIR          folder served under /downloads/ (version.json and archives)\n"
            "  --pages DIR             folder served under /fixtures/ (test pages)\n"
            "  --demo-session TOKEN    create or refresh a session with this token for the demo user\n"
-           "  --client-timeout SECS   disconnect a client that stays silent this long (default 30)\n"
+           "  --client-timeout SECS   disconnect a client that stays silent, or has not sent its whole\n"
+           "                          request, this long (default 30)\n"
            "  --fetch-timeout SECS    time limit of one title lookup (default 5)\n"
            "\n"
            "The demo user is \"demo\" with the password \"tolvar-demo\".\n";

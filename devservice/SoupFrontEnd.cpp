@@ -9,6 +9,8 @@ namespace devservice {
 namespace {
 
 constexpr const char* bodyKey = "tolvar-request-body";
+// Set on a connection's socket once its request has arrived whole.
+constexpr const char* requestReadKey = "tolvar-request-read";
 
 // The request body as it arrives, kept only up to the path's limit. libsoup's own accumulation
 // is switched off, so an oversized body is read and dropped, never held whole.
@@ -76,6 +78,30 @@ struct Pending {
     bool finished = false;
 };
 
+// Closes a connection whose request has not arrived whole by the deadline. The socket's own
+// time-out applies to each read, so a client sending a byte now and then would otherwise keep
+// its connection for ever. The connection is held weakly: one that has ended is left alone.
+void closeIfRequestUnread(GSocketConnection* connection, int seconds) {
+    auto* weak = g_new0(GWeakRef, 1);
+    g_weak_ref_init(weak, connection);
+    g_timeout_add_seconds_full(
+        G_PRIORITY_DEFAULT, static_cast<guint>(seconds),
+        [](gpointer data) -> gboolean {
+            auto* held = static_cast<GSocketConnection*>(g_weak_ref_get(static_cast<GWeakRef*>(data)));
+            if (!held) return G_SOURCE_REMOVE;
+            GSocket* socket = g_socket_connection_get_socket(held);
+            // Shutting the socket down makes libsoup's pending read fail, and it drops the connection.
+            if (!g_object_get_data(G_OBJECT(socket), requestReadKey)) g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+            g_object_unref(held);
+            return G_SOURCE_REMOVE;
+        },
+        weak,
+        [](gpointer data) {
+            g_weak_ref_clear(static_cast<GWeakRef*>(data));
+            g_free(data);
+        });
+}
+
 }  // namespace
 
 SoupFrontEnd::SoupFrontEnd(Service& service, int clientTimeoutSeconds)
@@ -133,6 +159,7 @@ gboolean SoupFrontEnd::onIncoming(GSocketService*, GSocketConnection* connection
     g_socket_set_timeout(g_socket_connection_get_socket(connection), static_cast<guint>(self->clientTimeoutSeconds_));
     GSocketAddress* local = g_socket_connection_get_local_address(connection, nullptr);
     GSocketAddress* remote = g_socket_connection_get_remote_address(connection, nullptr);
+    closeIfRequestUnread(connection, self->clientTimeoutSeconds_);
     soup_server_accept_iostream(self->server_, G_IO_STREAM(connection), local, remote, nullptr);
     if (local) g_object_unref(local);
     if (remote) g_object_unref(remote);
@@ -160,6 +187,7 @@ void SoupFrontEnd::onRequest(SoupServer*, SoupServerMessage* msg, const char* pa
     auto* self = static_cast<SoupFrontEnd*>(data);
     auto* collector = static_cast<BodyCollector*>(g_object_get_data(G_OBJECT(msg), bodyKey));
     const std::string requestPath = path ? path : "/";
+    if (GSocket* socket = soup_server_message_get_socket(msg)) g_object_set_data(G_OBJECT(socket), requestReadKey, GINT_TO_POINTER(1));
     if (collector && collector->tooLarge) {
         refuseBody(msg, requestPath);
         return;

@@ -67,4 +67,20 @@ bool fileHolds(const std::filesystem::path& file, std::string_view bytes, mode_t
     return held == bytes;
 }
 
+bool appendWhole(const std::filesystem::path& file, std::string_view bytes) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat before {};
+    bool ok = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+    if (ok && !writeAll(fd, bytes)) {
+        ok = false;
+        // Half a record would spoil the one after it; the failed write leaves no trace.
+        if (::ftruncate(fd, before.st_size) != 0) {
+            // Nothing more can be done: the file keeps what could not be removed.
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    return ok;
+}
+
 }  // namespace platform

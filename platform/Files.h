@@ -23,4 +23,9 @@ bool createFile(const std::filesystem::path& file, std::string_view bytes, mode_
 // it again would change nothing.
 bool fileHolds(const std::filesystem::path& file, std::string_view bytes, mode_t mode);
 
+// Appends `bytes` to the existing `file` whole or not at all: when only part of them could be
+// written (a full disk, a file size limit), the file is cut back to its former end. False when
+// nothing was appended.
+bool appendWhole(const std::filesystem::path& file, std::string_view bytes);
+
 }  // namespace platform

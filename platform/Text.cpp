@@ -1,8 +1,10 @@
 #include "platform/Text.h"
 
 #include <unicode/locid.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace platform {
@@ -28,6 +30,40 @@ bool isValidUTF8(std::string_view text) {
         if (c < 0) return false;
     }
     return true;
+}
+
+std::string validUTF8(std::string_view text) {
+    if (isValidUTF8(text)) return std::string(text);
+    std::string valid;
+    const auto length = static_cast<int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+    for (int32_t index = 0; index < length;) {
+        const int32_t start = index;
+        UChar32 c;
+        U8_NEXT(text.data(), index, length, c);
+        if (c < 0) valid += "\xEF\xBF\xBD";
+        else valid.append(text.data() + start, std::size_t(index - start));
+    }
+    return valid;
+}
+
+std::string leadingCharacters(std::string_view text, std::size_t count) {
+    auto iterator = characterIterator();
+    UErrorCode status = U_ZERO_ERROR;
+    UText* walked = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    if (!iterator || U_FAILURE(status)) {
+        utext_close(walked);
+        return std::string(text.substr(0, count));
+    }
+    iterator->setText(walked, status);
+    // A UTF-8 UText's native indexes are byte offsets.
+    int32_t end = iterator->first();
+    for (std::size_t taken = 0; taken < count && U_SUCCESS(status); ++taken) {
+        const int32_t next = iterator->next();
+        if (next == icu::BreakIterator::DONE) break;
+        end = next;
+    }
+    utext_close(walked);
+    return std::string(text.substr(0, std::size_t(end)));
 }
 
 std::string asciiLowercased(std::string_view text) {

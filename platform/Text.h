@@ -16,6 +16,12 @@ std::unique_ptr<icu::BreakIterator> characterIterator();
 // Whether `text` is well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
 bool isValidUTF8(std::string_view text);
 
+// `text` with every ill-formed UTF-8 sequence replaced by U+FFFD.
+std::string validUTF8(std::string_view text);
+
+// The first `count` user-perceived characters of well-formed UTF-8 `text`.
+std::string leadingCharacters(std::string_view text, std::size_t count);
+
 // `text` with A–Z turned into a–z and every other byte kept: for hosts, schemes and window classes,
 // which are compared without regard to case but are not natural-language text.
 std::string asciiLowercased(std::string_view text);

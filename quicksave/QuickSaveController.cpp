@@ -320,7 +320,7 @@ void QuickSaveController::e2eCommand(const std::string& line) {
     if (verb == "enter") return key("\r", 36);
     if (verb == "esc") return key("\x1b", 53);
     if (e2eMainWindowCommand && e2eMainWindowCommand(verb, argument)) return;
-    E2E::report("unknown-command", {{"line", line}});
+    E2E::report("unknown-command", {{"line", QuickSaveLogic::firstCharacters(line, E2E::longestReportedLine)}});
 }
 
 void QuickSaveController::key(const std::string& character, std::uint16_t code) {

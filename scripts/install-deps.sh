@@ -24,6 +24,8 @@ build=(
 # for the page-capture tests.
 tests=(
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the sanitizer and fuzzing builds (clang's ASan, UBSan and libFuzzer runtimes)
+  clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils xclip dbus dbus-x11 at-spi2-core imagemagick
   desktop-file-utils appstream lintian libglib2.0-bin
   chromium

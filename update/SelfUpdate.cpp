@@ -266,6 +266,72 @@ bool escapes(const std::string& name) {
     return false;
 }
 
+// An mtree listing's name or link target with its octal escapes ("\\040" for a space) decoded.
+std::string mtreeDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool octal = text[i] == '\\' && i + 3 < text.size() &&
+                           std::string_view("0123").find(text[i + 1]) != std::string_view::npos &&
+                           text[i + 2] >= '0' && text[i + 2] <= '7' && text[i + 3] >= '0' && text[i + 3] <= '7';
+        if (!octal) {
+            out += text[i];
+            continue;
+        }
+        out += static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
+        i += 3;
+    }
+    return out;
+}
+
+// Whether a symbolic link named `name` (relative to the unpacking folder) with `target` points
+// outside the top folder it lies in, or anywhere absolute: writing or reading through it would
+// reach files the update does not own.
+bool linkLeavesItsFolder(const std::string& name, const std::string& target) {
+    if (target.empty() || target.starts_with("/")) return true;
+    std::vector<std::string> place;
+    std::stringstream parts(name);
+    for (std::string part; std::getline(parts, part, '/');) {
+        if (!part.empty() && part != ".") place.push_back(part);
+    }
+    if (place.empty()) return true;
+    place.pop_back();  // the link itself
+    const std::size_t floor = 1;  // never above the top folder (Tolvar.app)
+    std::stringstream steps(target);
+    for (std::string step; std::getline(steps, step, '/');) {
+        if (step.empty() || step == ".") continue;
+        if (step != "..") {
+            place.push_back(step);
+        } else if (place.size() <= floor) {
+            return true;
+        } else {
+            place.pop_back();
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool detail::listingHasUnsafeLink(const std::string& mtree) {
+    std::stringstream lines(mtree);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line.starts_with("#") || line.starts_with("/")) continue;
+        std::stringstream words(line);
+        std::string name, word;
+        words >> name;
+        bool isLink = false;
+        std::optional<std::string> target;
+        while (words >> word) {
+            if (word == "type=link") isLink = true;
+            if (word.starts_with("link=")) target = mtreeDecoded(word.substr(5));
+        }
+        if (isLink && (!target || linkLeavesItsFolder(mtreeDecoded(name), *target))) return true;
+    }
+    return false;
+}
+
+namespace {
+
 bool looksLikeZip(const fs::path& archive) {
     std::ifstream in(archive, std::ios::binary);
     char magic[4] = {};
@@ -282,6 +348,10 @@ std::optional<Failure> unpack(const fs::path& archive, const fs::path& into, std
     for (std::string name; std::getline(names, name);) {
         if (escapes(name)) return Failure::unzip();
     }
+    // Symbolic links and their targets, one entry a line with escaped names.
+    const auto links = run(archiveTool, {"-c", "-f", "-", "--format", "mtree", "--options", "!all,type,link",
+                                         "@" + archive.string()});
+    if (links.status != 0 || detail::listingHasUnsafeLink(links.output)) return Failure::unzip();
     if (::mkdir(into.c_str(), 0700) != 0) return Failure::unzip();
     // A few kilobytes of zip can expand to any size. So one bsdtar reads the zip and writes its
     // entries as a tar stream, whose length is the unpacked contents plus 512 bytes or so per entry;

@@ -110,6 +110,10 @@ void finishInterruptedInstall(const std::filesystem::path& installed, const std:
 // The names of the hidden siblings a swap uses next to the installed bundle.
 bool isSwapSibling(const std::string& installedName, const std::string& name);
 
+// Whether an archive's mtree listing (bsdtar --format mtree) holds a symbolic link whose target
+// is absolute or climbs out of the top folder the link lies in.
+bool listingHasUnsafeLink(const std::string& mtree);
+
 // The relaunch script given to /bin/sh: "$0" is the bundle, "$1" the id of the process to outlive.
 std::string relaunchScript();
 

@@ -22,6 +22,14 @@ constexpr const char* panelStyle = R"(
 .tolvar-panel checkbutton { padding-top: 0; padding-bottom: 0; }
 )";
 
+// `text` as one paragraph: every run of white space, line and paragraph breaks included, becomes one
+// space. Pango limits lines per paragraph, so a text with its own breaks would otherwise grow the
+// status line (and the panel) by two lines for each of them.
+std::string oneParagraph(const std::string& text) {
+    static const auto breaks = Glib::Regex::create("[\\s\\x{85}\\x{2028}\\x{2029}]+", Glib::REGEX_OPTIMIZE);
+    return breaks->replace(text.c_str(), -1, 0, " ", static_cast<Glib::RegexMatchFlags>(0));
+}
+
 class GtkQuickSavePanel final : public QuickSavePanel {
 public:
     explicit GtkQuickSavePanel(QuickSavePanelDelegate& delegate) : delegate_(delegate) {
@@ -74,10 +82,11 @@ public:
     }
     bool readLater() const override { return readLater_.get_active(); }
     void setReadLater(bool on) override { readLater_.set_active(on); }
-    std::string status() const override { return status_.get_text(); }
+    std::string status() const override { return statusText_; }
 
     void setStatus(const std::string& text, StatusColour colour) override {
-        status_.set_text(text);
+        statusText_ = text;
+        status_.set_text(Glib::ustring(text).validate() ? oneParagraph(text) : text);
         auto style = status_.get_style_context();
         if (colour == StatusColour::error) {
             style->remove_class("dim-label");
@@ -276,6 +285,7 @@ private:
     Gtk::Entry titleField_;
     Gtk::Entry tagsField_;
     Gtk::Label status_;
+    std::string statusText_;
     Gtk::CheckButton readLater_{"Read later"};
     Gtk::Box spacer_;
     Gtk::Button cancelButton_{"Cancel"};

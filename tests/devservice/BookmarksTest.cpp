@@ -76,7 +76,12 @@ TEST(DevserviceBookmarks, RefusesBadCreateCallsWithAMessage) {
         {body({{"url", "https://example.org"}, {"tags", tooManyTags}}), "At most 32 tags"},
         {body({{"url", "https://example.org"}, {"isReadLater", "yes"}}), "true or false"},
         {"{\"0\":{\"json\":{\"url\":\"https://example.org/\xFF\"}}}", "not valid JSON"},
-        {std::string(200000, '[') + std::string(200000, ']'), "batched call"},
+        {std::string(200000, '[') + std::string(200000, ']'), "nests too deeply"},
+        {R"({"0":{"json":{"url":"https://example.org","title":)" + std::string(150000, '[') +
+             std::string(150000, ']') + "}}}",
+         "nests too deeply"},
+        {body({{"url", "https://example.org"}, {"title", "a" + repeat("\xCC\x81", 200000)}}), "longer than 16384 bytes"},
+        {body({{"url", "https://example.org"}, {"tags", {"a" + repeat("\xCC\x81", 1100)}}}), "longer than 2048 bytes"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseCreateCall(c.body);

@@ -1,5 +1,6 @@
 #include "ServiceFixture.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,6 +9,20 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+// Under AddressSanitizer the service's memory is mostly the sanitizer's own (shadow memory and
+// quarantine), so its peak says nothing about buffering there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool memoryIsMeasurable = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool memoryIsMeasurable = false;
+#else
+constexpr bool memoryIsMeasurable = true;
+#endif
+#else
+constexpr bool memoryIsMeasurable = true;
+#endif
 
 class DevserviceHostile : public DevserviceProcess {
 protected:
@@ -62,7 +77,7 @@ TEST_F(DevserviceHostile, AFiftyMegabyteBodyIsRefusedWithoutBeingBuffered) {
     EXPECT_TRUE(json[0]["error"]["json"]["message"].is_string());
     const long peakKiB = service_->peakResidentKiB();
     EXPECT_GT(peakKiB, 0) << "peak memory could not be read";
-    EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
+    if (memoryIsMeasurable) EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
     expectAlive();
     EXPECT_TRUE(bookmarks().empty());
 }
@@ -109,6 +124,51 @@ TEST_F(DevserviceHostile, ASlowClientNeitherBlocksOthersNorHoldsItsConnectionFor
     }
     EXPECT_EQ(bookmarks().size(), 5u);
     expectAlive();
+}
+
+TEST_F(DevserviceHostile, ATricklingClientIsCutOffAfterTheClientTimeout) {
+    start({"--client-timeout", "1"});
+    const int fd = devtest::connectLoopback(port());
+    ASSERT_GE(fd, 0);
+    // One header byte every 100 ms: each read is quick, the whole request never comes. The client
+    // gives up after 20 s; the service must close the connection long before.
+    const std::string head = "GET /app HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(200, 'a');
+    bool closedByService = false;
+    for (char c : head) {
+        if (!devtest::sendAll(fd, std::string(1, c))) {
+            closedByService = true;
+            break;
+        }
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, 100) != 0) {  // an answer, the end of the stream or an error
+            closedByService = true;
+            break;
+        }
+    }
+    close(fd);
+    EXPECT_TRUE(closedByService);
+    expectAlive();
+}
+
+TEST_F(DevserviceHostile, DeeplyNestedOrHugeBodiesAreRefusedAndNothingIsStored) {
+    start();
+    const std::string nested = std::string(150000, '[') + std::string(150000, ']');
+    const std::string deepCreate = R"({"0":{"json":{"url":"https://example.org","title":)" + nested + "}}}";
+    const std::string deepLookup = R"({"0":{"json":{"url":)" + nested + "}}}";
+    std::string marks;
+    for (int i = 0; i < 200000; ++i) marks += "\xCC\x81";
+    const std::vector<std::pair<std::string, std::string>> calls = {
+        {"bookmarks.create", deepCreate},
+        {"bookmarks.fetchMetadata", deepLookup},
+        {"bookmarks.create", createBody({{"url", "https://example.org"}, {"title", "a" + marks}})},
+    };
+    for (const auto& [procedure, body] : calls) {
+        const auto reply = api(procedure, body);
+        EXPECT_EQ(reply.status, 400) << procedure << ": " << reply.body.substr(0, 200);
+        ASSERT_TRUE(service_->running());
+    }
+    expectAlive();
+    EXPECT_TRUE(bookmarks().empty());
 }
 
 // Sends every request on its own connection at the same time and answers the raw replies.

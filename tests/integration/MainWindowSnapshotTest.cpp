@@ -3,8 +3,10 @@
 #include <gtkmm.h>
 
 #include <fstream>
+#include <set>
 
 #include "platform/MainWindow.h"
+#include "platform/QuickSavePanel.h"
 #include "tests/support/AppProcess.h"
 
 namespace {
@@ -60,6 +62,62 @@ TEST(MainWindowSnapshot, ShowsMenuBarAndPage) {
     EXPECT_EQ(cairo_image_surface_get_height(image), 480);
     EXPECT_NE(pixel(image, 320, 5), 0xff0000u) << "the menu bar is at the top";
     EXPECT_EQ(pixel(image, 320, 300), 0xff0000u) << "the page fills the rest";
+    cairo_surface_destroy(image);
+}
+
+class NoDelegate : public platform::QuickSavePanelDelegate {
+    void panelSave() override {}
+    void panelCancel() override {}
+};
+
+double statusHeight(const platform::QuickSavePanel& panel) {
+    for (const auto& control : panel.controlFrames()) {
+        if (control.name == "status") return control.frame.height;
+    }
+    return -1;
+}
+
+void settle() {
+    while (g_main_context_iteration(nullptr, FALSE)) {}
+}
+
+// A service's error message of many lines (a validation reply of JSON text) keeps the status line at
+// two lines and the panel at its size, and its picture, taken at once as for "save-result", is drawn.
+TEST(QuickSavePanelWindow, AStatusOfManyLinesStaysWithinTwoLines) {
+    auto app = Gtk::Application::create("app.tolvar.panel-test", Gio::APPLICATION_NON_UNIQUE);
+    app->register_application();
+    NoDelegate delegate;
+    auto panel = platform::createQuickSavePanel(delegate);
+    panel->present(platform::PanelField::tags);
+    panel->setStatus("Saving…", platform::StatusColour::secondary);
+    runMainLoopUntil([&] { return panel->frameSize().height > 1 && statusHeight(*panel) > 0; });
+    settle();
+    const auto size = panel->frameSize();
+    const double oneLine = statusHeight(*panel);
+
+    std::string message = "[\n  {\n    \"code\": \"too_big\",\n";
+    for (int i = 0; i < 10; ++i) message += "    \"path\": [\"title\"],\r\n\n";
+    message += "    \"message\": \"String must contain at most 512 character(s)\"\n  }\n]";
+    panel->setStatus(message, platform::StatusColour::error);
+    auto png = panel->snapshotPNG();
+    settle();
+    EXPECT_EQ(panel->status(), message);
+    EXPECT_LE(statusHeight(*panel), 2 * oneLine + 1);
+    EXPECT_EQ(panel->frameSize().height, size.height);
+    EXPECT_EQ(panel->frameSize().width, size.width);
+
+    ASSERT_TRUE(png && !png->empty());
+    testsupport::TemporaryFolder folder;
+    const auto file = folder.path() / "panel.png";
+    std::ofstream(file, std::ios::binary) << *png;
+    cairo_surface_t* image = cairo_image_surface_create_from_png(file.c_str());
+    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_height(image), int(size.height));
+    std::set<uint32_t> colours;
+    for (int y = 0; y < cairo_image_surface_get_height(image); y += 2) {
+        for (int x = 0; x < cairo_image_surface_get_width(image); x += 2) colours.insert(pixel(image, x, y));
+    }
+    EXPECT_GT(colours.size(), 8u) << "the picture is blank";
     cairo_surface_destroy(image);
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -126,6 +128,27 @@ TEST_F(JournalTest, ExistingJournalIsNeverReplaced) {
     E2E::detail::appendToJournal(folderJournal, "{\"x\":1}\n");
     EXPECT_TRUE(fs::is_directory(folderJournal));
     EXPECT_EQ(readFile(journal).substr(0, 28), "{\"event\":\"earlier\",\"seq\":1}\n");
+}
+
+TEST_F(JournalTest, ALineThatDoesNotFitIsLeftOutWhole) {
+    E2E::report("first");
+    const auto journal = automationDir() / "events.jsonl";
+    // A file size limit a few kilobytes past the journal's end stands in for a full disk.
+    rlimit original{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+    rlimit tight = original;
+    tight.rlim_cur = fs::file_size(journal) + 5000;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    E2E::report("too-big", {{"text", std::string(20000, 'x')}});
+    setrlimit(RLIMIT_FSIZE, &original);
+    std::signal(SIGXFSZ, previousHandler);
+
+    E2E::report("after");
+    const auto lines = events();  // every line parses on its own
+    ASSERT_EQ(lines.size(), 2u) << readFile(journal).size();
+    EXPECT_EQ(lines[0]["event"], "first");
+    EXPECT_EQ(lines[1]["event"], "after");
 }
 
 TEST(JournalAppend, MissingFolderLosesLinesSilently) {

@@ -201,3 +201,21 @@ TEST(SelfUpdateSwapNames, HiddenSiblingsOfTheInstalledBundle) {
     EXPECT_FALSE(isSwapSibling("Tolvar.app", ".Other.app.tolvar-staged-1"));
     EXPECT_FALSE(isSwapSibling("Tolvar.app", ".Tolvar.app.bak"));
 }
+
+TEST(UpdateArchiveListing, LinksMustStayInsideTheirTopFolder) {
+    using SelfUpdate::detail::listingHasUnsafeLink;
+    const std::string head = "#mtree\n./Tolvar.app type=dir\n./Tolvar.app/bin type=dir\n";
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"./Tolvar.app/bin/a\\040file type=file\n", false},
+        {"./Tolvar.app/bin/ok type=link link=../bin/a\\040file\n", false},
+        {"./Tolvar.app/bin/ok type=link link=tolvar\n", false},
+        {"./Tolvar.app/bin/abs type=link link=/etc/passwd\n", true},
+        {"./Tolvar.app/bin/up type=link link=../../x\n", true},
+        {"./Tolvar.app/bin/up type=link link=..\\057..\\057x\n", true},  // an escaped "/"
+        {"./Tolvar.app/up type=link link=./../Tolvar.app/x\n", true},
+        {"./top type=link link=Tolvar.app\n", false},
+        {"./top type=link link=..\n", true},
+        {"./Tolvar.app/none type=link\n", true},
+    };
+    for (const auto& [entry, unsafe] : cases) EXPECT_EQ(listingHasUnsafeLink(head + entry), unsafe) << entry;
+}

@@ -1,0 +1,11 @@
+// The depth-limited JSON parser: never crashes, and what it accepts can be written out again.
+#include <cstdint>
+#include <cstdlib>
+
+#include "platform/Json.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto parsed = platform::parseJSON(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (parsed && platform::parseJSON(parsed->dump()) != parsed) std::abort();
+    return 0;
+}
