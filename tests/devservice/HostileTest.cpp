@@ -77,7 +77,9 @@ TEST_F(DevserviceHostile, AFiftyMegabyteBodyIsRefusedWithoutBeingBuffered) {
     EXPECT_TRUE(json[0]["error"]["json"]["message"].is_string());
     const long peakKiB = service_->peakResidentKiB();
     EXPECT_GT(peakKiB, 0) << "peak memory could not be read";
-    if (memoryIsMeasurable) EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
+    if (memoryIsMeasurable) {
+        EXPECT_LT(peakKiB, 40 * 1024) << "the body was held in memory";
+    }
     expectAlive();
     EXPECT_TRUE(bookmarks().empty());
 }

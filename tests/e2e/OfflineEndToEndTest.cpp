@@ -149,7 +149,9 @@ TEST_F(OfflineTest, UntrustedCertificateShowsThePageAndIsNeverRetriedSilently) {
     expect("clicked");
     EXPECT_EQ(expect("web-load-failed")["url"], secure);
     for (const auto& event : journal.events()) {
-        if (event["seq"].get<int64_t>() > launched) EXPECT_NE(event["event"], "web-loaded") << event.dump();
+        if (event["seq"].get<int64_t>() > launched) {
+            EXPECT_NE(event["event"], "web-loaded") << event.dump();
+        }
     }
 }
 

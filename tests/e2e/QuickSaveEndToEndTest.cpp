@@ -120,7 +120,9 @@ TEST_F(EndToEndTest, TitleLookupFillsAnEmptyTitleAndYieldsToATypedOne) {
     EXPECT_NE(page.find("My own title"), std::string::npos);
     EXPECT_EQ(page.find("The slow page"), std::string::npos);
     for (const auto& event : journal.events()) {
-        if (event["event"] == "title-filled") EXPECT_EQ(event["title"], "A page worth keeping");
+        if (event["event"] == "title-filled") {
+            EXPECT_EQ(event["title"], "A page worth keeping");
+        }
     }
 }
 
