@@ -10,6 +10,7 @@
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/Environment.h"
+#include "platform/Settings.h"
 #include "platform/Url.h"
 #include "quicksave/QuickSaveController.h"
 #include "quicksave/QuickSaveLogic.h"
@@ -63,7 +64,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     const std::string version = UpdateCheck::currentVersion();
     platform::MainWindowOptions options{
-        .contentRect = WindowFrame::contentRect(platform::mainScreenVisibleFrame()),
+        .contentRect = WindowFrame::restoredRect(platform::readSetting(std::string(WindowFrame::settingKey)),
+                                                 platform::mainScreenVisibleFrame()),
         .title = "Tolvar",
         .applicationVersion = version,
         .minimumSize = WindowFrame::minimumSize,
@@ -71,6 +73,10 @@ void AppDelegate::applicationDidFinishLaunching() {
         .userAgentApplicationName = "TolvarDesktop/" + version + " (Linux)",
         .ephemeralWebData = E2E::enabled(),
         .dataDirectory = platform::userDataDirectory("tolvar"),
+        .frameChanged =
+            [](const platform::Rect& frame) {
+                platform::writeSetting(std::string(WindowFrame::settingKey), WindowFrame::settingText(frame));
+            },
     };
     window = platform::createMainWindow(options, *this);
     webView = &window->webView();

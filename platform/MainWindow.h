@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct MainWindowOptions {
     // Ephemeral web data (nothing outlives the process) or a persistent store in `dataDirectory`.
     bool ephemeralWebData = false;
     std::filesystem::path dataDirectory;
+    // Called a moment after the window was moved or resized, with its new content rectangle; not
+    // while it is maximised or full screen.
+    std::function<void(const Rect&)> frameChanged;
 };
 
 // The application's one window: a menu bar above a web view. Closing it only hides it.
