@@ -47,6 +47,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
     SelfUpdate::finishInterruptedInstall();
     service = ServiceAddress::fromEnvironment();
+    platform::followDesktopColourScheme();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
