@@ -10,6 +10,7 @@
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/Environment.h"
+#include "platform/Settings.h"
 #include "platform/Url.h"
 #include "quicksave/QuickSaveController.h"
 #include "quicksave/QuickSaveLogic.h"
@@ -47,6 +48,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     SelfUpdate::finishInterruptedInstall();
     service = ServiceAddress::fromEnvironment();
     secureDataFolders();
+    platform::followDesktopColourScheme();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
@@ -64,7 +66,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     };
     const std::string version = UpdateCheck::currentVersion();
     platform::MainWindowOptions options{
-        .contentRect = WindowFrame::contentRect(platform::mainScreenVisibleFrame()),
+        .contentRect = WindowFrame::restoredRect(platform::readSetting(std::string(WindowFrame::settingKey)),
+                                                 platform::mainScreenVisibleFrame()),
         .title = "Tolvar",
         .applicationVersion = version,
         .minimumSize = WindowFrame::minimumSize,
@@ -73,6 +76,10 @@ void AppDelegate::applicationDidFinishLaunching() {
         .ephemeralWebData = E2E::enabled(),
         .dataDirectory = platform::userDataDirectory("tolvar"),
         .sandboxWebContent = decideSandbox(),
+        .frameChanged =
+            [](const platform::Rect& frame) {
+                platform::writeSetting(std::string(WindowFrame::settingKey), WindowFrame::settingText(frame));
+            },
     };
     window = platform::createMainWindow(options, *this);
     webView = &window->webView();

@@ -18,4 +18,8 @@ std::optional<std::string> clipboardText();
 // addresses). Failures are ignored.
 void openWithDefaultHandler(const std::string& url);
 
+// Makes the application's windows and pages light or dark as the desktop's colour-scheme setting
+// asks (the Settings portal), following its changes; GTK's own setting where the portal has none.
+void followDesktopColourScheme();
+
 }  // namespace platform

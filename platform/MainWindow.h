@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ struct MainWindowOptions {
     std::filesystem::path dataDirectory;
     // Runs the web content in the web engine's sandbox.
     bool sandboxWebContent = true;
+    // Called a moment after the window was moved or resized, with its new content rectangle; not
+    // while it is maximised or full screen.
+    std::function<void(const Rect&)> frameChanged;
 };
 
 // The application's one window: a menu bar above a web view. Closing it only hides it.

@@ -1,4 +1,5 @@
 #include <map>
+#include <optional>
 
 #include <gtkmm.h>
 
@@ -42,6 +43,8 @@ public:
         window_.add(layout_);
         layout_.show_all();
 
+        if (options.frameChanged) watchFrame(options.frameChanged);
+
         // Closing the window only hides it; the page and its state stay.
         window_.signal_delete_event().connect([this](GdkEventAny*) {
             window_.hide();
@@ -52,6 +55,8 @@ public:
         }
         web->grab_focus();
     }
+
+    ~GtkMainWindow() override { frameTimer_.disconnect(); }
 
     WebView& webView() override { return webView_; }
 
@@ -71,6 +76,32 @@ public:
     }
 
 private:
+    // Reports the frame once the window has come to rest, rather than at every step of a drag.
+    void watchFrame(std::function<void(const Rect&)> frameChanged) {
+        window_.signal_configure_event().connect(
+            [this, frameChanged = std::move(frameChanged)](GdkEventConfigure*) {
+                frameTimer_.disconnect();
+                frameTimer_ = Glib::signal_timeout().connect(
+                    [this, frameChanged] {
+                        if (auto frame = restorableFrame()) frameChanged(*frame);
+                        return false;
+                    },
+                    500);
+                return false;
+            },
+            false);
+    }
+
+    std::optional<Rect> restorableFrame() {
+        auto gdkWindow = window_.get_window();
+        if (!window_.get_visible() || !gdkWindow) return std::nullopt;
+        if (gdkWindow->get_state() & (Gdk::WINDOW_STATE_MAXIMIZED | Gdk::WINDOW_STATE_FULLSCREEN)) return std::nullopt;
+        int x = 0, y = 0, width = 0, height = 0;
+        window_.get_position(x, y);
+        window_.get_size(width, height);
+        return Rect{double(x), double(y), double(width), double(height)};
+    }
+
     static gtk::WebViewOptions webViewOptions(const MainWindowOptions& options) {
         return {.userAgentApplicationName = options.userAgentApplicationName,
                 .ephemeralWebData = options.ephemeralWebData,
@@ -189,6 +220,7 @@ private:
     Gtk::Box layout_{Gtk::ORIENTATION_VERTICAL};
     Gtk::MenuBar menuBar_;
     std::map<std::string, Gtk::MenuItem*> keyedItems_;  // owned by their menus
+    sigc::connection frameTimer_;
 };
 
 }  // namespace

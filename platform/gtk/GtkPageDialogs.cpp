@@ -58,6 +58,15 @@ void addOkCancel(GtkWidget* dialog) {
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 }
 
+// The prompt labels the field for assistive technologies, and is its accessible name.
+void nameAfterPrompt(GtkWidget* dialog, GtkWidget* field, const std::string& prompt) {
+    GList* children = gtk_container_get_children(
+        GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
+    if (children != nullptr && GTK_IS_LABEL(children->data)) gtk_label_set_mnemonic_widget(GTK_LABEL(children->data), field);
+    g_list_free(children);
+    atk_object_set_name(gtk_widget_get_accessible(field), prompt.c_str());
+}
+
 }  // namespace
 
 void runAlertDialog(MainWindow& parent, const std::string& message, std::function<void()> done) {
@@ -85,6 +94,7 @@ void runTextInputDialog(MainWindow& parent, const std::string& prompt, const std
     gtk_box_pack_start(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))), field, FALSE, FALSE,
                        0);
     gtk_widget_show(field);
+    nameAfterPrompt(dialog, field, prompt);
     show(dialog, [done = std::move(done), field](int response, GtkWidget*) {
         if (response != GTK_RESPONSE_OK) return done(std::nullopt);
         done(std::string(gtk_entry_get_text(GTK_ENTRY(field))));

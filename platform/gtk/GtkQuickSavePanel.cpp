@@ -1,9 +1,11 @@
 #include <utility>
 
+#include <atk/atk.h>
 #include <gtkmm.h>
 
 #include "platform/QuickSavePanel.h"
 #include "platform/gtk/ActivationTime.h"
+#include "platform/gtk/LiveLabel.h"
 #include "platform/gtk/Png.h"
 
 namespace platform {
@@ -187,10 +189,13 @@ private:
         form_.set_margin_end(20);
         form_.set_margin_top(16);
         form_.set_margin_bottom(16);
-        for (auto* caption : {&pageCaption_, &titleCaption_, &tagsCaption_}) {
+        const std::pair<Gtk::Label*, Gtk::Entry*> captions[] = {
+            {&pageCaption_, &urlField_}, {&titleCaption_, &titleField_}, {&tagsCaption_, &tagsField_}};
+        for (auto [caption, field] : captions) {
             caption->set_xalign(0);
             caption->get_style_context()->add_class("caption");
             caption->get_style_context()->add_class("dim-label");
+            nameAfter(*caption, *field);
         }
         tagsField_.set_margin_bottom(6);  // 12 points before the status line
         spacer_.set_hexpand(true);
@@ -204,6 +209,15 @@ private:
             form_.pack_start(*widget, Gtk::PACK_SHRINK);
         }
         window_.add(form_);
+    }
+
+    static AtkObject* accessibleOf(Gtk::Widget& widget) { return gtk_widget_get_accessible(widget.gobj()); }
+
+    // The caption's mnemonic focuses the field and relates the two for assistive technologies;
+    // the field's accessible name is the caption's text, which screen readers then read out.
+    static void nameAfter(Gtk::Label& caption, Gtk::Entry& field) {
+        caption.set_mnemonic_widget(field);
+        atk_object_set_name(accessibleOf(field), caption.get_text().c_str());
     }
 
     bool onKeyPress(GdkEventKey* event) {
@@ -278,13 +292,13 @@ private:
     Gtk::Window window_;
     Gtk::Box form_{Gtk::ORIENTATION_VERTICAL, 6};
     Gtk::Box buttonRow_{Gtk::ORIENTATION_HORIZONTAL, 10};
-    Gtk::Label pageCaption_{"Page"};
-    Gtk::Label titleCaption_{"Title"};
-    Gtk::Label tagsCaption_{"Tags"};
+    Gtk::Label pageCaption_{"_Page", true};
+    Gtk::Label titleCaption_{"_Title", true};
+    Gtk::Label tagsCaption_{"Ta_gs", true};
     Gtk::Entry urlField_;
     Gtk::Entry titleField_;
     Gtk::Entry tagsField_;
-    Gtk::Label status_;
+    Gtk::Label& status_ = gtk::createLiveLabel();  // read out when it changes
     std::string statusText_;
     Gtk::CheckButton readLater_{"Read later"};
     Gtk::Box spacer_;

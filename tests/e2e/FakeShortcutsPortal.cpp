@@ -8,10 +8,14 @@
 //   "silent" (never answers the binding).
 //   SIGUSR1 emits Activated for "quick-save"; SIGUSR2 emits ShortcutsChanged with the trigger
 //   "Ctrl+Shift+S".
+// It also answers the Settings interface's org.freedesktop.appearance color-scheme: the number in
+// FAKE_PORTAL_COLOR_SCHEME (0 when unset); SIGHUP switches between dark (1) and light (2) and
+// emits SettingChanged.
 #include <gio/gio.h>
 #include <glib-unix.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -29,6 +33,11 @@ constexpr const char* introspection = R"xml(<node>
     <signal name="ShortcutsChanged"><arg type="o"/><arg type="a(sa{sv})"/></signal>
     <property name="version" type="u" access="read"/>
   </interface>
+  <interface name="org.freedesktop.portal.Settings">
+    <method name="Read"><arg type="s" direction="in"/><arg type="s" direction="in"/>
+      <arg type="v" direction="out"/></method>
+    <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
+  </interface>
   <interface name="org.freedesktop.host.portal.Registry">
     <method name="Register"><arg type="s" direction="in"/><arg type="a{sv}" direction="in"/></method>
   </interface>
@@ -41,6 +50,7 @@ struct State {
     GDBusConnection* connection = nullptr;
     std::string session;       // the last session created
     std::string boundTrigger;  // empty while nothing is bound
+    guint32 colourScheme = 0;
 };
 State state;
 
@@ -101,6 +111,17 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
         record(std::string("Register ") + id);
         return g_dbus_method_invocation_return_value(invocation, nullptr);
     }
+    if (std::string(method) == "Read") {
+        const char* group = nullptr;
+        const char* key = nullptr;
+        g_variant_get(parameters, "(&s&s)", &group, &key);
+        if (std::string(group) != "org.freedesktop.appearance" || std::string(key) != "color-scheme") {
+            return g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound",
+                                                              "Requested setting not found");
+        }
+        return g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(v)", g_variant_new_variant(g_variant_new_uint32(state.colourScheme))));
+    }
     if (std::string(method) == "CreateSession") {
         GVariant* options = g_variant_get_child_value(parameters, 0);
         state.session = std::string(portalPath) + "/session/" + escapedSender(sender) + "/" +
@@ -160,11 +181,23 @@ gboolean onChange(gpointer) {
     return G_SOURCE_CONTINUE;
 }
 
+gboolean onColourSchemeSwitch(gpointer) {
+    state.colourScheme = state.colourScheme == 1 ? 2 : 1;
+    record("emit SettingChanged color-scheme " + std::to_string(state.colourScheme));
+    g_dbus_connection_emit_signal(state.connection, nullptr, portalPath, "org.freedesktop.portal.Settings",
+                                  "SettingChanged",
+                                  g_variant_new("(ssv)", "org.freedesktop.appearance", "color-scheme",
+                                                g_variant_new_uint32(state.colourScheme)),
+                                  nullptr);
+    return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) return 2;
     state = {argv[1], argv[2], argv[3]};
+    if (const char* scheme = g_getenv("FAKE_PORTAL_COLOR_SCHEME")) state.colourScheme = guint32(std::atoi(scheme));
     GError* error = nullptr;
     state.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (state.connection == nullptr) return 1;
@@ -176,6 +209,7 @@ int main(int argc, char** argv) {
     }
     g_unix_signal_add(SIGUSR1, onActivate, nullptr);
     g_unix_signal_add(SIGUSR2, onChange, nullptr);
+    g_unix_signal_add(SIGHUP, onColourSchemeSwitch, nullptr);
     g_bus_own_name_on_connection(
         state.connection, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
         [](GDBusConnection*, const char*, gpointer) { record("ready"); }, nullptr, nullptr, nullptr);

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <gtkmm.h>
 
+#include <map>
 #include <mutex>
 
 #include "platform/Dialogs.h"
 #include "platform/MainWindow.h"
+#include "platform/QuickSavePanel.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -102,6 +104,42 @@ std::string messageOf(GtkWidget* dialog) {
     std::string result = text != nullptr ? text : "";
     g_free(text);
     return result;
+}
+
+// What assistive technologies read for a widget: its accessible name and the text of the widget
+// that labels it.
+struct AccessibleLabel {
+    std::string name;
+    std::string labelledBy;
+    bool operator==(const AccessibleLabel&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const AccessibleLabel& label) {
+    return out << "{name \"" << label.name << "\", labelled by \"" << label.labelledBy << "\"}";
+}
+
+AccessibleLabel accessibleLabelOf(GtkWidget* widget) {
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    AccessibleLabel result{atk_object_get_name(accessible) ? atk_object_get_name(accessible) : "", ""};
+    AtkRelationSet* relations = atk_object_ref_relation_set(accessible);
+    if (AtkRelation* relation = atk_relation_set_get_relation_by_type(relations, ATK_RELATION_LABELLED_BY)) {
+        GPtrArray* targets = atk_relation_get_target(relation);
+        if (targets->len > 0) {
+            const char* name = atk_object_get_name(ATK_OBJECT(g_ptr_array_index(targets, 0)));
+            result.labelledBy = name != nullptr ? name : "";
+        }
+    }
+    g_object_unref(relations);
+    return result;
+}
+
+template <typename Visit>
+void forEachDescendant(GtkWidget* widget, const Visit& visit) {
+    visit(widget);
+    if (!GTK_IS_CONTAINER(widget)) return;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* item = children; item != nullptr; item = item->next) forEachDescendant(GTK_WIDGET(item->data), visit);
+    g_list_free(children);
 }
 
 // One application, main window and second window for the whole program: GTK allows one
@@ -234,6 +272,7 @@ TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsThe
     EXPECT_EQ(width, 300);
     EXPECT_EQ(height, 24);
     EXPECT_STREQ(gtk_entry_get_text(field), "Reading list");
+    EXPECT_EQ(accessibleLabelOf(GTK_WIDGET(field)), (AccessibleLabel{"New name?", "New name?"}));
     gtk_entry_set_text(field, "Later, maybe");
     click(prompt, GTK_RESPONSE_OK);
     EXPECT_EQ(answerOf("prompt-ok"), "%22Later%2C%20maybe%22");
@@ -251,6 +290,61 @@ TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsThe
     EXPECT_STREQ(gtk_entry_get_text(fieldOf(cancelled)), "kept");
     click(cancelled, GTK_RESPONSE_CANCEL);
     EXPECT_EQ(answerOf("prompt-cancel"), "null");
+}
+
+class IgnoredPanelDelegate : public platform::QuickSavePanelDelegate {
+public:
+    void panelSave() override {}
+    void panelCancel() override {}
+};
+
+TEST_F(PageDialogsWindowTest, QuickSavePanelFieldsAreNamedAfterTheirCaptionsAndTheStatusIsAnnounced) {
+    IgnoredPanelDelegate delegate;
+    auto panel = platform::createQuickSavePanel(delegate);
+    panel->present(platform::PanelField::url);
+    GtkWindow* panelWindow =
+        waitForToplevel([](GtkWindow* w) { return g_strcmp0(gtk_window_get_title(w), "Save to Tolvar") == 0; });
+    ASSERT_NE(panelWindow, nullptr);
+
+    std::vector<AccessibleLabel> fields;
+    std::vector<std::string> mnemonics;
+    GtkWidget* status = nullptr;
+    forEachDescendant(GTK_WIDGET(panelWindow), [&](GtkWidget* widget) {
+        if (GTK_IS_ENTRY(widget)) fields.push_back(accessibleLabelOf(widget));
+        if (GTK_IS_LABEL(widget) && gtk_label_get_mnemonic_widget(GTK_LABEL(widget)) != nullptr) {
+            mnemonics.push_back(gdk_keyval_name(gtk_label_get_mnemonic_keyval(GTK_LABEL(widget))));
+        }
+        if (atk_object_get_role(gtk_widget_get_accessible(widget)) == ATK_ROLE_STATUSBAR) status = widget;
+    });
+    EXPECT_EQ(fields, (std::vector<AccessibleLabel>{{"Page", "Page"}, {"Title", "Title"}, {"Tags", "Tags"}}));
+    EXPECT_EQ(mnemonics, (std::vector<std::string>{"p", "t", "g"}));
+
+    ASSERT_NE(status, nullptr) << "the status line is a status bar to assistive technologies";
+    AtkObject* statusAccessible = gtk_widget_get_accessible(status);
+    std::map<std::string, std::string> attributes;
+    AtkAttributeSet* set = atk_object_get_attributes(statusAccessible);
+    for (GSList* item = set; item != nullptr; item = item->next) {
+        const auto* attribute = static_cast<AtkAttribute*>(item->data);
+        attributes[attribute->name] = attribute->value;
+    }
+    atk_attribute_set_free(set);
+    EXPECT_EQ(attributes["container-live"], "polite") << "screen readers speak its changes";
+    EXPECT_EQ(attributes["live"], "polite");
+    EXPECT_EQ(attributes["toolkit"], "gtk") << "the label's own attributes stay";
+
+    std::vector<std::string> inserted;
+    const gulong handler = g_signal_connect(
+        statusAccessible, "text-changed::insert", G_CALLBACK(+[](AtkObject* accessible, int start, int length, gpointer data) {
+            gchar* text = atk_text_get_text(ATK_TEXT(accessible), start, start + length);
+            static_cast<std::vector<std::string>*>(data)->emplace_back(text);
+            g_free(text);
+        }),
+        &inserted);
+    panel->setStatus("Saving…", platform::StatusColour::secondary);
+    panel->setStatus("Could not reach Tolvar.", platform::StatusColour::error);
+    g_signal_handler_disconnect(statusAccessible, handler);
+    EXPECT_EQ(inserted, (std::vector<std::string>{"Saving…", "Could not reach Tolvar."}));
+    panel->hide();
 }
 
 // The fallback chooser (no desktop portal runs here) that GTK shows for a native one.

@@ -1,6 +1,9 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/AppProcess.h"
@@ -199,6 +202,54 @@ TEST_F(ShellTest, HiddenWindowComesBackWhenLaunchedAgain) {
     EXPECT_EQ(second.terminate(), 0);
     EXPECT_EQ(waitForVisibleMainWindow(true), window);
     EXPECT_TRUE(app.running());
+}
+
+// The main window's frame as the X server has it: "x y width height".
+std::string frameOf(const std::string& window) {
+    const auto shell = commandOutput("xdotool getwindowgeometry --shell " + window);
+    std::map<std::string, std::string> values;
+    std::istringstream lines(shell);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values["X"] + " " + values["Y"] + " " + values["WIDTH"] + " " + values["HEIGHT"];
+}
+
+TEST_F(ShellTest, MainWindowComesBackWhereAndAsLargeAsItWasLeft) {
+    LoopbackHttpServer server([](const HttpRequest&) { return page("Frame", "#ffffff"); });
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_START_URL"] = server.url("/app");
+    const fs::path settings = home.path() / "config" / "tolvar" / "defaults.ini";
+    {
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        ASSERT_TRUE(Journal(automation).waitFor("web-loaded", eventTimeout));
+        const std::string window = waitForVisibleMainWindow(true);
+        ASSERT_FALSE(window.empty());
+        commandOutput("xdotool windowsize --sync " + window + " 900 600 windowmove --sync " + window + " 40 30");
+        const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
+        while (testsupport::readFile(settings).find("40 30 900 600") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_NE(testsupport::readFile(settings).find("tolvar.mainWindowFrame=40 30 900 600"), std::string::npos)
+            << testsupport::readFile(settings);
+        EXPECT_EQ(app.terminate(), 0);
+    }
+    {
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        const std::string window = waitForVisibleMainWindow(true);
+        ASSERT_FALSE(window.empty());
+        EXPECT_EQ(frameOf(window), "40 30 900 600");
+    }
+    // A frame below the minimum size, written by hand, opens at the minimum size.
+    std::ofstream(settings) << "[defaults]\ntolvar.mainWindowFrame=10 20 300 200\n";
+    {
+        AppProcess app(TOLVAR_EXECUTABLE, env);
+        const std::string window = waitForVisibleMainWindow(true);
+        ASSERT_FALSE(window.empty());
+        EXPECT_EQ(frameOf(window), "10 20 800 500");
+    }
 }
 
 }  // namespace
