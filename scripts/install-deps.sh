@@ -12,6 +12,8 @@ packages=(
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev libarchive-tools
   # headless GUI runs and tests
   xvfb xauth xdotool xclip dbus dbus-x11 at-spi2-core imagemagick
+  # the user benchmark synthesizes keys in-process
+  libx11-dev libxtst-dev
   # a real browser for the page-capture tests
   chromium
 )

@@ -37,7 +37,8 @@ std::map<std::string, std::optional<std::string>> userEnvironment(const fs::path
             {"XDG_RUNTIME_DIR", runtime.string()}};
 }
 
-AppProcess::AppProcess(const fs::path& executable, const std::map<std::string, std::optional<std::string>>& env) {
+AppProcess::AppProcess(const fs::path& executable, const std::map<std::string, std::optional<std::string>>& env,
+                       const std::vector<std::string>& arguments) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
@@ -53,14 +54,17 @@ AppProcess::AppProcess(const fs::path& executable, const std::map<std::string, s
     std::vector<char*> envp;
     for (auto& text : texts) envp.push_back(text.data());
     envp.push_back(nullptr);
-    std::string program = executable.string();
-    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> words{executable.string()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         setpgid(0, 0);
-        execve(program.c_str(), argv, envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     setpgid(pid_, pid_);

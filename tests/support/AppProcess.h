@@ -31,11 +31,12 @@ private:
 // person's own and from other tests.
 std::map<std::string, std::optional<std::string>> userEnvironment(const std::filesystem::path& home);
 
-// The built application, started with extra environment (a value of nothing removes a variable),
-// in a process group of its own that is terminated with this object.
+// The built application, started with extra environment (a value of nothing removes a variable)
+// and arguments, in a process group of its own that is terminated with this object.
 class AppProcess {
 public:
-    AppProcess(const std::filesystem::path& executable, const std::map<std::string, std::optional<std::string>>& env);
+    AppProcess(const std::filesystem::path& executable, const std::map<std::string, std::optional<std::string>>& env,
+               const std::vector<std::string>& arguments = {});
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
