@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -82,40 +84,83 @@ long totalPssKiB(const std::vector<pid_t>& processes) {
     return total;
 }
 
+std::vector<std::pair<std::string, long>> pssByMapping(pid_t pid) {
+    std::map<std::string, long> sums;
+    std::istringstream smaps(slurp("/proc/" + std::to_string(pid) + "/smaps"));
+    std::string current = "[anon]";
+    for (std::string line; std::getline(smaps, line);) {
+        if (line.starts_with("Pss:")) {
+            sums[current] += std::stol(line.substr(4));
+        } else if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+                   line.find('-') < line.find(' ')) {
+            // "start-end perms offset device inode   path": the path is the sixth field, if any
+            std::istringstream header(line);
+            std::string field, path;
+            for (int i = 0; i < 5; ++i) header >> field;
+            std::getline(header >> std::ws, path);
+            current = path.empty() ? "[anon]" : path;
+        }
+    }
+    std::vector<std::pair<std::string, long>> sorted(sums.begin(), sums.end());
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    return sorted;
+}
+
 std::string processName(pid_t pid) {
     std::string name = slurp("/proc/" + std::to_string(pid) + "/comm");
     if (!name.empty() && name.back() == '\n') name.pop_back();
     return name;
 }
 
-Activity activityOf(const std::vector<pid_t>& processes) {
-    Activity activity;
-    for (pid_t pid : processes) {
+ActivityWatch::ActivityWatch(pid_t root) : root_(root) { sample(); }
+
+void ActivityWatch::sample() {
+    for (pid_t pid : processTree(root_)) {
         const fs::path process = "/proc/" + std::to_string(pid);
         const auto fields = statFields(process / "stat");
-        if (fields.size() > 12) activity.cpuTicks += std::stol(fields[11]) + std::stol(fields[12]);
+        if (fields.size() <= 12) continue;
+        const long ticks = std::stol(fields[11]) + std::stol(fields[12]);  // dead threads included
+        if (!firstTicks_.count(pid)) firstTicks_[pid] = started_ ? 0 : ticks;
+        lastTicks_[pid] = ticks;
         std::error_code error;
         for (const auto& task : fs::directory_iterator(process / "task", error)) {
             const std::string status = "\n" + slurp(task.path() / "status");
             const long switches = fieldValue(status, "voluntary_ctxt_switches") +
                                   fieldValue(status, "nonvoluntary_ctxt_switches");
-            activity.wakeUps += switches;
-            std::string thread = slurp(task.path() / "comm");
-            if (!thread.empty() && thread.back() == '\n') thread.pop_back();
-            activity.wakeUpsByThread[processName(pid) + "/" + thread] += switches;
+            const pid_t tid = std::stol(task.path().filename());
+            auto [thread, isNew] = threads_.try_emplace(tid);
+            if (isNew) {
+                std::string name = slurp(task.path() / "comm");
+                if (!name.empty() && name.back() == '\n') name.pop_back();
+                thread->second = {processName(pid) + "/" + name, started_ ? 0 : switches, switches};
+                threadsStarted_ += started_;
+            }
+            thread->second.last = switches;
         }
     }
-    return activity;
+    started_ = true;
 }
 
-Activity activityBetween(const Activity& before, const Activity& after) {
-    Activity delta{.cpuTicks = after.cpuTicks - before.cpuTicks, .wakeUps = after.wakeUps - before.wakeUps};
-    for (const auto& [thread, count] : after.wakeUpsByThread) {
-        const auto earlier = before.wakeUpsByThread.find(thread);
-        const long change = count - (earlier == before.wakeUpsByThread.end() ? 0 : earlier->second);
-        if (change != 0) delta.wakeUpsByThread[thread] = change;
+long ActivityWatch::cpuTicks() const {
+    long total = 0;
+    for (const auto& [pid, ticks] : lastTicks_) total += ticks - firstTicks_.at(pid);
+    return total;
+}
+
+long ActivityWatch::wakeUps() const {
+    long total = 0;
+    for (const auto& [tid, thread] : threads_) total += thread.last - thread.first;
+    return total;
+}
+
+int ActivityWatch::threadsStarted() const { return threadsStarted_; }
+
+std::map<std::string, long> ActivityWatch::wakeUpsByThread() const {
+    std::map<std::string, long> byName;
+    for (const auto& [tid, thread] : threads_) {
+        if (thread.last != thread.first) byName[thread.name] += thread.last - thread.first;
     }
-    return delta;
+    return byName;
 }
 
 void killDescendants(const std::set<pid_t>& keep) {

@@ -17,14 +17,34 @@ std::vector<pid_t> processTree(pid_t root);
 // Sum of Pss (proportional set size) over the processes, in KiB.
 long totalPssKiB(const std::vector<pid_t>& processes);
 
-struct Activity {
-    long cpuTicks = 0;      // user and system time, in clock ticks
-    long wakeUps = 0;       // context switches of every thread
-    std::map<std::string, long> wakeUpsByThread;  // "process/thread" names
+// Pss of one process by what is mapped (a file's path, "[heap]", "[anon]"...), largest first, in KiB.
+std::vector<std::pair<std::string, long>> pssByMapping(pid_t pid);
+
+// Watches the CPU time and context switches (each one a wake-up of a thread) of a process tree.
+// Threads come and go (thread pools), so every thread is followed by its id from sample to sample;
+// call sample() often enough to catch short-lived ones.
+class ActivityWatch {
+public:
+    explicit ActivityWatch(pid_t root);
+    void sample();
+
+    long cpuTicks() const;  // user and system time since the first sample, in clock ticks
+    long wakeUps() const;
+    int threadsStarted() const;
+    std::map<std::string, long> wakeUpsByThread() const;  // by "process/thread" name
+
+private:
+    struct Thread {
+        std::string name;
+        long first = 0;
+        long last = 0;
+    };
+    pid_t root_;
+    std::map<pid_t, long> firstTicks_, lastTicks_;
+    std::map<pid_t, Thread> threads_;
+    int threadsStarted_ = 0;
+    bool started_ = false;
 };
-Activity activityOf(const std::vector<pid_t>& processes);
-// What happened between two readings; processes that appeared in between count whole.
-Activity activityBetween(const Activity& before, const Activity& after);
 
 // The name of a process ("comm").
 std::string processName(pid_t pid);

@@ -10,7 +10,9 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "Harness.h"
@@ -28,16 +30,19 @@ using namespace std::chrono_literals;
 
 constexpr const char* panelTitle = "Save to Tolvar";
 constexpr const char* mainWindowTitle = "Tolvar";
+constexpr const char* hostWindowTitle = "WebKitGTK host";
 constexpr const char* demoSession = "bench-session";
 
 struct Options {
     int rounds = 5;
     int idleSeconds = 60;
+    int idleRounds = 1;  // rounds that also watch the idle program (each takes idleSeconds more)
     int settleSeconds = 10;  // after launch, before the idle window: the launch-time update check
     int memoryDelaySeconds = 3;
     long bundleMegabytes = 100;
     bool quick = false;
     bool verbose = false;
+    std::set<std::string> only;  // stages to run; empty: all
     fs::path tolvar = TOLVAR_EXECUTABLE;
     fs::path webkitHost = WEBKIT_HOST_EXECUTABLE;
     fs::path codesign = CODESIGN_EXECUTABLE;
@@ -98,6 +103,10 @@ void printBreakdown(const std::string& title, pid_t root) {
     std::cerr << title << ":\n";
     for (pid_t pid : processTree(root)) {
         std::cerr << "  " << pid << " " << processName(pid) << " " << megabytes(totalPssKiB({pid})) << " MB\n";
+        const auto mappings = pssByMapping(pid);
+        for (std::size_t i = 0; i < mappings.size() && i < 14; ++i) {
+            std::cerr << "      " << mappings[i].second << " KiB " << mappings[i].first << "\n";
+        }
     }
 }
 
@@ -109,13 +118,16 @@ public:
     nlohmann::json report(std::ostream& table) const;
 
 private:
-    void startRound(const std::string& name, const fs::path& program, const std::vector<std::string>& arguments);
-    void tolvarIdle(PrivateSession& session, testsupport::AppProcess& app, Clock::time_point launched);
+    void startRound(const std::string& name, const fs::path& program, const std::vector<std::string>& arguments,
+                    bool watchIdle);
+    void idleRound(const std::string& name, PrivateSession& session, testsupport::AppProcess& app,
+                   Clock::time_point launched);
     void panelRound(int round);
     void coldQuickSaveRound();
     void prepareBundle();
     void verifyRound();
     void sleepFor(std::chrono::milliseconds pause) const { std::this_thread::sleep_for(pause); }
+    bool wanted(const std::string& stage) const { return options_.only.empty() || options_.only.count(stage); }
 
     Options options_;
     Figures figures_;
@@ -126,27 +138,29 @@ private:
 };
 
 void Bench::run() {
-    prepareBundle();
+    if (wanted("verify")) prepareBundle();
     const bool haveChromium = fs::exists(options_.chromium);
     if (!haveChromium) figures_.note("chromium not found at " + options_.chromium.string() + ": skipped");
     for (int round = 1; round <= options_.rounds; ++round) {
         std::cerr << "round " << round << " of " << options_.rounds << "\n";
-        startRound("webkit", options_.webkitHost, {});
-        if (haveChromium) {
+        const bool watchIdle = round <= options_.idleRounds;
+        if (wanted("webkit")) startRound("webkit", options_.webkitHost, {}, watchIdle);
+        if (haveChromium && wanted("chromium")) {
             std::vector<std::string> arguments{"--no-first-run", "--no-default-browser-check", "--window-size=1088,800"};
             if (geteuid() == 0) arguments.push_back("--no-sandbox");  // Chromium refuses to run as root otherwise
-            startRound("chromium", options_.chromium, arguments);
+            startRound("chromium", options_.chromium, arguments, false);
         }
-        startRound("tolvar", options_.tolvar, {});
-        panelRound(round);
-        coldQuickSaveRound();
-        verifyRound();
+        if (wanted("tolvar")) startRound("tolvar", options_.tolvar, {}, watchIdle);
+        if (wanted("panel")) panelRound(round);
+        if (wanted("cold")) coldQuickSaveRound();
+        if (wanted("verify")) verifyRound();
     }
 }
 
-// Spawn -> beacon, then the memory of the whole process tree a little later. Tolvar then hides its
-// window and is watched while idle.
-void Bench::startRound(const std::string& name, const fs::path& program, const std::vector<std::string>& arguments) {
+// Spawn -> beacon, then the memory of the whole process tree a little later; then, when asked, the
+// program is watched while idle with its window hidden.
+void Bench::startRound(const std::string& name, const fs::path& program, const std::vector<std::string>& arguments,
+                       bool watchIdle) {
     PrivateSession session;
     BeaconServer beacon;
     auto environment = session.environment();
@@ -170,31 +184,34 @@ void Bench::startRound(const std::string& name, const fs::path& program, const s
     sleepFor(std::chrono::seconds(options_.memoryDelaySeconds));
     figures_.add("memory." + name, megabytes(totalPssKiB(processTree(app.pid()))));
     if (options_.verbose) printBreakdown(name + " after load", app.pid());
-    if (name == "tolvar") tolvarIdle(session, app, launched);
+    if (watchIdle) idleRound(name, session, app, launched);
 }
 
 // Hides the main window as its close button does, waits for the launch-time work to settle, then
 // watches the processes for the idle window.
-void Bench::tolvarIdle(PrivateSession& session, testsupport::AppProcess& app, Clock::time_point launched) {
-    const auto window = session.x().windowTitled(mainWindowTitle);
-    if (!window) {
-        figures_.note("tolvar: no main window titled \"Tolvar\"");
-        return;
-    }
+void Bench::idleRound(const std::string& name, PrivateSession& session, testsupport::AppProcess& app,
+                      Clock::time_point launched) {
+    const std::string title = name == "tolvar" ? mainWindowTitle : hostWindowTitle;
+    const auto window = session.x().windowTitled(title);
+    if (!window) return figures_.note(name + ": no main window titled \"" + title + "\"");
     session.x().close(*window);
-    if (!session.x().waitHidden(*window, 5s)) figures_.note("tolvar: the main window did not hide");
+    if (!session.x().waitHidden(*window, 5s)) figures_.note(name + ": the main window did not hide");
     std::this_thread::sleep_until(launched + std::chrono::seconds(options_.settleSeconds));
-    const auto before = activityOf(processTree(app.pid()));
-    sleepFor(std::chrono::seconds(options_.idleSeconds));
-    const auto tree = processTree(app.pid());
-    const auto idle = activityBetween(before, activityOf(tree));
-    figures_.add("memory.tolvarHidden", megabytes(totalPssKiB(tree)));
-    figures_.add("idle.cpu", idle.cpuTicks * 1000.0 / sysconf(_SC_CLK_TCK));
-    figures_.add("idle.wakeUps", double(idle.wakeUps));
+    ActivityWatch watch(app.pid());
+    const auto end = Clock::now() + std::chrono::seconds(options_.idleSeconds);
+    while (Clock::now() < end) {
+        sleepFor(std::min<std::chrono::milliseconds>(500ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                 end - Clock::now())));
+        watch.sample();
+    }
+    figures_.add("memoryHidden." + name, megabytes(totalPssKiB(processTree(app.pid()))));
+    figures_.add("idleCpu." + name, watch.cpuTicks() * 1000.0 / sysconf(_SC_CLK_TCK));
+    figures_.add("idleWakeUps." + name, double(watch.wakeUps()));
+    figures_.add("idleThreadsStarted." + name, double(watch.threadsStarted()));
     if (options_.verbose) {
         std::cerr << "idle wake-ups by thread:\n";
-        for (const auto& [thread, count] : idle.wakeUpsByThread) std::cerr << "  " << thread << " " << count << "\n";
-        printBreakdown("tolvar after idle", app.pid());
+        for (const auto& [thread, count] : watch.wakeUpsByThread()) std::cerr << "  " << thread << " " << count << "\n";
+        printBreakdown(name + " after idle", app.pid());
     }
 }
 
@@ -323,6 +340,7 @@ nlohmann::json Bench::report(std::ostream& table) const {
                                    {"quick", options_.quick},
                                    {"rounds", options_.rounds},
                                    {"idleSeconds", options_.idleSeconds},
+                                   {"idleRounds", std::min(options_.idleRounds, options_.rounds)},
                                    {"bundleMB", std::round(bundleMegabytes_ * 10) / 10},
                                    {"cpus", std::thread::hardware_concurrency()}});
 }
@@ -344,9 +362,14 @@ Options parse(int argc, char** argv) {
             options.bundleMegabytes = 10;
         } else if (argument == "--rounds") options.rounds = std::stoi(next());
         else if (argument == "--idle-seconds") options.idleSeconds = std::stoi(next());
+        else if (argument == "--idle-rounds") options.idleRounds = std::stoi(next());
         else if (argument == "--bundle-mb") options.bundleMegabytes = std::stol(next());
         else if (argument == "--chromium") options.chromium = next();
         else if (argument == "--verbose") options.verbose = true;
+        else if (argument == "--only") {
+            std::istringstream stages(next());
+            for (std::string stage; std::getline(stages, stage, ',');) options.only.insert(stage);
+        }
         else throw std::invalid_argument("unknown option " + argument);
     }
     return options;
@@ -370,8 +393,9 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const std::exception& error) {
         std::cerr << "tolvar-user-bench: " << error.what() << "\n"
-                  << "usage: tolvar-user-bench [--quick] [--rounds N] [--idle-seconds S] [--bundle-mb M] "
-                     "[--chromium PATH] [--verbose]\n";
+                  << "usage: tolvar-user-bench [--quick] [--rounds N] [--idle-seconds S] [--idle-rounds N] "
+                     "[--bundle-mb M] [--chromium PATH] [--verbose]\n"
+                     "                         [--only webkit,chromium,tolvar,panel,cold,verify]\n";
         return 2;
     }
 }

@@ -1,5 +1,6 @@
 /* The floor of this stack: one GTK window holding one WebKitGTK web view on the address given,
- * with the same renderer setting and window size as Tolvar. Nothing else. */
+ * with the same renderer setting and window size as Tolvar, and like Tolvar only hidden when its
+ * window is closed. Nothing else. */
 #include <stdlib.h>
 #include <webkit2/webkit2.h>
 
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), "WebKitGTK host");
     gtk_window_set_default_size(GTK_WINDOW(window), 1088, 800);
-    g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
+    g_signal_connect(window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), NULL);
     GtkWidget* view = webkit_web_view_new();
     gtk_container_add(GTK_CONTAINER(window), view);
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), argv[1]);
