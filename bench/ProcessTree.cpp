@@ -1,5 +1,6 @@
 #include "bench/ProcessTree.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <unordered_set>
 
 namespace bench {
 namespace fs = std::filesystem;
@@ -82,6 +84,36 @@ long totalPssKiB(const std::vector<pid_t>& processes) {
         total += fieldValue("\n" + slurp("/proc/" + std::to_string(pid) + "/smaps_rollup"), "Pss");
     }
     return total;
+}
+
+long distinctResidentKiB(const std::vector<pid_t>& processes) {
+    constexpr std::uint64_t present = 1ULL << 63, frameBits = (1ULL << 55) - 1;
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    std::unordered_set<std::uint64_t> frames;
+    std::vector<std::uint64_t> entries;
+    for (pid_t pid : processes) {
+        const std::string process = "/proc/" + std::to_string(pid);
+        const int pagemap = open((process + "/pagemap").c_str(), O_RDONLY | O_CLOEXEC);
+        if (pagemap < 0) continue;
+        std::istringstream smaps(slurp(process + "/smaps"));
+        std::uint64_t start = 0, end = 0;
+        for (std::string line; std::getline(smaps, line);) {
+            if (line.starts_with("Rss:")) {
+                if (std::stol(line.substr(4)) == 0) continue;
+                entries.resize((end - start) / pageSize);
+                const auto bytes = pread(pagemap, entries.data(), entries.size() * 8, off_t(start / pageSize * 8));
+                for (long i = 0; i < bytes / 8; ++i) {
+                    if ((entries[i] & present) && (entries[i] & frameBits)) frames.insert(entries[i] & frameBits);
+                }
+            } else if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+                       line.find('-') < line.find(' ')) {
+                start = std::stoull(line.substr(0, line.find('-')), nullptr, 16);
+                end = std::stoull(line.substr(line.find('-') + 1), nullptr, 16);
+            }
+        }
+        close(pagemap);
+    }
+    return long(frames.size()) * (pageSize / 1024);
 }
 
 std::vector<std::pair<std::string, long>> pssByMapping(pid_t pid) {

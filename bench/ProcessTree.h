@@ -17,6 +17,11 @@ std::vector<pid_t> processTree(pid_t root);
 // Sum of Pss (proportional set size) over the processes, in KiB.
 long totalPssKiB(const std::vector<pid_t>& processes);
 
+// The memory the processes would hold if nothing else on the machine shared their pages: every
+// resident physical page they map, counted once, in KiB. PSS instead divides a shared library's
+// pages among every process that maps it, other programs' included. Needs root (page frame numbers).
+long distinctResidentKiB(const std::vector<pid_t>& processes);
+
 // Pss of one process by what is mapped (a file's path, "[heap]", "[anon]"...), largest first, in KiB.
 std::vector<std::pair<std::string, long>> pssByMapping(pid_t pid);
 

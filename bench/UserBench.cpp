@@ -182,7 +182,9 @@ void Bench::startRound(const std::string& name, const fs::path& program, const s
     }
     figures_.add("start." + name, std::chrono::duration<double, std::milli>(*loaded - launched).count());
     sleepFor(std::chrono::seconds(options_.memoryDelaySeconds));
-    figures_.add("memory." + name, megabytes(totalPssKiB(processTree(app.pid()))));
+    const auto tree = processTree(app.pid());
+    figures_.add("memory." + name, megabytes(totalPssKiB(tree)));
+    figures_.add("memoryAlone." + name, megabytes(distinctResidentKiB(tree)));
     if (options_.verbose) printBreakdown(name + " after load", app.pid());
     if (watchIdle) idleRound(name, session, app, launched);
 }
