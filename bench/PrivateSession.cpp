@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +46,8 @@ std::string startAndReadFirstLine(std::vector<std::string> arguments) {
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid == 0) {
+        // Should the benchmark be killed, its display and bus go too, and the programs on them.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(out[1], STDOUT_FILENO);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDERR_FILENO);
