@@ -20,6 +20,9 @@ constexpr const char* ownIdentifier = "app.tolvar.desktop";
 constexpr const char* hint = "Paste a link, or press Ctrl+Alt+B while a browser page is in front.";
 constexpr double presentedDelay = 0.3;
 constexpr double hideAfterSaveDelay = 0.7;
+// Building the panel costs most of the first hot-key press (tenths of a second against a few
+// milliseconds later): it is built, hidden, once launch and the first page are done.
+constexpr double panelBuildDelay = 5;
 
 }  // namespace
 
@@ -48,6 +51,10 @@ void QuickSaveController::install() {
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
     E2E::startCommandPump([weakSelf](const std::string& line) {
         if (auto self = weakSelf.lock()) self->e2eCommand(line);
+    });
+    platform::runAfter(panelBuildDelay, [weakSelf] {
+        auto self = weakSelf.lock();
+        if (self && !self->panel_) self->panel_ = platform::createQuickSavePanel(*self);
     });
 }
 
