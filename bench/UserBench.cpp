@@ -230,9 +230,12 @@ void Bench::panelRound(int round) {
     environment["TOLVAR_E2E_DIR"] = automation.string();
     environment["TOLVAR_E2E_SESSION"] = demoSession;
     environment["TOLVAR_START_URL"] = service.base() + "/app";
+    const auto launched = Clock::now();
     testsupport::AppProcess app(options_.tolvar, environment);
     testsupport::Journal journal(automation);
     if (!journal.waitFor("web-loaded", 60s)) return figures_.note("panel round: the service page did not load");
+    // A user reaches for the hot key some time after start-up, not in its first seconds.
+    std::this_thread::sleep_until(launched + std::chrono::seconds(options_.settleSeconds));
     session.setClipboard("https://example.org/benchmark-" + std::to_string(round));
 
     auto hotKey = [&](const char* figure) -> std::optional<unsigned long> {
