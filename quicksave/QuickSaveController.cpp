@@ -24,6 +24,9 @@ constexpr double hideAfterSaveDelay = 0.7;
 // A save or title lookup that the service has not answered by then never will, as far as the
 // user is concerned: the save ends as unreachable, a title answer is no longer used.
 constexpr double serviceReplyLimit = 30;
+// Building the panel costs most of the first hot-key press (tenths of a second against a few
+// milliseconds later): it is built, hidden, once launch and the first page are done.
+constexpr double panelBuildDelay = 5;
 
 }  // namespace
 
@@ -71,6 +74,10 @@ void QuickSaveController::install() {
     }
     E2E::startCommandPump([weakSelf](const std::string& line) {
         if (auto self = weakSelf.lock()) self->e2eCommand(line);
+    });
+    platform::runAfter(panelBuildDelay, [weakSelf] {
+        auto self = weakSelf.lock();
+        if (self && !self->panel_) self->panel_ = platform::createQuickSavePanel(*self);
     });
 }
 

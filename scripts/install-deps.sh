@@ -19,6 +19,8 @@ build=(
   nlohmann-json3-dev libicu-dev libssl-dev libsqlite3-dev
   # icons, and the Debian package
   librsvg2-bin dpkg-dev
+  # the user benchmark synthesizes keys in-process
+  libx11-dev libxtst-dev
 )
 # What testing needs: test libraries, headless GUI runs, entry and package checkers, a real browser
 # for the page-capture tests.
