@@ -11,7 +11,8 @@ std::vector<std::filesystem::path> applicationFolders(const std::string& applica
 
 // Creates `folder` if needed and leaves it, and everything inside it, to the user alone: group and
 // other permissions are removed (folders become 0700, files 0600 under the usual modes), whatever
-// the umask they were made with. Symbolic links are left as they are. Failures are ignored.
+// the umask they were made with. Symbolic links, and an application bundle installed there (whose
+// signature covers its modes), are left as they are. Failures are ignored.
 void makePrivate(const std::filesystem::path& folder);
 
 // Moves every store file under `folder` (SQLite databases: *.sqlite, *.sqlite3, *.db,

@@ -28,6 +28,14 @@ bool isDamaged(const fs::path& file) {
     return in.gcount() != std::streamsize(start.size()) || std::string_view(start.data(), start.size()) != sqliteHeader;
 }
 
+// An application bundle installed among the data (Tolvar.app, or a copy staged beside it for an
+// update) keeps its own modes: its signature covers them.
+bool isBundle(const fs::directory_entry& entry, std::error_code& error) {
+    const std::string name = entry.path().filename().string();
+    const bool bundleName = name.ends_with(".app") || (name.starts_with(".") && name.find(".app.") != std::string::npos);
+    return bundleName && entry.is_directory(error) && !entry.is_symlink(error);
+}
+
 fs::path unusedName(const fs::path& file, const std::string& stamp) {
     fs::path candidate = file.string() + ".damaged-" + stamp;
     for (int n = 2; fs::exists(fs::symlink_status(candidate)); ++n) {
@@ -52,6 +60,10 @@ void makePrivate(const fs::path& folder) {
     for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (it->is_symlink(error)) continue;
+        if (isBundle(*it, error)) {
+            it.disable_recursion_pending();
+            continue;
+        }
         fs::permissions(it->path(), shared, fs::perm_options::remove, error);
         error.clear();
     }
@@ -62,6 +74,10 @@ std::vector<fs::path> setAsideDamagedStores(const fs::path& folder, const std::s
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (isBundle(*it, error)) {
+            it.disable_recursion_pending();
+            continue;
+        }
         if (it->is_regular_file(error) && !it->is_symlink(error) && isStoreName(it->path()) && isDamaged(it->path())) {
             damaged.push_back(it->path());
         }

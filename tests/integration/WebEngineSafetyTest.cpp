@@ -247,11 +247,18 @@ TEST_F(WebEngineSafetyTest, DataFoldersArePrivateForNewAndOldInstallsWhateverThe
         }
     }
     ASSERT_GE(existing.size(), 3u);
+    // A per-user installation's bundle lives among the data; its signed modes stay.
+    const fs::path installed = data / "Tolvar.app" / "bin" / "tolvar";
+    fs::create_directories(installed.parent_path());
+    std::ofstream(installed) << "#!/bin/sh\n";
+    fs::permissions(installed, fs::perms(0755));
     env["TOLVAR_START_URL"] = server.url("/second");
     AppProcess app(TOLVAR_EXECUTABLE, env);
     ASSERT_TRUE(server.waitForRequest([](const HttpRequest& r) { return r.target == "/second"; }, eventTimeout));
     expectPrivate(folders, "old install, while running");
     expectPrivate(existing, "old install, while running");
+    EXPECT_EQ(modeOf(installed), 0755u);
+    EXPECT_EQ(modeOf(installed.parent_path()), 0755u);
     ::umask(previous);
 }
 
