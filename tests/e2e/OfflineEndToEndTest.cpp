@@ -11,6 +11,8 @@
 namespace e2e {
 namespace {
 
+using testsupport::commandOutput;
+
 // A loopback port that nothing listens on at the moment of the call.
 int freePort() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -22,17 +24,6 @@ int freePort() {
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     close(fd);
     return ntohs(address.sin_port);
-}
-
-// The output of a shell command run on the test's display.
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        pclose(pipe);
-    }
-    return output;
 }
 
 class OfflineTest : public EndToEndTest {

@@ -112,17 +112,7 @@ void stopInstances(const fs::path& executable, const fs::path& automation) {
     for (const pid_t pid : instancesOf(executable, automation)) ::kill(pid, SIGKILL);
 }
 
-std::string output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-        ::pclose(pipe);
-    }
-    return text;
-}
-
-bool mainWindowVisible() { return !output("xdotool search --onlyvisible --name '^Tolvar$' 2>/dev/null").empty(); }
+bool mainWindowVisible() { return !testsupport::commandOutput("xdotool search --onlyvisible --name '^Tolvar$' 2>/dev/null").empty(); }
 
 bool waitForMainWindow(bool visible) {
     for (int i = 0; i < 1500; ++i) {
@@ -247,8 +237,8 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     EXPECT_EQ(instancesOf(installed / "bin" / "tolvar", launched).size(), 1u);
     ASSERT_TRUE(waitForMainWindow(true));
     // The window's class is the entry's StartupWMClass, and it carries the application's icon.
-    const std::string shown = output("xdotool search --onlyvisible --name '^Tolvar$' | head -n 1");
-    const std::string properties = output("xprop -id " + shown.substr(0, shown.find('\n')) + " WM_CLASS _NET_WM_ICON");
+    const std::string shown = testsupport::commandOutput("xdotool search --onlyvisible --name '^Tolvar$' | head -n 1");
+    const std::string properties = testsupport::commandOutput("xprop -id " + shown.substr(0, shown.find('\n')) + " WM_CLASS _NET_WM_ICON");
     EXPECT_NE(testsupport::readFile(launcher).find("\nStartupWMClass=Tolvar\n"), std::string::npos);
     EXPECT_NE(properties.find("WM_CLASS(STRING) = \"tolvar\", \"Tolvar\""), std::string::npos) << properties;
     EXPECT_NE(properties.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << properties.substr(0, 200);
@@ -271,11 +261,11 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     ASSERT_TRUE(journal.waitFor("closed", eventTimeout));
     EXPECT_EQ(run(quoted((installed / "bin/tolvar").string()), loginEnv, scratch).status, 0);
     ASSERT_TRUE(waitForMainWindow(true));
-    std::string window = output("xdotool search --onlyvisible --name '^Tolvar$' | head -n 1");
+    std::string window = testsupport::commandOutput("xdotool search --onlyvisible --name '^Tolvar$' | head -n 1");
     while (!window.empty() && window.back() == '\n') window.pop_back();
     for (const bool expected : {false, true}) {
         // F10 opens the Tolvar menu; "Start at Login" is its third item.
-        output("xdotool windowactivate --sync " + window + " 2>/dev/null; xdotool windowfocus --sync " + window +
+        testsupport::commandOutput("xdotool windowactivate --sync " + window + " 2>/dev/null; xdotool windowfocus --sync " + window +
                " key F10 Down Down Down Return");
         bool reached = false;
         for (int i = 0; i < 500 && !reached; ++i, std::this_thread::sleep_for(20ms)) reached = fs::exists(autostart) == expected;

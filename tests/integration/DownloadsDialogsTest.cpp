@@ -12,6 +12,8 @@
 
 namespace {
 
+using testsupport::commandOutput;
+
 using namespace std::chrono_literals;
 using testsupport::AppProcess;
 using testsupport::HttpRequest;
@@ -70,16 +72,6 @@ std::string queryValue(const std::string& target, const std::string& name) {
         return decoded;
     }
     return "";
-}
-
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        pclose(pipe);
-    }
-    return output;
 }
 
 std::vector<std::string> lines(const std::string& text) {

@@ -11,6 +11,8 @@
 
 namespace {
 
+using testsupport::commandOutput;
+
 using namespace std::chrono_literals;
 using testsupport::AppProcess;
 using testsupport::HttpRequest;
@@ -38,17 +40,6 @@ std::optional<uint32_t> pixelAt(const fs::path& png, int x, int y) {
     }
     cairo_surface_destroy(image);
     return colour;
-}
-
-// The output of a shell command (xdotool, on the test's own display).
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        pclose(pipe);
-    }
-    return output;
 }
 
 std::string visibleMainWindow() {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -101,6 +102,16 @@ int AppProcess::terminate(std::chrono::milliseconds grace) {
     // The web engine's helper processes belong to the group; none may outlive the test.
     kill(-pid_, SIGKILL);
     return *status_;
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+        ::pclose(pipe);
+    }
+    return output;
 }
 
 std::string readFile(const fs::path& path) {

@@ -68,4 +68,7 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 
+// What a shell command prints on standard output (for example xdotool on the test's own display).
+std::string commandOutput(const std::string& command);
+
 }  // namespace testsupport
