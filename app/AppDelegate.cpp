@@ -90,6 +90,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!launchesInBackground) window->present();
     wireQuickSave();
 
+    UpdateCheck::announceInstalledUpdate();
     // Update checks: once 6 seconds after launch, then hourly. In automation mode only a feed
     // override asks for them.
     if (!E2E::enabled() || platform::environmentValue(std::string(UpdateCheck::feedVariable))) {
@@ -244,7 +245,7 @@ bool AppDelegate::e2eMainWindow(const std::string& verb, const std::string& argu
         runScript(argument);
         return true;
     }
-    return false;
+    return UpdateCheck::automationCommand(verb);
 }
 
 void AppDelegate::click(const std::string& selector) {

@@ -18,6 +18,10 @@ std::optional<std::string> clipboardText();
 // addresses). Failures are ignored.
 void openWithDefaultHandler(const std::string& url);
 
+// Shows a desktop notification with this title through the application (the desktop's notification
+// service, or its portal in a sandbox). A later one with the same id replaces it.
+void sendNotification(const std::string& id, const std::string& title);
+
 // Makes the application's windows and pages light or dark as the desktop's colour-scheme setting
 // asks (the Settings portal), following its changes; GTK's own setting where the portal has none.
 void followDesktopColourScheme();

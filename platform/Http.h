@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -36,10 +37,35 @@ struct DownloadOutcome {
     bool saved = false;                // the body of a 200 answer is in the destination file
 };
 
+// Stops a download from any thread: the request or the read in progress ends at once.
+class DownloadCancel {
+public:
+    DownloadCancel();
+    ~DownloadCancel();
+    DownloadCancel(const DownloadCancel&) = delete;
+    DownloadCancel& operator=(const DownloadCancel&) = delete;
+    void cancel();
+    bool cancelled() const;
+    void* handle() const;  // the GCancellable behind it
+
+private:
+    void* cancellable_;
+};
+
+// Who follows a download: `progress` runs on the downloading thread after each piece of the body,
+// with the bytes received and the announced length, when there is one.
+struct DownloadWatch {
+    std::function<void(std::uint64_t received, std::optional<std::uint64_t> total)> progress;
+    const DownloadCancel* cancel = nullptr;
+};
+
+inline constexpr const char* downloadCancelledText = "cancelled";
+
 // A plain GET of `url` whose body, for a 200 answer, is written to the new file `destination`
-// (created with mode 0600; it must not exist). Larger or slower downloads than `limits` allow fail.
-// Blocks the calling thread; meant for a worker thread, never the main one.
+// (created with mode 0600; it must not exist). Larger or slower downloads than `limits` allow fail,
+// and so does a cancelled one, with `downloadCancelledText`. Blocks the calling thread; meant for a
+// worker thread, never the main one.
 DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path& destination,
-                             const DownloadLimits& limits);
+                             const DownloadLimits& limits, const DownloadWatch& watch = {});
 
 }  // namespace platform

@@ -395,7 +395,7 @@ std::optional<Failure> swapInto(const detail::Setup& setup, const fs::path& cand
 }
 
 std::optional<Failure> downloadAndVerify(const detail::Setup& setup, const std::string& zipURL,
-                                         const std::string& expectedVersion) {
+                                         const std::string& expectedVersion, const detail::Reporter& reporter) {
     // The working folder is private to this user and locked while the attempt runs.
     const fs::path work = setup.temporaryRoot / (std::string(workingPrefix) + makeUUID());
     std::error_code ignored;
@@ -405,11 +405,18 @@ std::optional<Failure> downloadAndVerify(const detail::Setup& setup, const std::
     {
         LockedFolder lock(work);
         const fs::path archive = work / "update.zip";
-        const auto outcome = platform::downloadFile(zipURL, archive, setup.limits);
-        if (outcome.error) failure = Failure::download(*outcome.error);
+        platform::DownloadWatch watch{.cancel = reporter.control ? &reporter.control->download() : nullptr};
+        if (reporter.report) {
+            watch.progress = [&](std::uint64_t received, std::optional<std::uint64_t> total) {
+                reporter.report({InstallProgress::Phase::downloading, received, total});
+            };
+        }
+        const auto outcome = platform::downloadFile(zipURL, archive, setup.limits, watch);
+        if (reporter.control && reporter.control->cancelled()) failure = Failure::cancelled();
+        else if (outcome.error) failure = Failure::download(*outcome.error);
         else if (!outcome.saved) failure = Failure::download("HTTP " + std::to_string(outcome.isHttp ? outcome.status : 0));
         else if (outcome.isHttp && outcome.status != 200) failure = Failure::download("HTTP " + std::to_string(outcome.status));
-        else failure = detail::verifyAndSwap(setup, work, archive, expectedVersion);
+        else failure = detail::verifyAndSwap(setup, work, archive, expectedVersion, reporter);
     }
     if (made) fs::remove_all(work, ignored);
     return failure;
@@ -428,8 +435,31 @@ std::string Failure::description() const {
         case Kind::notWritable: return "app folder not writable";
         case Kind::unzip: return "couldn't unpack the update";
         case Kind::noApp: return "no Tolvar.app in the update";
+        case Kind::cancelled: return "cancelled by the user";
     }
     return {};
+}
+
+bool InstallControl::cancel() {
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == State::swapping) return false;
+        state_ = State::cancelled;
+    }
+    download_.cancel();
+    return true;
+}
+
+bool InstallControl::cancelled() const {
+    std::lock_guard lock(mutex_);
+    return state_ == State::cancelled;
+}
+
+bool InstallControl::beginSwap() {
+    std::lock_guard lock(mutex_);
+    if (state_ == State::cancelled) return false;
+    state_ = State::swapping;
+    return true;
 }
 
 std::optional<fs::path> installedURL() {
@@ -454,13 +484,13 @@ platform::ProcessResult run(const std::string& tool, const std::vector<std::stri
     return result;
 }
 
-void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion) {
+void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion, Watch watch) {
     const auto setup = detail::processSetup();
     if (!setup) {
         completion(Failure::notWritable());
         return;
     }
-    detail::install(*setup, zipURL, expectedVersion, std::move(completion));
+    detail::install(*setup, zipURL, expectedVersion, std::move(completion), std::move(watch));
 }
 
 void relaunch() {
@@ -516,9 +546,12 @@ std::optional<std::string> teamID(const fs::path& tools, const fs::path& bundle)
 }
 
 std::optional<Failure> verifyAndSwap(const Setup& setup, const fs::path& workingFolder, const fs::path& archive,
-                                     const std::string& expectedVersion) {
+                                     const std::string& expectedVersion, const Reporter& reporter) {
+    if (reporter.report) reporter.report({.phase = InstallProgress::Phase::verifying});
+    const auto cancelled = [&] { return reporter.control && reporter.control->cancelled(); };
     const fs::path unpacked = workingFolder / "unpacked";
     if (auto failure = unpack(archive, unpacked, setup.largestUnpacked)) return failure;
+    if (cancelled()) return Failure::cancelled();
 
     const fs::path candidate = unpacked / bundleName;
     struct stat info {};
@@ -536,25 +569,72 @@ std::optional<Failure> verifyAndSwap(const Setup& setup, const fs::path& working
     const auto assessment =
         run((setup.tools / assessTool).string(), {"-a", "-t", "exec", "-vv", candidate.string()});
     if (assessment.status != 0) return Failure::gatekeeper(trimmed(assessment.output));
+    if (cancelled()) return Failure::cancelled();
 
     const std::string version = bundleVersion(candidate);
     if (version != expectedVersion) {
         return Failure::version(version + std::string(versionSeparator) + expectedVersion);
     }
     if (setup.atStage) setup.atStage(Stage::verified);
+    if (reporter.control && !reporter.control->beginSwap()) return Failure::cancelled();
+    if (reporter.report) reporter.report({.phase = InstallProgress::Phase::installing});
     return swapInto(setup, candidate, found);
 }
 
+namespace {
+
+// Hands the installer thread's progress to the main loop with at most one hop queued at a time, so a
+// fast download cannot flood the loop: the hop delivers whatever state is latest when it runs.
+class ProgressRelay : public std::enable_shared_from_this<ProgressRelay> {
+public:
+    explicit ProgressRelay(std::function<void(const InstallProgress::Progress&)> deliver)
+        : deliver_(std::move(deliver)) {}
+
+    void report(const InstallProgress::Progress& progress) {
+        {
+            std::lock_guard lock(mutex_);
+            latest_ = progress;
+            if (queued_) return;
+            queued_ = true;
+        }
+        platform::runAfter(0, [self = shared_from_this()] { self->deliverLatest(); });
+    }
+
+private:
+    void deliverLatest() {
+        InstallProgress::Progress progress;
+        {
+            std::lock_guard lock(mutex_);
+            progress = latest_;
+            queued_ = false;
+        }
+        deliver_(progress);
+    }
+
+    std::function<void(const InstallProgress::Progress&)> deliver_;
+    std::mutex mutex_;
+    InstallProgress::Progress latest_;
+    bool queued_ = false;
+};
+
+}  // namespace
+
 void install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
-             Completion completion) {
+             Completion completion, Watch watch) {
     if (!canInstallInPlace(setup.installed)) {
         completion(Failure::notWritable());
         return;
     }
-    // The download, verification and swap run away from the main loop; only the event and the
-    // completion come back to it.
-    std::thread([setup, zipURL, expectedVersion, completion = std::move(completion)]() mutable {
-        const auto failure = downloadAndVerify(setup, zipURL, expectedVersion);
+    Reporter reporter{.control = watch.control.get()};
+    if (watch.progress) {
+        reporter.report = [relay = std::make_shared<ProgressRelay>(std::move(watch.progress))](
+                              const InstallProgress::Progress& progress) { relay->report(progress); };
+    }
+    // The download, verification and swap run away from the main loop; only the progress, the event
+    // and the completion come back to it. The thread keeps the control alive while it needs it.
+    std::thread([setup, zipURL, expectedVersion, reporter = std::move(reporter), control = std::move(watch.control),
+                 completion = std::move(completion)]() mutable {
+        const auto failure = downloadAndVerify(setup, zipURL, expectedVersion, reporter);
         platform::runAfter(0, [failure, expectedVersion, completion = std::move(completion)] {
             E2E::report("self-update", {{"ok", !failure.has_value()},
                                         {"error", failure ? failure->description() : std::string()},

@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Http.h"
 #include "platform/Process.h"
+#include "update/InstallProgress.h"
 
 // The in-place installer: downloads an update archive, unpacks it into a private working folder,
 // checks the new Tolvar.app (signature, signing team, assessment, version) and swaps it into the
@@ -17,7 +20,7 @@ namespace SelfUpdate {
 
 class Failure {
 public:
-    enum class Kind { download, signature, team, gatekeeper, version, swap, notWritable, unzip, noApp };
+    enum class Kind { download, signature, team, gatekeeper, version, swap, notWritable, unzip, noApp, cancelled };
 
     static Failure download(std::string text) { return {Kind::download, std::move(text)}; }
     static Failure signature(std::string text) { return {Kind::signature, std::move(text)}; }
@@ -28,6 +31,8 @@ public:
     static Failure notWritable() { return {Kind::notWritable, {}}; }
     static Failure unzip() { return {Kind::unzip, {}}; }
     static Failure noApp() { return {Kind::noApp, {}}; }
+    // The user stopped the install before its swap.
+    static Failure cancelled() { return {Kind::cancelled, {}}; }
 
     Kind kind() const { return kind_; }
     const std::string& text() const { return text_; }
@@ -43,6 +48,32 @@ private:
 };
 
 using Completion = std::function<void(std::optional<Failure>)>;
+
+// Shared by whoever may stop an install (on the main thread) and the installer's thread: a cancel
+// takes effect until the swap begins, and from then on is refused.
+class InstallControl {
+public:
+    // Stops the download at once, or the verification at its next step. Answers false when the swap
+    // has already begun.
+    bool cancel();
+    bool cancelled() const;
+    // The installer's last step before the swap: false when the install was cancelled.
+    bool beginSwap();
+    const platform::DownloadCancel& download() const { return download_; }
+
+private:
+    enum class State { running, cancelled, swapping };
+    mutable std::mutex mutex_;
+    State state_ = State::running;
+    platform::DownloadCancel download_;
+};
+
+// How a caller follows one install. `progress` runs on the main loop with the latest state (a quick
+// series of changes may arrive as only its last one); without `control` the install cannot be stopped.
+struct Watch {
+    std::function<void(const InstallProgress::Progress&)> progress;
+    std::shared_ptr<InstallControl> control;
+};
 
 // The running bundle, found once when first asked, so a swap during the run does not move it.
 // Nothing when the program does not run from a Tolvar.app bundle.
@@ -62,7 +93,7 @@ platform::ProcessResult run(const std::string& tool, const std::vector<std::stri
 // running bundle's team. Call on the main thread. The completion runs once on the main thread,
 // after the "self-update" event, with nothing on success; it runs at once, with `notWritable` and no
 // event, when the application's folder cannot be written.
-void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion);
+void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion, Watch watch = {});
 
 // Starts the installed bundle again one second after this process has ended, and quits.
 void relaunch();
@@ -99,11 +130,18 @@ std::optional<std::string> teamID(const std::filesystem::path& tools, const std:
 std::optional<std::string> teamFromDescription(const std::string& description);
 
 void install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
-             Completion completion);
+             Completion completion, Watch watch = {});
+
+// Where the installer's thread tells its progress: `report` hands on a state (on that thread).
+struct Reporter {
+    std::function<void(const InstallProgress::Progress&)> report;
+    InstallControl* control = nullptr;
+};
 
 // The verification and swap of a downloaded archive, on the calling thread.
 std::optional<Failure> verifyAndSwap(const Setup& setup, const std::filesystem::path& workingFolder,
-                                     const std::filesystem::path& archive, const std::string& expectedVersion);
+                                     const std::filesystem::path& archive, const std::string& expectedVersion,
+                                     const Reporter& reporter = {});
 
 void finishInterruptedInstall(const std::filesystem::path& installed, const std::filesystem::path& temporaryRoot);
 

@@ -10,6 +10,8 @@ namespace UpdateCheck {
 
 inline constexpr std::string_view lastCheckKey = "tolvar.update.lastCheck";
 inline constexpr std::string_view skippedKey = "tolvar.update.skippedVersion";
+// The version an in-place install put in place, until the next start has announced it (empty then).
+inline constexpr std::string_view installedVersionKey = "tolvar.update.installedVersion";
 
 // Honoured only in automation mode.
 inline constexpr std::string_view feedVariable = "TOLVAR_UPDATE_FEED";
@@ -37,6 +39,14 @@ void runIfDue(bool atLaunch = false);
 // Starts one check now: fetches the feed and, on the main loop, installs a newer build in place or
 // offers it; a manual check also reports failures and the absence of a newer version. Returns at once.
 void run(bool manual, bool atLaunch = false);
+
+// At start: after an install by the updater, one desktop notification that this start runs the
+// version it installed. An ordinary start shows nothing.
+void announceInstalledUpdate();
+
+// Automation commands: "check-for-updates" runs the manual check, "cancel-update" clicks Cancel in
+// the window of a running manual install. Answers whether `verb` was one of them.
+bool automationCommand(const std::string& verb);
 
 // The same rules on explicit inputs, so they can be exercised without touching the process.
 namespace detail {

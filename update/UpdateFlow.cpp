@@ -7,9 +7,11 @@
 #include "platform/Desktop.h"
 #include "platform/Http.h"
 #include "platform/ModalAlert.h"
+#include "platform/ProgressWindow.h"
 #include "platform/Settings.h"
 #include "platform/SystemLog.h"
 #include "platform/Url.h"
+#include "update/InstallProgress.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateFlow.h"
@@ -46,8 +48,82 @@ void offer(const UpdateInfo& info) {
     }
 }
 
+const char* phaseName(InstallProgress::Phase phase) {
+    switch (phase) {
+        case InstallProgress::Phase::downloading: return "downloading";
+        case InstallProgress::Phase::verifying: return "verifying";
+        case InstallProgress::Phase::installing: return "installing";
+    }
+    return "";
+}
+
+// An install the user asked for: its window, what it shows, and the means to stop it.
+struct ManualInstall {
+    std::string version;
+    std::shared_ptr<SelfUpdate::InstallControl> control = std::make_shared<SelfUpdate::InstallControl>();
+    std::unique_ptr<platform::ProgressWindow> window;
+    InstallProgress::Progress progress;
+    bool cancelling = false;
+    std::string reportedText;
+
+    // Shows the current state; in automation mode the journal notes each new text of the bar.
+    void refresh() {
+        if (!window) return;
+        const auto view = InstallProgress::viewOf(version, progress, cancelling);
+        window->show({view.heading, view.barText, view.fraction, view.cancellable});
+        const std::string shown = window->barText();
+        if (shown == reportedText) return;
+        reportedText = shown;
+        E2E::report("update-progress", {{"version", version},
+                                        {"phase", cancelling ? "cancelling" : phaseName(progress.phase)},
+                                        {"received", progress.received},
+                                        {"total", progress.total.value_or(0)},
+                                        {"shown", shown}});
+    }
+
+    void cancel() {
+        if (cancelling || !control->cancel()) return;
+        cancelling = true;
+        refresh();
+    }
+};
+
+// The latest manual install, for the automation command that cancels it.
+std::weak_ptr<ManualInstall>& latestManualInstall() {
+    static std::weak_ptr<ManualInstall> latest;
+    return latest;
+}
+
+std::shared_ptr<ManualInstall> openManualInstall(const std::string& version) {
+    auto session = std::make_shared<ManualInstall>();
+    session->version = version;
+    if (services().progressWindow) {
+        session->window = services().progressWindow("Updating Tolvar", [weak = std::weak_ptr(session)] {
+            if (auto self = weak.lock()) self->cancel();
+        });
+    }
+    session->refresh();
+    latestManualInstall() = session;
+    return session;
+}
+
+SelfUpdate::Watch watchOf(const std::shared_ptr<ManualInstall>& session) {
+    return {.progress =
+                [weak = std::weak_ptr(session)](const InstallProgress::Progress& progress) {
+                    auto self = weak.lock();
+                    if (!self || self->cancelling) return;
+                    self->progress = progress;
+                    self->refresh();
+                },
+            .control = session->control};
+}
+
 void installFinished(const UpdateInfo& info, bool manual, bool atLaunch,
                      const std::optional<SelfUpdate::Failure>& failure) {
+    // A cancel is the user's own choice: nothing to report and nothing to offer.
+    if (failure && failure->kind() == SelfUpdate::Failure::Kind::cancelled) return;
+    // The next start compares this with its own version to tell that it was updated.
+    if (!failure) platform::writeSetting(std::string(installedVersionKey), info.version);
     if (failure) services().systemLog(detail::failureLogLine(failure->description()));
     switch (detail::afterInstall(failure.has_value(), manual, atLaunch, E2E::enabled())) {
         case detail::AfterInstall::relaunch: services().relaunch(); break;
@@ -76,12 +152,18 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
             break;
         case detail::Path::skipped: break;
         case detail::Path::offer: offer(*info); break;
-        case detail::Path::install:
-            services().install(choice.zip, info->version,
-                                [record = *info, manual, atLaunch](std::optional<SelfUpdate::Failure> failure) {
-                                    installFinished(record, manual, atLaunch, failure);
-                                });
+        case detail::Path::install: {
+            // Only the install the user asked for shows itself; automatic ones stay silent.
+            const auto session = manual ? openManualInstall(info->version) : nullptr;
+            services().install(
+                choice.zip, info->version,
+                [record = *info, manual, atLaunch, session](std::optional<SelfUpdate::Failure> failure) {
+                    if (session) session->window.reset();
+                    installFinished(record, manual, atLaunch, failure);
+                },
+                session ? watchOf(session) : SelfUpdate::Watch{});
             break;
+        }
     }
 }
 
@@ -96,6 +178,26 @@ void run(bool manual, bool atLaunch) {
                      [manual, atLaunch](platform::HttpReply reply) { handleReply(reply, manual, atLaunch); });
 }
 
+void announceInstalledUpdate() {
+    const auto installed = platform::readSetting(std::string(installedVersionKey));
+    if (!installed || installed->empty()) return;
+    // Cleared first, so the announcement is made at most once.
+    platform::writeSetting(std::string(installedVersionKey), "");
+    if (const auto title = detail::updatedNotification(installed, currentVersion())) services().notify("updated", *title);
+}
+
+bool automationCommand(const std::string& verb) {
+    if (verb == "check-for-updates") {
+        run(true, false);
+        return true;
+    }
+    if (verb == "cancel-update") {
+        if (const auto session = latestManualInstall().lock(); session && session->window) session->window->clickCancel();
+        return true;
+    }
+    return false;
+}
+
 namespace detail {
 
 FlowServices processServices() {
@@ -107,6 +209,8 @@ FlowServices processServices() {
         .relaunch = [] { SelfUpdate::relaunch(); },
         .openURL = platform::openWithDefaultHandler,
         .systemLog = platform::systemLog,
+        .progressWindow = platform::createProgressWindow,
+        .notify = platform::sendNotification,
     };
 }
 

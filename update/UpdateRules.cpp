@@ -109,4 +109,10 @@ std::string failureLogLine(const std::string& failureDescription) {
     return "Tolvar self-update failed: " + failureDescription;
 }
 
+std::optional<std::string> updatedNotification(const std::optional<std::string>& installedVersion,
+                                               const std::string& currentVersion) {
+    if (!installedVersion || installedVersion->empty() || *installedVersion != currentVersion) return std::nullopt;
+    return "Tolvar was updated to " + currentVersion;
+}
+
 }  // namespace UpdateCheck::detail

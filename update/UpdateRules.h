@@ -71,5 +71,10 @@ platform::AlertContent installedAlert(const UpdateInfo& info);
 // The system-log line after a failed in-place install.
 std::string failureLogLine(const std::string& failureDescription);
 
+// The title of the notification at a start into the version the updater installed, "Tolvar was
+// updated to 2.0": only when the recorded version is the running one.
+std::optional<std::string> updatedNotification(const std::optional<std::string>& installedVersion,
+                                               const std::string& currentVersion);
+
 }  // namespace detail
 }  // namespace UpdateCheck

@@ -28,4 +28,12 @@ void openWithDefaultHandler(const std::string& url) {
     g_app_info_launch_default_for_uri_async(url.c_str(), nullptr, nullptr, nullptr, nullptr);
 }
 
+void sendNotification(const std::string& id, const std::string& title) {
+    GApplication* application = g_application_get_default();
+    if (application == nullptr || !g_application_get_is_registered(application)) return;
+    GNotification* notification = g_notification_new(title.c_str());
+    g_application_send_notification(application, id.c_str(), notification);
+    g_object_unref(notification);
+}
+
 }  // namespace platform

@@ -119,7 +119,15 @@ void writeAll(int fd, const char* data, std::size_t size, bool& ok) {
     }
 }
 
+void cancelInner(GCancellable*, gpointer inner) { g_cancellable_cancel(G_CANCELLABLE(inner)); }
+
 }  // namespace
+
+DownloadCancel::DownloadCancel() : cancellable_(g_cancellable_new()) {}
+DownloadCancel::~DownloadCancel() { g_object_unref(cancellable_); }
+void DownloadCancel::cancel() { g_cancellable_cancel(G_CANCELLABLE(cancellable_)); }
+bool DownloadCancel::cancelled() const { return g_cancellable_is_cancelled(G_CANCELLABLE(cancellable_)); }
+void* DownloadCancel::handle() const { return cancellable_; }
 
 void httpGet(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
              double timeoutSeconds, std::size_t largestBody, std::function<void(HttpReply)> done) {
@@ -152,12 +160,16 @@ void httpGet(const std::string& url, const std::vector<std::pair<std::string, st
 }
 
 DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path& destination,
-                             const DownloadLimits& limits) {
+                             const DownloadLimits& limits, const DownloadWatch& watch) {
     DownloadOutcome outcome;
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     SoupSession* session = soup_session_new();
     GCancellable* cancellable = g_cancellable_new();
+    // A cancel from outside ends the download as the deadline does (at once when it came already).
+    auto* outside = watch.cancel != nullptr ? G_CANCELLABLE(watch.cancel->handle()) : nullptr;
+    const gulong outsideHandler =
+        outside != nullptr ? g_cancellable_connect(outside, G_CALLBACK(cancelInner), cancellable, nullptr) : 0;
 
     // A watchdog ends the whole download at its deadline, however slowly the bytes trickle in.
     std::mutex mutex;
@@ -179,6 +191,10 @@ DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path
     const std::string tooSlow =
         "the download took longer than " + std::to_string(static_cast<long long>(limits.longestSeconds)) + " seconds";
     const std::string tooLarge = "the download is larger than " + std::to_string(limits.largestFile) + " bytes";
+    auto stopped = [&](GError* error, const char* fallback) {
+        if (outside != nullptr && g_cancellable_is_cancelled(outside)) return std::string(downloadCancelledText);
+        return timedOut() ? tooSlow : describe(error, fallback);
+    };
 
     SoupMessage* message = soup_message_new("GET", url.c_str());
     GInputStream* stream = nullptr;
@@ -188,7 +204,7 @@ DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path
         GError* error = nullptr;
         stream = soup_session_send(session, message, cancellable, &error);
         if (stream == nullptr) {
-            outcome.error = timedOut() ? tooSlow : describe(error, "the request failed");
+            outcome.error = stopped(error, "the request failed");
             g_clear_error(&error);
         } else {
             outcome.isHttp = true;
@@ -203,12 +219,13 @@ DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path
                     outcome.error = std::string("cannot create the download file: ") + std::strerror(errno);
                 } else {
                     std::uint64_t total = 0;
+                    const auto expected = announced > 0 ? std::optional<std::uint64_t>(announced) : std::nullopt;
                     bool ok = true;
                     char buffer[65536];
                     while (true) {
                         const gssize got = g_input_stream_read(stream, buffer, sizeof buffer, cancellable, &error);
                         if (got < 0) {
-                            outcome.error = timedOut() ? tooSlow : describe(error, "reading the download failed");
+                            outcome.error = stopped(error, "reading the download failed");
                             g_clear_error(&error);
                             break;
                         }
@@ -223,6 +240,7 @@ DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path
                             outcome.error = std::string("cannot write the download file: ") + std::strerror(errno);
                             break;
                         }
+                        if (watch.progress) watch.progress(total, expected);
                     }
                     ::close(fd);
                     if (outcome.error) ::unlink(destination.c_str());
@@ -237,6 +255,7 @@ DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path
     }
     finished.notify_all();
     watchdog.join();
+    if (outsideHandler != 0) g_cancellable_disconnect(outside, outsideHandler);
     if (stream != nullptr) {
         g_input_stream_close(stream, nullptr, nullptr);
         g_object_unref(stream);

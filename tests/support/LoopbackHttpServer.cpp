@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace testsupport {
 namespace {
@@ -57,13 +58,22 @@ bool readRequest(int connection, HttpRequest& request) {
     return true;
 }
 
-void sendAll(int connection, const std::string& bytes) {
+bool sendAll(int connection, std::string_view bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return;
+        if (n <= 0) return false;
         sent += size_t(n);
     }
+    return true;
+}
+
+// Whether the client has closed its side (or the connection failed).
+bool peerClosed(int connection) {
+    pollfd ready{connection, POLLIN, 0};
+    if (poll(&ready, 1, 0) <= 0) return false;
+    char byte;
+    return recv(connection, &byte, 1, MSG_DONTWAIT) <= 0;
 }
 
 }  // namespace
@@ -102,6 +112,7 @@ LoopbackHttpServer::~LoopbackHttpServer() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
+    changed_.notify_all();
     shutdown(listener_, SHUT_RDWR);
     acceptor_.join();
     close(listener_);
@@ -139,9 +150,30 @@ void LoopbackHttpServer::serve(int connection) {
         head += "Content-Length: " + std::to_string(response.announcedLength.value_or(response.body.size())) + "\r\n";
         for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
         head += "Connection: close\r\n\r\n";
-        sendAll(connection, head + response.body);
+        if (!response.trickle) {
+            sendAll(connection, head + response.body);
+        } else if (sendAll(connection, head)) {
+            trickle(connection, response.body, *response.trickle);
+        }
     }
     close(connection);
+}
+
+void LoopbackHttpServer::trickle(int connection, const std::string& body, const HttpResponse::Trickle& pace) {
+    const std::string_view bytes(body.data(), std::min(body.size(), pace.stallAfter));
+    std::unique_lock lock(mutex_);
+    for (size_t sent = 0; !stopping_ && !peerClosed(connection);) {
+        if (sent < bytes.size()) {
+            const auto piece = bytes.substr(sent, pace.pieceBytes);
+            lock.unlock();
+            const bool ok = sendAll(connection, piece);
+            lock.lock();
+            if (!ok) return;
+            sent += piece.size();
+        }
+        changed_.wait_for(lock, sent < bytes.size() ? pace.pause : std::chrono::milliseconds(100),
+                          [this] { return stopping_; });
+    }
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::requests() const {

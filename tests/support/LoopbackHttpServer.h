@@ -31,6 +31,15 @@ struct HttpResponse {
     // Announced as Content-Length instead of the body's size: a larger value gives a response that
     // is cut off when the connection closes after the body.
     std::optional<std::size_t> announcedLength;
+    // A slow body that never ends by itself: pieces of `pieceBytes` with a pause after each, and after
+    // `stallAfter` bytes nothing more, the connection held open until the client closes it or the
+    // server stops.
+    struct Trickle {
+        std::size_t pieceBytes;
+        std::chrono::milliseconds pause;
+        std::size_t stallAfter;
+    };
+    std::optional<Trickle> trickle;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests. Every connection is served on a
@@ -52,6 +61,7 @@ public:
 private:
     void acceptLoop();
     void serve(int connection);
+    void trickle(int connection, const std::string& body, const HttpResponse::Trickle& pace);
 
     Handler handler_;
     int listener_ = -1;

@@ -1,10 +1,16 @@
 // The application updates itself end to end: the running build 1.0, installed in a folder of its own,
-// finds 2.0 of the same team on the stand-in service, installs it in place and starts again as 2.0.
+// finds 2.0 of the same team on the stand-in service, installs it in place and starts again as 2.0,
+// which says so in a desktop notification. A manual install shows its progress and can be cancelled.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <thread>
 
 #include <unistd.h>
 
@@ -25,6 +31,44 @@ using testsupport::LoopbackHttpServer;
 using testsupport::TemporaryFolder;
 
 const fs::path fixtures = TOLVAR_UPDATE_FIXTURES;
+
+// The fake notification service on the test's private bus, and what it was asked.
+class FakeNotifications {
+public:
+    explicit FakeNotifications(const fs::path& folder)
+        : log_(folder / "notifications.log"), process_(FAKE_NOTIFICATIONS, {}, {log_.string()}) {}
+
+    bool ready() const {
+        return waitUntil([&] { return testsupport::readFile(log_).find("ready\n") != std::string::npos; });
+    }
+
+    // The "Notify" lines: "Notify <application>|<summary>|<body>".
+    std::vector<std::string> notifications() const {
+        std::vector<std::string> found;
+        std::istringstream lines(testsupport::readFile(log_));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with("Notify ")) found.push_back(line);
+        }
+        return found;
+    }
+
+    bool waitForNotification() const {
+        return waitUntil([&] { return !notifications().empty(); });
+    }
+
+private:
+    static bool waitUntil(const std::function<bool()>& done) {
+        for (const auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
+            if (done()) return true;
+            std::this_thread::sleep_for(100ms);
+        }
+        return done();
+    }
+
+    fs::path log_;
+    AppProcess process_;
+};
+
 TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
     TemporaryFolder home;
     const fs::path apps = home.path() / "apps";
@@ -55,6 +99,8 @@ TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
     env["TMPDIR"] = (home.path() / "tmp").string();
     fs::create_directories(home.path() / "tmp");
 
+    const FakeNotifications notifications(home.path());
+    ASSERT_TRUE(notifications.ready()) << "the fake notification service did not start";
     AppProcess app(installed / "bin" / "tolvar", env);
     const Journal journal(automation);
     const auto event = journal.waitFor("self-update", 90s);
@@ -76,10 +122,111 @@ TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
         [](const HttpRequest& request) { return request.header("user-agent").find("TolvarDesktop/2.0 (Linux)") != std::string::npos; },
         60s))
         << "the application did not start again as 2.0";
+    // The start into 2.0 says so once; the ordinary start of 1.0 before it said nothing.
+    ASSERT_TRUE(notifications.waitForNotification()) << "no notification after the update";
+    const auto notified = notifications.notifications();
+    ASSERT_EQ(notified.size(), 1u);
+    EXPECT_NE(notified[0].find("|Tolvar was updated to 2.0|"), std::string::npos) << notified[0];
     for (const auto& entry : fs::directory_iterator(apps)) EXPECT_EQ(entry.path().filename(), "Tolvar.app");
     for (const auto& entry : fs::directory_iterator(home.path() / "tmp")) {
         EXPECT_FALSE(entry.path().filename().string().starts_with("tolvar-update-")) << entry.path();
     }
+    app.terminate();
+}
+
+TEST(SelfUpdateEndToEnd, ManualInstallShowsItsProgressAndCancelLeavesTheBundleAsItWas) {
+    TemporaryFolder home;
+    const fs::path apps = home.path() / "apps";
+    const fs::path installed = apps / "Tolvar.app";
+    const fs::path automation = home.path() / "automation";
+    for (const auto& folder : {apps, automation, home.path() / "tmp"}) fs::create_directories(folder);
+    ASSERT_EQ(std::system(("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'").c_str()), 0);
+    const auto before = bundlesig::manifest(installed);
+    ASSERT_TRUE(before.ok) << before.text;
+
+    // The feed names the running version until the test asks for the manual check. The archive comes
+    // slowly and stops half way, so the cancel always meets a download in progress.
+    const std::string archive = testsupport::readFile(fixtures / "releases" / "Tolvar-2.0.zip");
+    std::mutex feedMutex;
+    std::string feedVersion = "1.0";
+    LoopbackHttpServer* server = nullptr;
+    LoopbackHttpServer service([&](const HttpRequest& request) {
+        if (request.target == "/downloads/version.json") {
+            std::lock_guard lock(feedMutex);
+            return HttpResponse{.contentType = "application/json",
+                                .body = R"({"version": ")" + feedVersion + R"(", "url": ")" + server->url("/downloads/") +
+                                        R"(", "zip": ")" + server->url("/downloads/Tolvar-2.0.zip") + R"("})"};
+        }
+        if (request.target == "/downloads/Tolvar-2.0.zip") {
+            return HttpResponse{.contentType = "application/zip",
+                                .body = archive,
+                                .trickle = HttpResponse::Trickle{32768, 100ms, archive.size() / 2}};
+        }
+        return HttpResponse{.status = 404, .body = "not found"};
+    });
+    server = &service;
+
+    auto env = testsupport::userEnvironment(home.path());
+    for (const char* name : {"TOLVAR_E2E_SESSION", "TOLVAR_E2E_PRETEND_VERSION", "TOLVAR_E2E_EXPECT_TEAM"}) {
+        env[name] = std::nullopt;
+    }
+    env["TOLVAR_E2E_DIR"] = automation.string();
+    env["TOLVAR_UPDATE_FEED"] = service.url("/downloads/version.json");
+    env["TOLVAR_START_URL"] = service.url("/start");
+    env["TMPDIR"] = (home.path() / "tmp").string();
+
+    const FakeNotifications notifications(home.path());
+    ASSERT_TRUE(notifications.ready()) << "the fake notification service did not start";
+    AppProcess app(installed / "bin" / "tolvar", env);
+    const Journal journal(automation);
+    ASSERT_TRUE(service.waitForRequest([](const HttpRequest& r) { return r.target == "/downloads/version.json"; }, 60s))
+        << "no launch check";
+    {
+        std::lock_guard lock(feedMutex);
+        feedVersion = "2.0";
+    }
+    std::ofstream(automation / "cmd", std::ios::app) << "check-for-updates\n" << std::flush;
+
+    // The window's bar counts the bytes of the announced total as they arrive.
+    const auto downloading = [](std::uint64_t after) {
+        return [after](const nlohmann::json& event) {
+            return event.value("phase", "") == "downloading" && event.value("received", 0ull) > after;
+        };
+    };
+    const auto first = journal.waitFor("update-progress", 60s, downloading(0));
+    ASSERT_TRUE(first.has_value()) << "no progress shown";
+    const auto later = journal.waitFor("update-progress", 60s, downloading(first->value("received", 0ull)));
+    ASSERT_TRUE(later.has_value()) << "the figures did not grow";
+    const std::regex figures(R"(\d+(\.\d)? (bytes|kB|MB) of \d+\.\d MB)");
+    for (const auto& event : {*first, *later}) {
+        EXPECT_EQ(event.value("version", ""), "2.0");
+        EXPECT_EQ(event.value("total", 0ull), archive.size());
+        EXPECT_TRUE(std::regex_match(event.value("shown", ""), figures)) << event.dump();
+    }
+    EXPECT_NE(first->value("shown", ""), later->value("shown", ""));
+
+    std::ofstream(automation / "cmd", std::ios::app) << "cancel-update\n" << std::flush;
+    const auto cancelling = journal.waitFor("update-progress", 30s, [](const nlohmann::json& event) {
+        return event.value("phase", "") == "cancelling";
+    });
+    ASSERT_TRUE(cancelling.has_value());
+    EXPECT_EQ(cancelling->value("shown", ""), "Cancelling…");
+    const auto outcome = journal.waitFor("self-update", 30s);
+    ASSERT_TRUE(outcome.has_value()) << "the install did not stop";
+    EXPECT_EQ(outcome->value("ok", true), false);
+    EXPECT_EQ(outcome->value("error", ""), "cancelled by the user");
+
+    // Nothing is offered, nothing restarts, and the bundle is exactly as it was.
+    EXPECT_TRUE(app.running());
+    for (const auto& event : journal.events()) EXPECT_NE(event.value("event", ""), "update-alert") << event.dump();
+    const auto after = bundlesig::manifest(installed);
+    EXPECT_TRUE(after.ok && after.text == before.text) << "the installed bundle changed";
+    for (const auto& entry : fs::directory_iterator(apps)) EXPECT_EQ(entry.path().filename(), "Tolvar.app");
+    for (const auto& entry : fs::directory_iterator(home.path() / "tmp")) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with("tolvar-update-")) << entry.path();
+    }
+    // An ordinary start announces no update.
+    EXPECT_TRUE(notifications.notifications().empty());
     app.terminate();
 }
 

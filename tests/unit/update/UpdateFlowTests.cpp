@@ -28,6 +28,7 @@
 #include "automation/E2E.h"
 #include "platform/MainLoop.h"
 #include "platform/ModalAlert.h"
+#include "platform/ProgressWindow.h"
 #include "platform/Settings.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -119,10 +120,32 @@ public:
     struct InstallCall {
         std::string zip;
         std::string version;
+        SelfUpdate::Watch watch;
     };
     std::vector<InstallCall> installs;
     std::optional<Failure> installOutcome;
     int installsCompleted = 0;
+    bool holdInstalls = false;  // keeps the next completion for the test to deliver
+    SelfUpdate::Completion heldCompletion;
+
+    // The progress window of a manual install: what it was shown, and its Cancel button.
+    struct RecordingWindow : platform::ProgressWindow {
+        RecordingWindow(FlowTest& test, std::string title, std::function<void()> cancel) : test(test) {
+            test.windowTitle = std::move(title);
+            test.clickCancel = std::move(cancel);
+            ++test.windowsOpen;
+        }
+        ~RecordingWindow() override { --test.windowsOpen; }
+        void show(const platform::ProgressContent& content) override { test.shown.push_back(content); }
+        std::string barText() const override { return test.shown.empty() ? "" : test.shown.back().barText; }
+        void clickCancel() override { test.clickCancel(); }
+        FlowTest& test;
+    };
+    int windowsOpen = 0;
+    std::string windowTitle;
+    std::vector<platform::ProgressContent> shown;
+    std::function<void()> clickCancel;
+    std::vector<std::string> notified;
     int relaunches = 0;
     std::vector<std::string> opened;
     std::vector<std::string> logLines;
@@ -161,8 +184,13 @@ public:
                     return writable;
                 },
             .install =
-                [this](const std::string& zip, const std::string& version, SelfUpdate::Completion completion) {
-                    installs.push_back({zip, version});
+                [this](const std::string& zip, const std::string& version, SelfUpdate::Completion completion,
+                       SelfUpdate::Watch watch) {
+                    installs.push_back({zip, version, std::move(watch)});
+                    if (holdInstalls) {
+                        heldCompletion = std::move(completion);
+                        return;
+                    }
                     // Delivered later on the main loop, as the real installer does.
                     platform::runAfter(0, [this, outcome = installOutcome, completion = std::move(completion)] {
                         completion(outcome);
@@ -172,6 +200,11 @@ public:
             .relaunch = [this] { ++relaunches; },
             .openURL = [this](const std::string& url) { opened.push_back(url); },
             .systemLog = [this](const std::string& line) { logLines.push_back(line); },
+            .progressWindow =
+                [this](const std::string& title, std::function<void()> cancel) {
+                    return std::make_unique<RecordingWindow>(*this, title, std::move(cancel));
+                },
+            .notify = [this](const std::string& id, const std::string& title) { notified.push_back(id + ": " + title); },
         });
         platform::setModalAlertAnswerer([this](const AlertContent& alert) {
             alerts.push_back(alert);
@@ -327,6 +360,65 @@ TEST_F(UpdateFlow, ManualCheckInstallsATrustedZipWithoutAskingAndRestartsAtOnce)
     EXPECT_TRUE(alerts.empty());
     EXPECT_TRUE(logLines.empty());
     EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start));
+}
+
+TEST_F(UpdateFlow, ManualInstallShowsItsProgressAndACancelEndsItQuietly) {
+    feedBody = feedJSON("2.0", "https://web.tolvar.app/download", {}, "https://web.tolvar.app/Tolvar-2.0.zip");
+    holdInstalls = true;
+    check(true);
+    ASSERT_EQ(installs.size(), 1u);
+    ASSERT_EQ(windowsOpen, 1);
+    EXPECT_EQ(windowTitle, "Updating Tolvar");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back().heading, "Updating to Tolvar 2.0");
+
+    const auto& watch = installs[0].watch;
+    ASSERT_TRUE(watch.progress && watch.control);
+    watch.progress({InstallProgress::Phase::downloading, 12'300'000, 40'000'000});
+    EXPECT_EQ(shown.back().barText, "12.3 MB of 40.0 MB");
+    EXPECT_TRUE(shown.back().cancellable);
+    watch.progress({InstallProgress::Phase::verifying});
+    EXPECT_EQ(shown.back().barText, "Verifying…");
+
+    clickCancel();
+    EXPECT_TRUE(watch.control->cancelled());
+    EXPECT_EQ(shown.back().barText, "Cancelling…");
+    EXPECT_FALSE(shown.back().cancellable);
+    // The window stays until the installer has stopped, then goes without a word.
+    EXPECT_EQ(windowsOpen, 1);
+    heldCompletion(Failure::cancelled());
+    ++installsCompleted;
+    EXPECT_EQ(windowsOpen, 0);
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_TRUE(logLines.empty());
+    EXPECT_EQ(relaunches, 0);
+    EXPECT_EQ(setting(std::string(UpdateCheck::installedVersionKey)), std::nullopt);
+
+    // Automatic installs show nothing and cannot be cancelled.
+    holdInstalls = false;
+    check(false, true);
+    waitForInstall();
+    ASSERT_EQ(installs.size(), 2u);
+    EXPECT_FALSE(installs[1].watch.progress || installs[1].watch.control);
+    EXPECT_EQ(windowsOpen, 0);
+}
+
+TEST_F(UpdateFlow, TheStartAfterAnInstallAnnouncesItsVersionOnce) {
+    feedBody = feedJSON("2.0", "https://web.tolvar.app/download", {}, "https://web.tolvar.app/Tolvar-2.0.zip");
+    check(false, true);
+    waitForInstall();
+    EXPECT_EQ(relaunches, 1);
+    EXPECT_EQ(setting(std::string(UpdateCheck::installedVersionKey)), "2.0");
+
+    // This process still runs "0", as a crash before the swap would leave it: no announcement.
+    UpdateCheck::announceInstalledUpdate();
+    EXPECT_TRUE(notified.empty());
+    EXPECT_EQ(setting(std::string(UpdateCheck::installedVersionKey)), "");
+
+    platform::writeSetting(std::string(UpdateCheck::installedVersionKey), UpdateCheck::currentVersion());
+    UpdateCheck::announceInstalledUpdate();
+    UpdateCheck::announceInstalledUpdate();
+    EXPECT_EQ(notified, std::vector<std::string>{"updated: Tolvar was updated to 0"});
 }
 
 TEST_F(UpdateFlow, LaunchCheckRestartsAtOnceAfterAnInstall) {

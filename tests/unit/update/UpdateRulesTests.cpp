@@ -182,6 +182,59 @@ TEST(SelfUpdateFailure, Descriptions) {
     EXPECT_EQ(Failure::notWritable().description(), "app folder not writable");
     EXPECT_EQ(Failure::unzip().description(), "couldn't unpack the update");
     EXPECT_EQ(Failure::noApp().description(), "no Tolvar.app in the update");
+    EXPECT_EQ(Failure::cancelled().description(), "cancelled by the user");
+}
+
+TEST(UpdateNotification, OnlyForTheRecordedRunningVersion) {
+    EXPECT_EQ(detail::updatedNotification("2.0", "2.0"), "Tolvar was updated to 2.0");
+    EXPECT_EQ(detail::updatedNotification("2.0", "1.0"), std::nullopt);  // the swap never happened
+    EXPECT_EQ(detail::updatedNotification("", ""), std::nullopt);
+    EXPECT_EQ(detail::updatedNotification(std::nullopt, "2.0"), std::nullopt);
+}
+
+TEST(InstallProgressView, ByteFiguresThenPhases) {
+    using namespace InstallProgress;
+    const struct {
+        Progress progress;
+        bool cancelling;
+        std::string barText;
+        std::optional<double> fraction;
+        bool cancellable;
+    } cases[] = {
+        {{Phase::downloading, 0, 40'000'000}, false, "0 bytes of 40.0 MB", 0.0, true},
+        {{Phase::downloading, 999, std::nullopt}, false, "999 bytes", std::nullopt, true},
+        {{Phase::downloading, 850'999, 1'000'000}, false, "850 kB of 1.0 MB", 0.850999, true},
+        {{Phase::downloading, 12'399'999, 40'000'000}, false, "12.3 MB of 40.0 MB", 0.31, true},
+        {{Phase::downloading, 1'250'000'000, 2'000'000'000}, false, "1.2 GB of 2.0 GB", 0.625, true},
+        {{Phase::downloading, 50, 40}, false, "50 bytes of 40 bytes", 1.0, true},
+        {{Phase::verifying, 40, 40}, false, "Verifying…", std::nullopt, true},
+        {{Phase::installing, 40, 40}, false, "Installing…", std::nullopt, false},
+        {{Phase::downloading, 1'000, 40'000}, true, "Cancelling…", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        const auto view = viewOf("2.0", c.progress, c.cancelling);
+        EXPECT_EQ(view.heading, "Updating to Tolvar 2.0");
+        EXPECT_EQ(view.barText, c.barText);
+        ASSERT_EQ(view.fraction.has_value(), c.fraction.has_value()) << c.barText;
+        if (c.fraction) {
+            EXPECT_NEAR(*view.fraction, *c.fraction, 1e-3) << c.barText;
+        }
+        EXPECT_EQ(view.cancellable, c.cancellable) << c.barText;
+    }
+}
+
+TEST(SelfUpdateControl, ACancelHoldsOnlyUntilTheSwapBegins) {
+    SelfUpdate::InstallControl beforeSwap;
+    EXPECT_TRUE(beforeSwap.cancel());
+    EXPECT_TRUE(beforeSwap.cancelled());
+    EXPECT_TRUE(beforeSwap.download().cancelled());
+    EXPECT_FALSE(beforeSwap.beginSwap());
+
+    SelfUpdate::InstallControl swapping;
+    EXPECT_TRUE(swapping.beginSwap());
+    EXPECT_FALSE(swapping.cancel());
+    EXPECT_FALSE(swapping.cancelled());
+    EXPECT_FALSE(swapping.download().cancelled());
 }
 
 TEST(SelfUpdateTeam, FirstTeamLineOfTheDescription) {
