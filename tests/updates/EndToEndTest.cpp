@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -144,17 +145,18 @@ TEST(SelfUpdateEndToEnd, ManualInstallShowsItsProgressAndCancelLeavesTheBundleAs
     const auto before = bundlesig::manifest(installed);
     ASSERT_TRUE(before.ok) << before.text;
 
-    // The feed names the running version until the test asks for the manual check. The archive comes
-    // slowly and stops half way, so the cancel always meets a download in progress.
+    // The feed names the running version to the launch check and 2.0 to the manual check after it.
+    // The archive comes slowly and stops half way, so the cancel always meets a download in progress.
     const std::string archive = testsupport::readFile(fixtures / "releases" / "Tolvar-2.0.zip");
     std::mutex feedMutex;
-    std::string feedVersion = "1.0";
+    int feedRequests = 0;
     LoopbackHttpServer* server = nullptr;
     LoopbackHttpServer service([&](const HttpRequest& request) {
         if (request.target == "/downloads/version.json") {
             std::lock_guard lock(feedMutex);
+            const std::string version = ++feedRequests == 1 ? "1.0" : "2.0";
             return HttpResponse{.contentType = "application/json",
-                                .body = R"({"version": ")" + feedVersion + R"(", "url": ")" + server->url("/downloads/") +
+                                .body = R"({"version": ")" + version + R"(", "url": ")" + server->url("/downloads/") +
                                         R"(", "zip": ")" + server->url("/downloads/Tolvar-2.0.zip") + R"("})"};
         }
         if (request.target == "/downloads/Tolvar-2.0.zip") {
@@ -181,10 +183,6 @@ TEST(SelfUpdateEndToEnd, ManualInstallShowsItsProgressAndCancelLeavesTheBundleAs
     const Journal journal(automation);
     ASSERT_TRUE(service.waitForRequest([](const HttpRequest& r) { return r.target == "/downloads/version.json"; }, 60s))
         << "no launch check";
-    {
-        std::lock_guard lock(feedMutex);
-        feedVersion = "2.0";
-    }
     std::ofstream(automation / "cmd", std::ios::app) << "check-for-updates\n" << std::flush;
 
     // The window's bar counts the bytes of the announced total as they arrive.
@@ -215,9 +213,14 @@ TEST(SelfUpdateEndToEnd, ManualInstallShowsItsProgressAndCancelLeavesTheBundleAs
     ASSERT_TRUE(outcome.has_value()) << "the install did not stop";
     EXPECT_EQ(outcome->value("ok", true), false);
     EXPECT_EQ(outcome->value("error", ""), "cancelled by the user");
+    EXPECT_EQ(outcome->value("version", ""), "2.0");
 
     // Nothing is offered, nothing restarts, and the bundle is exactly as it was.
     EXPECT_TRUE(app.running());
+    const auto requests = service.requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const HttpRequest& r) { return r.target == "/downloads/Tolvar-2.0.zip"; }),
+              1);
     for (const auto& event : journal.events()) EXPECT_NE(event.value("event", ""), "update-alert") << event.dump();
     const auto after = bundlesig::manifest(installed);
     EXPECT_TRUE(after.ok && after.text == before.text) << "the installed bundle changed";
