@@ -625,15 +625,16 @@ void install(const Setup& setup, const std::string& zipURL, const std::string& e
         completion(Failure::notWritable());
         return;
     }
-    Reporter reporter{.control = watch.control.get()};
+    Reporter reporter;
     if (watch.progress) {
         reporter.report = [relay = std::make_shared<ProgressRelay>(std::move(watch.progress))](
                               const InstallProgress::Progress& progress) { relay->report(progress); };
     }
     // The download, verification and swap run away from the main loop; only the progress, the event
-    // and the completion come back to it. The thread keeps the control alive while it needs it.
+    // and the completion come back to it. The thread holds the control for as long as it uses it.
     std::thread([setup, zipURL, expectedVersion, reporter = std::move(reporter), control = std::move(watch.control),
                  completion = std::move(completion)]() mutable {
+        reporter.control = control.get();
         const auto failure = downloadAndVerify(setup, zipURL, expectedVersion, reporter);
         platform::runAfter(0, [failure, expectedVersion, completion = std::move(completion)] {
             E2E::report("self-update", {{"ok", !failure.has_value()},
