@@ -18,9 +18,10 @@
 // and decides what the web view may load.
 class AppDelegate final : public platform::WebViewDelegate, public std::enable_shared_from_this<AppDelegate> {
 public:
-    void applicationDidFinishLaunching();
+    // The launch sequence, run once when the application is ready.
+    void launch();
     // A second launch or the desktop's activate: the same main window comes back.
-    void applicationShouldHandleReopen();
+    void reopen();
 
     // Leaves the application's data, cache and config folders to the user alone and moves damaged
     // web data stores aside. Run at start and again at quit, for files the web engine made meanwhile.

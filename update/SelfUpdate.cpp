@@ -422,18 +422,18 @@ std::string Failure::description() const {
     return {};
 }
 
-std::optional<fs::path> installedURL() {
+std::optional<fs::path> installedPath() {
     static const std::optional<fs::path> bundle = platform::runningBundleDir();
     return bundle;
 }
 
 bool canInstallInPlace() {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     return installed && detail::canInstallInPlace(*installed);
 }
 
 std::optional<std::string> teamID(const fs::path& bundle) {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     if (!installed) return std::nullopt;
     return detail::teamID(*installed / "libexec", bundle);
 }
@@ -454,7 +454,7 @@ void install(const std::string& zipURL, const std::string& expectedVersion, Comp
 }
 
 void relaunch() {
-    if (const auto installed = installedURL()) {
+    if (const auto installed = installedPath()) {
         platform::startDetached(shell, {"-c", detail::relaunchScript(), installed->string(),
                                         std::to_string(platform::processId())});
     }
@@ -462,7 +462,7 @@ void relaunch() {
 }
 
 void finishInterruptedInstall() {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     if (!installed) return;
     std::error_code error;
     auto temporary = fs::temp_directory_path(error);
@@ -473,7 +473,7 @@ void finishInterruptedInstall() {
 namespace detail {
 
 std::optional<Setup> processSetup() {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     if (!installed) return std::nullopt;
     std::error_code error;
     auto temporary = fs::temp_directory_path(error);
