@@ -147,7 +147,7 @@ gboolean PageRequests::onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest
         .allowsMultipleSelection = webkit_file_chooser_request_get_select_multiple(request) != FALSE,
         .allowsDirectories = false,
     };
-    static_cast<PageRequests*>(self)->delegate_.runOpenPanel(
+    static_cast<PageRequests*>(self)->delegate_.runFileChooser(
         parameters, [pending](std::optional<std::vector<std::filesystem::path>> files) {
             pending->answer([&](gpointer r) {
                 auto* request = WEBKIT_FILE_CHOOSER_REQUEST(r);
