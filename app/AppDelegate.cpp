@@ -43,7 +43,7 @@ std::string startAddress(const ServiceAddress::Address& service) {
     return service.page(std::string(ServiceEndpoints::appPath));
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::launch() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
     SelfUpdate::finishInterruptedInstall();
     service = ServiceAddress::fromEnvironment();
@@ -153,7 +153,7 @@ void AppDelegate::plantSession(std::function<void(bool planted)> done) {
     webView->setCookie(cookie, std::move(done));
 }
 
-void AppDelegate::applicationShouldHandleReopen() {
+void AppDelegate::reopen() {
     if (window) window->present();
 }
 

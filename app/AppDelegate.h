@@ -18,9 +18,10 @@
 // and decides what the web view may load.
 class AppDelegate final : public platform::WebViewDelegate, public std::enable_shared_from_this<AppDelegate> {
 public:
-    void applicationDidFinishLaunching();
+    // The launch sequence, run once when the application is ready.
+    void launch();
     // A second launch or the desktop's activate: the same main window comes back.
-    void applicationShouldHandleReopen();
+    void reopen();
 
     // Leaves the application's data, cache and config folders to the user alone and moves damaged
     // web data stores aside. Run at start and again at quit, for files the web engine made meanwhile.
@@ -50,12 +51,12 @@ public:
     // The automation session lived only in the ended network process: it is planted again.
     void networkProcessEnded() override;
     // Downloads, file inputs and page dialogs: answered at once in automation mode (no panel),
-    // otherwise through native panels modal to the main window. Page dialogs are shown in both.
+    // otherwise through native file choosers modal to the main window. Page dialogs are shown in both.
     void decideDownloadDestination(const std::string& suggestedFilename,
                                    platform::DownloadDestinationReply reply) override;
     void downloadFinished() override;
     void downloadFailed(const std::string& errorText) override;
-    void runOpenPanel(const platform::FileInputRequest& request, platform::FileInputReply reply) override;
+    void runFileChooser(const platform::FileInputRequest& request, platform::FileInputReply reply) override;
     void runAlert(const std::string& message, std::function<void()> done) override;
     void runConfirm(const std::string& message, std::function<void(bool)> done) override;
     void runPrompt(const std::string& prompt, const std::optional<std::string>& defaultText,

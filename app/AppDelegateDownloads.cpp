@@ -18,7 +18,7 @@ void AppDelegate::decideDownloadDestination(const std::string& suggestedFilename
         reply(destination);
         return;
     }
-    platform::runSavePanel(*window, suggestedFilename, std::move(reply));
+    platform::runSaveFileChooser(*window, suggestedFilename, std::move(reply));
 }
 
 void AppDelegate::downloadFinished() { E2E::report("download-finished"); }
@@ -28,7 +28,7 @@ void AppDelegate::downloadFailed(const std::string& errorText) {
     E2E::report("download-failed", {{"error", errorText}});
 }
 
-void AppDelegate::runOpenPanel(const platform::FileInputRequest& request, platform::FileInputReply reply) {
+void AppDelegate::runFileChooser(const platform::FileInputRequest& request, platform::FileInputReply reply) {
     if (E2E::enabled()) {
         if (const auto upload = platform::environmentValue("TOLVAR_E2E_UPLOAD")) {
             E2E::report("open-panel", {{"file", Downloads::lastPathComponent(*upload)}});
@@ -38,7 +38,7 @@ void AppDelegate::runOpenPanel(const platform::FileInputRequest& request, platfo
             return;
         }
     }
-    platform::runOpenPanel(*window, request, std::move(reply));
+    platform::runOpenFileChooser(*window, request, std::move(reply));
 }
 
 void AppDelegate::runAlert(const std::string& message, std::function<void()> done) {

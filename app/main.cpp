@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     delegate->launchesInBackground = options.command == CommandLine::Command::background;
     const int status =
         platform::runApplication("app.tolvar.desktop", argc, argv,
-                                 {.didFinishLaunching = [] { delegate->applicationDidFinishLaunching(); },
-                                  .reopen = [] { delegate->applicationShouldHandleReopen(); },
+                                 {.launch = [] { delegate->launch(); },
+                                  .reopen = [] { delegate->reopen(); },
                                   .quickSave = [] { QuickSaveController::shared().present(); }});
     AppDelegate::secureDataFolders();
     return status;

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "automation/E2E.h"
+#include "platform/Io.h"
 #include "platform/MainLoop.h"
 #include "platform/Text.h"
 
@@ -16,20 +17,6 @@ namespace {
 constexpr double pollInterval = 0.2;
 // Enough of what came before the read position to notice a file rewritten in place.
 constexpr std::size_t tailKept = 256;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Up to `count` bytes at `offset`; fewer only at the end of the file or on an error.
 std::string readAt(int fd, off_t offset, std::size_t count) {
@@ -72,7 +59,7 @@ void CommandPump::tick() {
 
 void CommandPump::tickOnce() {
     // Non-blocking, so that a driver's named pipe cannot stall the main loop; only regular files count.
-    FileDescriptor fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const platform::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
     if (info.st_dev != device_ || info.st_ino != inode_ || info.st_size < offset_ || !sameFileAsBefore(fd.get())) {

@@ -4,6 +4,7 @@
 
 #include "devservice/Text.h"
 #include "platform/Json.h"
+#include "platform/Text.h"
 
 namespace devservice {
 namespace {
@@ -49,7 +50,7 @@ Checked<NewBookmark> validateBookmark(std::string url, std::string title, std::v
                                       bool readLater) {
     if (auto problem = addressProblem(url)) return *problem;
     for (const auto* field : {&url, &title}) {
-        if (!text::isValidUtf8(*field)) return InputError{"Texts must be valid UTF-8."};
+        if (!platform::isValidUTF8(*field)) return InputError{"Texts must be valid UTF-8."};
     }
     if (text::trimAscii(title).empty()) title = url;
     // Bytes first: one character may carry any number of combining marks.
@@ -65,7 +66,7 @@ Checked<NewBookmark> validateBookmark(std::string url, std::string title, std::v
                           std::to_string(tags.size()) + "."};
     }
     for (const auto& tag : tags) {
-        if (!text::isValidUtf8(tag)) return InputError{"Texts must be valid UTF-8."};
+        if (!platform::isValidUTF8(tag)) return InputError{"Texts must be valid UTF-8."};
         if (text::trimAscii(tag).empty()) return InputError{"A tag must not be empty."};
         if (tag.size() > BookmarkLimits::maxTagBytes) {
             return InputError{"A tag is longer than " + std::to_string(BookmarkLimits::maxTagBytes) + " bytes."};

@@ -60,19 +60,17 @@ void onChunk(SoupServerMessage* msg, GBytes* chunk, gpointer data) {
 // The state of one request between handling and answering. A message can end before its answer
 // is ready (the client hung up, or the service is stopping); it is then left alone.
 struct Pending {
-    explicit Pending(SoupServerMessage* m) : msg(SOUP_SERVER_MESSAGE(g_object_ref(m))) {
+    explicit Pending(SoupServerMessage* m) : held(platform::sharedGObject(m)), msg(m) {
         g_signal_connect(msg, "finished", G_CALLBACK(onFinished), this);
     }
-    ~Pending() {
-        g_signal_handlers_disconnect_by_data(msg, this);
-        g_object_unref(msg);
-    }
+    ~Pending() { g_signal_handlers_disconnect_by_data(msg, this); }
     Pending(const Pending&) = delete;
     Pending& operator=(const Pending&) = delete;
 
     static void onFinished(SoupServerMessage*, gpointer data) { static_cast<Pending*>(data)->finished = true; }
 
-    SoupServerMessage* msg;
+    const platform::GObjectPtr<SoupServerMessage> held;
+    SoupServerMessage* const msg;
     bool inHandler = true;
     bool answered = false;
     bool finished = false;
@@ -87,12 +85,12 @@ void closeIfRequestUnread(GSocketConnection* connection, int seconds) {
     g_timeout_add_seconds_full(
         G_PRIORITY_DEFAULT, static_cast<guint>(seconds),
         [](gpointer data) -> gboolean {
-            auto* held = static_cast<GSocketConnection*>(g_weak_ref_get(static_cast<GWeakRef*>(data)));
+            const platform::GObjectPtr<GSocketConnection> held(
+                static_cast<GSocketConnection*>(g_weak_ref_get(static_cast<GWeakRef*>(data))));
             if (!held) return G_SOURCE_REMOVE;
-            GSocket* socket = g_socket_connection_get_socket(held);
+            GSocket* socket = g_socket_connection_get_socket(held.get());
             // Shutting the socket down makes libsoup's pending read fail, and it drops the connection.
             if (!g_object_get_data(G_OBJECT(socket), requestReadKey)) g_socket_shutdown(socket, TRUE, TRUE, nullptr);
-            g_object_unref(held);
             return G_SOURCE_REMOVE;
         },
         weak,
@@ -110,45 +108,43 @@ SoupFrontEnd::SoupFrontEnd(Service& service, int clientTimeoutSeconds)
       server_(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "tolvar-devservice ", nullptr))),
       listener_(g_socket_service_new()) {
     // Early and normal handler on the same (default) path, so both run for every request.
-    soup_server_add_early_handler(server_, nullptr, &SoupFrontEnd::onEarlyRequest, this, nullptr);
-    soup_server_add_handler(server_, nullptr, &SoupFrontEnd::onRequest, this, nullptr);
-    g_signal_connect(server_, "request-finished", G_CALLBACK(&SoupFrontEnd::onRequestDone), this);
-    g_signal_connect(server_, "request-aborted", G_CALLBACK(&SoupFrontEnd::onRequestDone), this);
-    g_signal_connect(listener_, "incoming", G_CALLBACK(&SoupFrontEnd::onIncoming), this);
+    soup_server_add_early_handler(server_.get(), nullptr, &SoupFrontEnd::onEarlyRequest, this, nullptr);
+    soup_server_add_handler(server_.get(), nullptr, &SoupFrontEnd::onRequest, this, nullptr);
+    g_signal_connect(server_.get(), "request-finished", G_CALLBACK(&SoupFrontEnd::onRequestDone), this);
+    g_signal_connect(server_.get(), "request-aborted", G_CALLBACK(&SoupFrontEnd::onRequestDone), this);
+    g_signal_connect(listener_.get(), "incoming", G_CALLBACK(&SoupFrontEnd::onIncoming), this);
 }
 
 SoupFrontEnd::~SoupFrontEnd() {
     stop();
-    g_signal_handlers_disconnect_by_data(listener_, this);
-    g_signal_handlers_disconnect_by_data(server_, this);
-    g_object_unref(listener_);
-    g_object_unref(server_);
+    g_signal_handlers_disconnect_by_data(listener_.get(), this);
+    g_signal_handlers_disconnect_by_data(server_.get(), this);
 }
 
 int SoupFrontEnd::listen(int port) {
-    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-    GSocketAddress* address = g_inet_socket_address_new(loopback, static_cast<guint16>(port));
-    g_object_unref(loopback);
+    const platform::GObjectPtr<GInetAddress> loopback(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
+    const platform::GObjectPtr<GSocketAddress> address(
+        g_inet_socket_address_new(loopback.get(), static_cast<guint16>(port)));
     GSocketAddress* bound = nullptr;
     GError* error = nullptr;
-    const gboolean ok = g_socket_listener_add_address(G_SOCKET_LISTENER(listener_), address, G_SOCKET_TYPE_STREAM,
-                                                      G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error);
-    g_object_unref(address);
+    const gboolean ok =
+        g_socket_listener_add_address(G_SOCKET_LISTENER(listener_.get()), address.get(), G_SOCKET_TYPE_STREAM,
+                                      G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error);
+    const platform::GObjectPtr<GSocketAddress> boundAddress(bound);
     if (!ok) {
         std::string message = error ? error->message : "unknown error";
         g_clear_error(&error);
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + message);
     }
-    const int boundPort = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-    g_object_unref(bound);
-    g_socket_service_start(listener_);
+    const int boundPort = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(boundAddress.get()));
+    g_socket_service_start(listener_.get());
     return boundPort;
 }
 
 void SoupFrontEnd::stop() {
-    g_socket_service_stop(listener_);
-    g_socket_listener_close(G_SOCKET_LISTENER(listener_));
-    soup_server_disconnect(server_);
+    g_socket_service_stop(listener_.get());
+    g_socket_listener_close(G_SOCKET_LISTENER(listener_.get()));
+    soup_server_disconnect(server_.get());
 }
 
 gboolean SoupFrontEnd::onIncoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer data) {
@@ -157,12 +153,10 @@ gboolean SoupFrontEnd::onIncoming(GSocketService*, GSocketConnection* connection
     // connection: a client that connects and stays silent, or sends half a request and stalls,
     // cannot hold it for ever.
     g_socket_set_timeout(g_socket_connection_get_socket(connection), static_cast<guint>(self->clientTimeoutSeconds_));
-    GSocketAddress* local = g_socket_connection_get_local_address(connection, nullptr);
-    GSocketAddress* remote = g_socket_connection_get_remote_address(connection, nullptr);
+    const platform::GObjectPtr<GSocketAddress> local(g_socket_connection_get_local_address(connection, nullptr));
+    const platform::GObjectPtr<GSocketAddress> remote(g_socket_connection_get_remote_address(connection, nullptr));
     closeIfRequestUnread(connection, self->clientTimeoutSeconds_);
-    soup_server_accept_iostream(self->server_, G_IO_STREAM(connection), local, remote, nullptr);
-    if (local) g_object_unref(local);
-    if (remote) g_object_unref(remote);
+    soup_server_accept_iostream(self->server_.get(), G_IO_STREAM(connection), local.get(), remote.get(), nullptr);
     return TRUE;
 }
 

@@ -3,6 +3,7 @@
 #include <libsoup/soup.h>
 
 #include "devservice/Service.h"
+#include "platform/glib/GObjectPtr.h"
 
 namespace devservice {
 
@@ -37,8 +38,8 @@ private:
 
     Service& service_;
     int clientTimeoutSeconds_;
-    SoupServer* server_;
-    GSocketService* listener_;
+    platform::GObjectPtr<SoupServer> server_;
+    platform::GObjectPtr<GSocketService> listener_;
 };
 
 }  // namespace devservice

@@ -1,31 +1,39 @@
 #include "devservice/SoupTitleFetcher.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "devservice/Text.h"
 #include "devservice/Title.h"
+#include "platform/Text.h"
 
 namespace devservice {
 
+namespace {
+
+struct UriUnref {
+    void operator()(GUri* uri) const { g_uri_unref(uri); }
+};
+
+}  // namespace
+
+// One lookup. It belongs to the asynchronous calls under way, and the last of them ends it through
+// finish().
 struct SoupTitleFetcher::Job {
     SoupTitleFetcher* owner = nullptr;
     std::function<void(std::string)> done;
-    GCancellable* cancellable = g_cancellable_new();
+    platform::GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
     guint deadline = 0;
     int redirectsLeft = 0;
-    GUri* uri = nullptr;
-    SoupMessage* message = nullptr;
-    GInputStream* body = nullptr;
+    std::unique_ptr<GUri, UriUnref> uri;
+    platform::GObjectPtr<SoupMessage> message;
+    platform::GObjectPtr<GInputStream> body;
     std::string contentType;
     std::string bytes;
 
     ~Job() {
         if (deadline) g_source_remove(deadline);
-        if (body) g_object_unref(body);
-        if (message) g_object_unref(message);
-        if (uri) g_uri_unref(uri);
-        g_object_unref(cancellable);
     }
 };
 
@@ -41,7 +49,7 @@ bool isWebScheme(GUri* uri) {
 // Pages other than HTML have no <title> to find; a missing Content-Type is given the benefit of doubt.
 bool mayHoldTitle(const std::string& contentType) {
     if (contentType.empty()) return true;
-    const auto media = text::asciiLower(text::trimAscii(std::string_view(contentType).substr(0, contentType.find(';'))));
+    const auto media = platform::asciiLowercased(text::trimAscii(std::string_view(contentType).substr(0, contentType.find(';'))));
     return media == "text/html" || media == "application/xhtml+xml";
 }
 
@@ -52,24 +60,24 @@ SoupTitleFetcher::SoupTitleFetcher(Limits limits)
       session_(soup_session_new_with_options("timeout", static_cast<guint>(limits.timeout.count()), "idle-timeout",
                                              static_cast<guint>(limits.timeout.count()), "user-agent",
                                              "tolvar-devservice (title lookup)", nullptr)) {
-    soup_session_set_proxy_resolver(session_, nullptr);
+    soup_session_set_proxy_resolver(session_.get(), nullptr);
 }
 
 SoupTitleFetcher::~SoupTitleFetcher() {
     cancelAll();
-    soup_session_abort(session_);
-    g_object_unref(session_);
+    soup_session_abort(session_.get());
 }
 
 void SoupTitleFetcher::cancelAll() {
-    for (auto* job : jobs_) g_cancellable_cancel(job->cancellable);
+    for (auto* job : jobs_) g_cancellable_cancel(job->cancellable.get());
     // Cancelled operations report back through the main context; let them.
     const gint64 giveUp = g_get_monotonic_time() + G_USEC_PER_SEC;
     while (!jobs_.empty() && g_get_monotonic_time() < giveUp) g_main_context_iteration(nullptr, FALSE);
 }
 
 void SoupTitleFetcher::fetchTitle(const std::string& url, std::function<void(std::string)> done) {
-    auto* job = new Job;
+    auto owned = std::make_unique<Job>();
+    Job* job = owned.release();  // finish() ends it
     job->owner = this;
     job->done = std::move(done);
     job->redirectsLeft = limits_.maxRedirects;
@@ -85,23 +93,21 @@ void SoupTitleFetcher::fetchTitle(const std::string& url, std::function<void(std
 }
 
 void SoupTitleFetcher::request(Job* job, GUri* uri) {
-    if (job->uri) g_uri_unref(job->uri);
-    job->uri = uri;
+    job->uri.reset(uri);
     if (!isWebScheme(uri)) {
         finish(job, "");
         return;
     }
-    if (job->message) g_object_unref(job->message);
-    job->message = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
+    job->message.reset(soup_message_new_from_uri(SOUP_METHOD_GET, uri));
     if (!job->message) {
         finish(job, "");
         return;
     }
-    soup_message_add_flags(job->message, SOUP_MESSAGE_NO_REDIRECT);
-    soup_message_headers_replace(soup_message_get_request_headers(job->message), "Accept",
+    soup_message_add_flags(job->message.get(), SOUP_MESSAGE_NO_REDIRECT);
+    soup_message_headers_replace(soup_message_get_request_headers(job->message.get()), "Accept",
                                  "text/html,application/xhtml+xml;q=0.9,*/*;q=0.1");
-    soup_session_send_async(session_, job->message, G_PRIORITY_DEFAULT, job->cancellable, &SoupTitleFetcher::onSent,
-                            job);
+    soup_session_send_async(session_.get(), job->message.get(), G_PRIORITY_DEFAULT, job->cancellable.get(),
+                            &SoupTitleFetcher::onSent, job);
 }
 
 void SoupTitleFetcher::onSent(GObject* source, GAsyncResult* result, gpointer data) {
@@ -114,11 +120,10 @@ void SoupTitleFetcher::onSent(GObject* source, GAsyncResult* result, gpointer da
         self->finish(job, "");
         return;
     }
-    if (job->body) g_object_unref(job->body);
-    job->body = body;
+    job->body.reset(body);
 
-    const guint status = soup_message_get_status(job->message);
-    auto* headers = soup_message_get_response_headers(job->message);
+    const guint status = soup_message_get_status(job->message.get());
+    auto* headers = soup_message_get_response_headers(job->message.get());
     if (SOUP_STATUS_IS_REDIRECTION(status)) {
         const char* location = soup_message_headers_get_one(headers, "Location");
         if (!location || job->redirectsLeft <= 0) {
@@ -126,8 +131,9 @@ void SoupTitleFetcher::onSent(GObject* source, GAsyncResult* result, gpointer da
             return;
         }
         --job->redirectsLeft;
-        GUri* next = g_uri_parse_relative(job->uri, location, static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
-        g_clear_object(&job->body);
+        GUri* next =
+            g_uri_parse_relative(job->uri.get(), location, static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
+        job->body.reset();
         if (!next) {
             self->finish(job, "");
             return;
@@ -150,8 +156,8 @@ void SoupTitleFetcher::onSent(GObject* source, GAsyncResult* result, gpointer da
 
 void SoupTitleFetcher::readMore(Job* job) {
     const auto room = limits_.maxBytes - job->bytes.size();
-    g_input_stream_read_bytes_async(job->body, std::min<std::size_t>(room, 64 * 1024), G_PRIORITY_DEFAULT,
-                                    job->cancellable, &SoupTitleFetcher::onRead, job);
+    g_input_stream_read_bytes_async(job->body.get(), std::min<std::size_t>(room, 64 * 1024), G_PRIORITY_DEFAULT,
+                                    job->cancellable.get(), &SoupTitleFetcher::onRead, job);
 }
 
 void SoupTitleFetcher::onRead(GObject* source, GAsyncResult* result, gpointer data) {
@@ -181,14 +187,15 @@ gboolean SoupTitleFetcher::onDeadline(gpointer data) {
     auto* job = static_cast<Job*>(data);
     job->deadline = 0;
     // The operation in flight fails with "cancelled" and finishes the job.
-    g_cancellable_cancel(job->cancellable);
+    g_cancellable_cancel(job->cancellable.get());
     return G_SOURCE_REMOVE;
 }
 
 void SoupTitleFetcher::finish(Job* job, std::string title) {
     jobs_.erase(job);
-    auto done = std::move(job->done);
-    delete job;
+    std::unique_ptr<Job> ending(job);
+    auto done = std::move(ending->done);
+    ending.reset();
     if (done) done(std::move(title));
 }
 

@@ -7,6 +7,7 @@
 #include <libsoup/soup.h>
 
 #include "devservice/Service.h"
+#include "platform/glib/GObjectPtr.h"
 
 namespace devservice {
 
@@ -45,7 +46,7 @@ private:
     static gboolean onDeadline(gpointer data);
 
     Limits limits_;
-    SoupSession* session_;
+    platform::GObjectPtr<SoupSession> session_;
     std::set<Job*> jobs_;
 };
 

@@ -1,11 +1,14 @@
 #include "devservice/Text.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
+
+#include "platform/Text.h"
 
 namespace devservice::text {
 namespace {
@@ -20,27 +23,11 @@ int hexValue(char c) {
     return c - 'A' + 10;
 }
 
-// Length of the well-formed UTF-8 sequence at `i`, or 0 when the bytes there are ill-formed.
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    auto cont = [&](std::size_t k) {
-        return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    };
-    if (b0 < 0x80) return 1;
-    if (b0 >= 0xC2 && b0 <= 0xDF) return cont(1) ? 2 : 0;
-    if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        if (b0 == 0xE0 && b1 < 0xA0) return 0;  // overlong
-        if (b0 == 0xED && b1 >= 0xA0) return 0;  // surrogate
-        return 3;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        if (b0 == 0xF0 && b1 < 0x90) return 0;  // overlong
-        if (b0 == 0xF4 && b1 >= 0x90) return 0;  // above U+10FFFF
-        return 4;
+// Length in bytes of the well-formed character that `s` starts with, or 0 when it starts with an
+// ill-formed sequence. Only the length the first byte announces can be well-formed on its own.
+std::size_t leadingCharacterLength(std::string_view s) {
+    for (std::size_t n = 1; n <= std::min<std::size_t>(4, s.size()); ++n) {
+        if (platform::isValidUTF8(s.substr(0, n))) return n;
     }
     return 0;
 }
@@ -69,20 +56,12 @@ std::string htmlEscape(std::string_view text) {
     return out;
 }
 
-bool isValidUtf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto n = utf8SequenceLength(bytes, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
 std::string sanitizeUtf8(std::string_view bytes) {
+    if (platform::isValidUTF8(bytes)) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        const auto n = utf8SequenceLength(bytes, i);
+        const auto n = leadingCharacterLength(bytes.substr(i));
         if (n == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
@@ -238,7 +217,7 @@ bool isWebAddress(std::string_view address) {
     }
     const auto colon = address.find(':');
     if (colon == std::string_view::npos) return false;
-    const auto scheme = asciiLower(address.substr(0, colon));
+    const auto scheme = platform::asciiLowercased(address.substr(0, colon));
     if (scheme != "http" && scheme != "https") return false;
     auto rest = address.substr(colon + 1);
     if (rest.substr(0, 2) != "//") return false;
@@ -283,14 +262,6 @@ std::string_view trimAscii(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (auto& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 bool isSafeFileName(std::string_view name) {
     if (name.empty() || name.size() > 255 || name.front() == '.') return false;
     for (char ch : name) {
@@ -302,7 +273,7 @@ bool isSafeFileName(std::string_view name) {
 
 std::string contentTypeForFileName(std::string_view name) {
     const auto dot = name.rfind('.');
-    const auto ext = dot == std::string_view::npos ? std::string() : asciiLower(name.substr(dot + 1));
+    const auto ext = dot == std::string_view::npos ? std::string() : platform::asciiLowercased(name.substr(dot + 1));
     if (ext == "json") return "application/json";
     if (ext == "zip") return "application/zip";
     if (ext == "html" || ext == "htm") return "text/html; charset=utf-8";

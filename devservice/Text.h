@@ -14,10 +14,7 @@ namespace devservice::text {
 // Escapes the five characters that matter in HTML text and attribute values.
 std::string htmlEscape(std::string_view text);
 
-// True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
-
-// Replaces every ill-formed UTF-8 sequence with U+FFFD.
+// Replaces every byte of an ill-formed UTF-8 sequence with U+FFFD.
 std::string sanitizeUtf8(std::string_view bytes);
 
 // Number of user-perceived characters (extended grapheme clusters) in UTF-8 text.
@@ -60,9 +57,6 @@ bool isWebAddress(std::string_view address);
 
 // Trims ASCII white space (space, tab, line feed, vertical tab, form feed, carriage return).
 std::string_view trimAscii(std::string_view text);
-
-// ASCII lower case.
-std::string asciiLower(std::string_view text);
 
 // True when `name` can be used as a single file name inside a served folder: not empty, at most
 // 255 bytes, no "/" or "\", no NUL or other control character, and not starting with ".".

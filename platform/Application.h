@@ -6,9 +6,9 @@
 namespace platform {
 
 struct ApplicationHooks {
-    std::function<void()> didFinishLaunching;  // once, when the application is ready
-    std::function<void()> reopen;              // each later activation: a second launch, the desktop's activate
-    std::function<void()> quickSave;           // a launch with "--quick-save"
+    std::function<void()> launch;     // once, when the application is ready
+    std::function<void()> reopen;     // each later activation: a second launch, the desktop's activate
+    std::function<void()> quickSave;  // a launch with "--quick-save"
 };
 
 // Runs the single-instance application with the given identifier until it quits. A second launch

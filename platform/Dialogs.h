@@ -9,18 +9,18 @@
 #include "platform/MainWindow.h"
 #include "platform/WebView.h"
 
-// Native panels and page dialogs. Each is built fresh, is modal to `parent` only (other windows of
+// File choosers and page dialogs. Each is built fresh, is modal to `parent` only (other windows of
 // the application stay usable) and calls its `done` exactly once, on the main loop, when it ends.
 namespace platform {
 
-// An open panel for a file input: folders instead of files when the input allows directories,
+// A file chooser for a file input: folders instead of files when the input allows directories,
 // several at once when it allows multiple selection, no file-type filter. Nothing on cancel.
-void runOpenPanel(MainWindow& parent, const FileInputRequest& request,
-                  std::function<void(std::optional<std::vector<std::filesystem::path>>)> done);
+void runOpenFileChooser(MainWindow& parent, const FileInputRequest& request,
+                        std::function<void(std::optional<std::vector<std::filesystem::path>>)> done);
 
-// A save panel whose name field holds `suggestedName`. Nothing on cancel.
-void runSavePanel(MainWindow& parent, const std::string& suggestedName,
-                  std::function<void(std::optional<std::filesystem::path>)> done);
+// A file chooser for saving, whose name field holds `suggestedName`. Nothing on cancel.
+void runSaveFileChooser(MainWindow& parent, const std::string& suggestedName,
+                        std::function<void(std::optional<std::filesystem::path>)> done);
 
 // A page's alert: the message and one "OK" button.
 void runAlertDialog(MainWindow& parent, const std::string& message, std::function<void()> done);

@@ -4,34 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "platform/Io.h"
+
 namespace platform {
 namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
 
 // Writes `bytes` to a new private file beside `file`; answers its path, or "" when that failed.
 std::string writeTemporarySibling(const std::filesystem::path& file, std::string_view bytes, mode_t mode,
                                   Flush flush) {
     std::string temporary = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return {};
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes);
-    if (ok && flush == Flush::toDisk) ok = ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.valid()) return {};
+    bool ok = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes);
+    if (ok && flush == Flush::toDisk) ok = ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
     if (ok) return temporary;
     ::unlink(temporary.c_str());
     return {};
@@ -68,18 +59,18 @@ bool fileHolds(const std::filesystem::path& file, std::string_view bytes, mode_t
 }
 
 bool appendWhole(const std::filesystem::path& file, std::string_view bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY));
+    if (!fd.valid()) return false;
     struct stat before {};
-    bool ok = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
-    if (ok && !writeAll(fd, bytes)) {
+    bool ok = ::fstat(fd.get(), &before) == 0 && S_ISREG(before.st_mode);
+    if (ok && !writeAll(fd.get(), bytes)) {
         ok = false;
         // Half a record would spoil the one after it; the failed write leaves no trace.
-        if (::ftruncate(fd, before.st_size) != 0) {
+        if (::ftruncate(fd.get(), before.st_size) != 0) {
             // Nothing more can be done: the file keeps what could not be removed.
         }
     }
-    ok = ::close(fd) == 0 && ok;
+    ok = fd.close() && ok;
     return ok;
 }
 

@@ -10,30 +10,13 @@
 
 #include <cerrno>
 
+#include "platform/Io.h"
 #include "platform/Process.h"
 
 extern char** environ;
 
 namespace platform {
 namespace {
-
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    int* address() { return &fd_; }
-
-private:
-    int fd_ = -1;
-};
 
 // Starts `program` with standard input from `in`, standard output to `out` (-1: /dev/null) and
 // standard error to /dev/null. Every descriptor of this process is close-on-exec, so the child
@@ -87,14 +70,12 @@ PipelineResult runPipeline(const std::string& first, const std::vector<std::stri
     PipelineResult result;
     // The first child writes into a pipe; the second reads from a socket, so that writing to it after
     // it has gone answers EPIPE here instead of a SIGPIPE that would end this process.
-    Descriptor fromFirst, intoFirstPipe;
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return result;
-    *fromFirst.address() = pipeEnds[0];
-    *intoFirstPipe.address() = pipeEnds[1];
+    UniqueFd fromFirst(pipeEnds[0]), intoFirstPipe(pipeEnds[1]);
     int socketEnds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, socketEnds) != 0) return result;
-    Descriptor toSecond(socketEnds[0]), secondInput(socketEnds[1]);
+    UniqueFd toSecond(socketEnds[0]), secondInput(socketEnds[1]);
 
     const pid_t firstPid = spawn(first, firstArguments, -1, intoFirstPipe.get());
     intoFirstPipe.reset();
@@ -109,24 +90,17 @@ PipelineResult runPipeline(const std::string& first, const std::vector<std::stri
 
     std::uint64_t passed = 0;
     char buffer[65536];
-    bool open = true;
-    while (open) {
-        const ssize_t got = ::read(fromFirst.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        passed += static_cast<std::uint64_t>(got);
+    while (true) {
+        const auto got = readAll(fromFirst.get(), buffer, sizeof buffer);
+        if (!got || *got == 0) break;
+        passed += *got;
         if (passed > largestStream) {
             result.exceeded = true;
             ::kill(firstPid, SIGKILL);
             ::kill(secondPid, SIGKILL);
             break;
         }
-        for (ssize_t sent = 0; open && sent < got;) {
-            const ssize_t n = ::send(toSecond.get(), buffer + sent, static_cast<std::size_t>(got - sent), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) open = false;  // the second child stopped reading
-            else sent += n;
-        }
+        if (!sendAll(toSecond.get(), std::string_view(buffer, *got))) break;  // the second child stopped reading
     }
     // End of input for the second child; the first one sees a closed pipe if it is still writing.
     toSecond.reset();

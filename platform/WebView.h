@@ -80,7 +80,7 @@ public:
     virtual void downloadFinished() {}
     virtual void downloadFailed(const std::string& /*errorText*/) {}
     // A file input asks for files. Unhandled, the page gets none.
-    virtual void runOpenPanel(const FileInputRequest& /*request*/, FileInputReply reply) { reply(std::nullopt); }
+    virtual void runFileChooser(const FileInputRequest& /*request*/, FileInputReply reply) { reply(std::nullopt); }
     // Page script dialogs. Unhandled, they close at once: confirmations answer false, prompts null.
     virtual void runAlert(const std::string& /*message*/, std::function<void()> done) { done(); }
     virtual void runConfirm(const std::string& /*message*/, std::function<void(bool)> done) { done(false); }

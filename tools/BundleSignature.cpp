@@ -19,6 +19,8 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include "platform/Io.h"
+
 namespace bundlesig {
 namespace fs = std::filesystem;
 namespace {
@@ -89,21 +91,19 @@ std::string modeText(mode_t mode) {
 }
 
 std::optional<std::string> sha256OfFile(const fs::path& path, std::uintmax_t expectedSize) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
     MdContextPtr context(EVP_MD_CTX_new());
     bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
     std::array<char, 65536> buffer;
     std::uintmax_t total = 0;
     while (ok) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) ok = false;
-        if (got <= 0) break;
-        total += static_cast<std::uintmax_t>(got);
-        ok = EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) == 1;
+        const auto got = platform::readAll(fd.get(), buffer.data(), buffer.size());
+        if (!got) ok = false;
+        if (!got || *got == 0) break;
+        total += *got;
+        ok = EVP_DigestUpdate(context.get(), buffer.data(), *got) == 1;
     }
-    ::close(fd);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (!ok || total != expectedSize || EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
@@ -279,18 +279,11 @@ std::optional<std::string> rawPublicKey(EVP_PKEY* key) {
 }
 
 bool writeFile(const fs::path& path, std::string_view bytes, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t written = 0;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else written += static_cast<std::size_t>(n);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    return ::close(fd) == 0 && ok;
+    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!fd.valid()) return false;
+    bool ok = ::fchmod(fd.get(), mode) == 0 && platform::writeAll(fd.get(), bytes);
+    ok = ::fsync(fd.get()) == 0 && ok;
+    return fd.close() && ok;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "automation/E2E.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
+#include "platform/Io.h"
 #include "platform/MainLoop.h"
 #include "platform/Json.h"
 #include "platform/Text.h"
@@ -71,35 +72,39 @@ std::string trimmed(const std::string& text) {
 // A folder locked for as long as this object lives: another process's clean-up leaves it alone.
 class LockedFolder {
 public:
-    LockedFolder() = default;
-    explicit LockedFolder(const fs::path& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    explicit LockedFolder(const fs::path& path) : folder_(openFolder(path)) {
+        if (folder_.valid()) ::flock(folder_.get(), LOCK_EX);
     }
-    ~LockedFolder() {
-        if (fd_ >= 0) ::close(fd_);
+
+    static platform::UniqueFd openFolder(const fs::path& path) {
+        return platform::UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
-    LockedFolder(const LockedFolder&) = delete;
-    LockedFolder& operator=(const LockedFolder&) = delete;
 
 private:
-    int fd_ = -1;
+    platform::UniqueFd folder_;
 };
 
 // Whether some live process holds the lock of the folder at `path`.
 bool isLockedByAnother(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return locked;
+    const auto folder = LockedFolder::openFolder(path);
+    return folder.valid() && ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 void syncPath(const fs::path& path, bool directory) {
-    const int fd = ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
+    const platform::UniqueFd fd(
+        ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.valid()) ::fsync(fd.get());
+}
+
+// Copies what is left to read from `in` into `out`; false, with errno set, when that failed.
+bool copyContents(int in, int out) {
+    char buffer[65536];
+    while (true) {
+        const auto got = platform::readAll(in, buffer, sizeof buffer);
+        if (!got) return false;
+        if (*got == 0) return true;
+        if (!platform::writeAll(out, std::string_view(buffer, *got))) return false;
+    }
 }
 
 // Flushes every file and folder of a tree to the disk, the folders after what they hold.
@@ -155,26 +160,11 @@ bool copyBundle(const fs::path& from, const fs::path& to, std::string& failure) 
         failure = "special file in the update: " + from.filename().string();
         return false;
     }
-    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    bool ok = in >= 0 && out >= 0;
-    char buffer[65536];
-    while (ok) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) ok = false;
-        if (got <= 0) break;
-        for (ssize_t done = 0; ok && done < got;) {
-            const ssize_t n = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) ok = false;
-            else done += n;
-        }
-    }
-    if (ok && ::fchmod(out, info.st_mode & 07777) != 0) ok = false;
+    const platform::UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const platform::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    bool ok = in.valid() && out.valid() && copyContents(in.get(), out.get()) &&
+              ::fchmod(out.get(), info.st_mode & 07777) == 0;
     if (!ok) failure = std::strerror(errno);
-    if (in >= 0) ::close(in);
-    if (out >= 0) ::close(out);
     return ok;
 }
 
@@ -462,18 +452,18 @@ bool InstallControl::beginSwap() {
     return true;
 }
 
-std::optional<fs::path> installedURL() {
+std::optional<fs::path> installedPath() {
     static const std::optional<fs::path> bundle = platform::runningBundleDir();
     return bundle;
 }
 
 bool canInstallInPlace() {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     return installed && detail::canInstallInPlace(*installed);
 }
 
 std::optional<std::string> teamID(const fs::path& bundle) {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     if (!installed) return std::nullopt;
     return detail::teamID(*installed / "libexec", bundle);
 }
@@ -494,7 +484,7 @@ void install(const std::string& zipURL, const std::string& expectedVersion, Comp
 }
 
 void relaunch() {
-    if (const auto installed = installedURL()) {
+    if (const auto installed = installedPath()) {
         platform::startDetached(shell, {"-c", detail::relaunchScript(), installed->string(),
                                         std::to_string(platform::processId())});
     }
@@ -502,7 +492,7 @@ void relaunch() {
 }
 
 void finishInterruptedInstall() {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     if (!installed) return;
     std::error_code error;
     auto temporary = fs::temp_directory_path(error);
@@ -513,7 +503,7 @@ void finishInterruptedInstall() {
 namespace detail {
 
 std::optional<Setup> processSetup() {
-    const auto installed = installedURL();
+    const auto installed = installedPath();
     if (!installed) return std::nullopt;
     std::error_code error;
     auto temporary = fs::temp_directory_path(error);

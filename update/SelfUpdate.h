@@ -77,7 +77,7 @@ struct Watch {
 
 // The running bundle, found once when first asked, so a swap during the run does not move it.
 // Nothing when the program does not run from a Tolvar.app bundle.
-std::optional<std::filesystem::path> installedURL();
+std::optional<std::filesystem::path> installedPath();
 
 // Whether the folder that holds the running bundle is writable by this process.
 bool canInstallInPlace();

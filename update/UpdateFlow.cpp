@@ -20,8 +20,8 @@
 namespace UpdateCheck {
 namespace {
 
-detail::FlowServices& services() {
-    static detail::FlowServices current = detail::processServices();
+UpdateFlow::FlowServices& services() {
+    static UpdateFlow::FlowServices current = UpdateFlow::processServices();
     return current;
 }
 
@@ -32,14 +32,14 @@ int showAlert(const platform::AlertContent& alert) {
     return platform::runModalAlert(alert);
 }
 
-std::optional<Clock::time_point> lastCheck() {
+std::optional<UpdateRules::Clock::time_point> lastCheck() {
     const auto stored = platform::readSetting(std::string(lastCheckKey));
     if (!stored) return std::nullopt;
-    return detail::decodeDate(*stored);
+    return UpdateRules::decodeDate(*stored);
 }
 
 void offer(const UpdateInfo& info) {
-    switch (showAlert(detail::offerAlert(info, currentVersion()))) {
+    switch (showAlert(UpdateRules::offerAlert(info, currentVersion()))) {
         case 0:
             if (platform::parseURL(info.url)) services().openURL(info.url);
             break;
@@ -124,35 +124,35 @@ void installFinished(const UpdateInfo& info, bool manual, bool atLaunch,
     if (failure && failure->kind() == SelfUpdate::Failure::Kind::cancelled) return;
     // The next start compares this with its own version to tell that it was updated.
     if (!failure) platform::writeSetting(std::string(installedVersionKey), info.version);
-    if (failure) services().systemLog(detail::failureLogLine(failure->description()));
-    switch (detail::afterInstall(failure.has_value(), manual, atLaunch, E2E::enabled())) {
-        case detail::AfterInstall::relaunch: services().relaunch(); break;
-        case detail::AfterInstall::askToRestart:
-            if (showAlert(detail::installedAlert(info)) == 0) services().relaunch();
+    if (failure) services().systemLog(UpdateRules::failureLogLine(failure->description()));
+    switch (UpdateRules::afterInstall(failure.has_value(), manual, atLaunch, E2E::enabled())) {
+        case UpdateRules::AfterInstall::relaunch: services().relaunch(); break;
+        case UpdateRules::AfterInstall::askToRestart:
+            if (showAlert(UpdateRules::installedAlert(info)) == 0) services().relaunch();
             break;
-        case detail::AfterInstall::offer: offer(info); break;
-        case detail::AfterInstall::nothing: break;
+        case UpdateRules::AfterInstall::offer: offer(info); break;
+        case UpdateRules::AfterInstall::nothing: break;
     }
 }
 
 void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
     const bool automation = E2E::enabled();
-    const auto info = detail::acceptedFeed(reply, automation);
+    const auto info = UpdateRules::acceptedFeed(reply, automation);
     if (!info) {
-        if (manual) showAlert(detail::checkFailedAlert());
+        if (manual) showAlert(UpdateRules::checkFailedAlert());
         return;
     }
-    platform::writeSetting(std::string(lastCheckKey), detail::encodeDate(services().now()));
+    platform::writeSetting(std::string(lastCheckKey), UpdateRules::encodeDate(services().now()));
     const std::string current = currentVersion();
-    const auto choice = detail::choosePath(*info, current, manual, platform::readSetting(std::string(skippedKey)),
+    const auto choice = UpdateRules::choosePath(*info, current, manual, platform::readSetting(std::string(skippedKey)),
                                            automation, [] { return services().canInstallInPlace(); });
     switch (choice.path) {
-        case detail::Path::upToDate:
-            if (manual) showAlert(detail::upToDateAlert(current));
+        case UpdateRules::Path::upToDate:
+            if (manual) showAlert(UpdateRules::upToDateAlert(current));
             break;
-        case detail::Path::skipped: break;
-        case detail::Path::offer: offer(*info); break;
-        case detail::Path::install: {
+        case UpdateRules::Path::skipped: break;
+        case UpdateRules::Path::offer: offer(*info); break;
+        case UpdateRules::Path::install: {
             // Only the install the user asked for shows itself; automatic ones stay silent.
             const auto session = manual ? openManualInstall(info->version) : nullptr;
             services().install(
@@ -170,11 +170,12 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
 }  // namespace
 
 void runIfDue(bool atLaunch) {
-    if (detail::isDue(lastCheck(), services().now(), E2E::enabled())) run(false, atLaunch);
+    if (UpdateRules::isDue(lastCheck(), services().now(), E2E::enabled())) run(false, atLaunch);
 }
 
 void run(bool manual, bool atLaunch) {
-    services().fetch(feed(), {{"User-Agent", detail::userAgent(currentVersion())}}, feedTimeoutSeconds, largestFeed,
+    services().fetch(feed(), {{"User-Agent", UpdateRules::userAgent(currentVersion())}},
+                     UpdateRules::feedTimeoutSeconds, UpdateRules::largestFeed,
                      [manual, atLaunch](platform::HttpReply reply) { handleReply(reply, manual, atLaunch); });
 }
 
@@ -183,7 +184,7 @@ void announceInstalledUpdate() {
     if (!installed || installed->empty()) return;
     // Cleared first, so the announcement is made at most once.
     platform::writeSetting(std::string(installedVersionKey), "");
-    if (const auto title = detail::updatedNotification(installed, currentVersion())) services().notify("updated", *title);
+    if (const auto title = UpdateRules::updatedNotification(installed, currentVersion())) services().notify("updated", *title);
 }
 
 bool automationCommand(const std::string& verb) {
@@ -198,11 +199,13 @@ bool automationCommand(const std::string& verb) {
     return false;
 }
 
-namespace detail {
+}  // namespace UpdateCheck
+
+namespace UpdateFlow {
 
 FlowServices processServices() {
     return FlowServices{
-        .now = [] { return Clock::now(); },
+        .now = [] { return UpdateRules::Clock::now(); },
         .fetch = platform::httpGet,
         .canInstallInPlace = [] { return SelfUpdate::canInstallInPlace(); },
         .install = SelfUpdate::install,
@@ -214,8 +217,6 @@ FlowServices processServices() {
     };
 }
 
-void setFlowServices(FlowServices replacement) { services() = std::move(replacement); }
+void setFlowServices(FlowServices replacement) { UpdateCheck::services() = std::move(replacement); }
 
-}  // namespace detail
-
-}  // namespace UpdateCheck
+}  // namespace UpdateFlow

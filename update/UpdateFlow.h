@@ -18,10 +18,10 @@
 // install and the desktop notification. The application uses the
 // real ones; a test puts its own in place to drive a check's whole flow in milliseconds and to see
 // what it asked for.
-namespace UpdateCheck::detail {
+namespace UpdateFlow {
 
 struct FlowServices {
-    std::function<Clock::time_point()> now;
+    std::function<UpdateRules::Clock::time_point()> now;
     std::function<void(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
                        double timeoutSeconds, std::size_t largestBody, std::function<void(platform::HttpReply)> done)>
         fetch;
@@ -46,4 +46,4 @@ FlowServices processServices();
 // Main thread only.
 void setFlowServices(FlowServices services);
 
-}  // namespace UpdateCheck::detail
+}  // namespace UpdateFlow

@@ -6,7 +6,7 @@
 #include "update/UpdateCheck.h"
 #include "update/Version.h"
 
-namespace UpdateCheck::detail {
+namespace UpdateRules {
 
 bool isDue(const std::optional<Clock::time_point>& lastCheck, Clock::time_point now, bool automation) {
     if (automation) return true;
@@ -63,7 +63,7 @@ std::optional<UpdateInfo> acceptedFeed(const platform::HttpReply& reply, bool au
     if (reply.status != 200 || !reply.body || reply.body->empty()) return std::nullopt;
     auto info = UpdateInfo::decode(*reply.body);
     if (!info) return std::nullopt;
-    if (!platform::parseURL(info->url) || !trustedHost(info->url, automation)) return std::nullopt;
+    if (!platform::parseURL(info->url) || !UpdateCheck::detail::trustedHost(info->url, automation)) return std::nullopt;
     return info;
 }
 
@@ -72,7 +72,7 @@ Choice choosePath(const UpdateInfo& info, const std::string& currentVersion, boo
                   const std::function<bool()>& canInstallInPlace) {
     if (!isNewerVersion(info.version, currentVersion)) return {Path::upToDate, {}};
     if (!manual && skippedVersion && *skippedVersion == info.version) return {Path::skipped, {}};
-    if (info.zip && platform::parseURL(*info.zip) && trustedHost(*info.zip, automation) && canInstallInPlace()) {
+    if (info.zip && platform::parseURL(*info.zip) && UpdateCheck::detail::trustedHost(*info.zip, automation) && canInstallInPlace()) {
         return {Path::install, *info.zip};
     }
     return {Path::offer, {}};
@@ -115,4 +115,4 @@ std::optional<std::string> updatedNotification(const std::optional<std::string>&
     return "Tolvar was updated to " + currentVersion;
 }
 
-}  // namespace UpdateCheck::detail
+}  // namespace UpdateRules

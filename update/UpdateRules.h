@@ -10,8 +10,9 @@
 #include "platform/ModalAlert.h"
 #include "update/UpdateInfo.h"
 
-// The decisions of an update check, as functions of their inputs, so each rule can be tested alone.
-namespace UpdateCheck {
+// The decisions of an update check (UpdateCheck), as functions of their inputs, so each rule can be
+// tested alone.
+namespace UpdateRules {
 
 using Clock = std::chrono::system_clock;
 
@@ -20,8 +21,6 @@ inline constexpr std::chrono::seconds checkInterval{72000};
 inline constexpr double feedTimeoutSeconds = 10;
 // A version feed is a few hundred bytes; an answer past this is not one.
 inline constexpr std::size_t largestFeed = 1 << 20;
-
-namespace detail {
 
 // Whether an automatic check is due: always in automation mode; otherwise when no check time is
 // stored or at least `checkInterval` has passed since it. A stored time in the future keeps the
@@ -76,5 +75,4 @@ std::string failureLogLine(const std::string& failureDescription);
 std::optional<std::string> updatedNotification(const std::optional<std::string>& installedVersion,
                                                const std::string& currentVersion);
 
-}  // namespace detail
-}  // namespace UpdateCheck
+}  // namespace UpdateRules

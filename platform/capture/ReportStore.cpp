@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/Io.h"
 
 namespace capture {
 namespace {
@@ -54,14 +55,7 @@ std::optional<Report> ReportStore::read(std::string_view browserKey) const {
     if (::fstat(fd, &info) == 0 && isPrivateTo(info, S_IFREG) &&
         info.st_size <= static_cast<off_t>(2 * longestMessage)) {
         text.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            done += static_cast<std::size_t>(got);
-        }
-        text.resize(done);
+        text.resize(platform::readAll(fd, text.data(), text.size()).value_or(0));
     }
     ::close(fd);
     auto report = decodeStoredReport(text);

@@ -2,19 +2,18 @@
 
 #include <gio/gio.h>
 
+#include "platform/glib/GObjectPtr.h"
+
 namespace platform {
 namespace {
 
 class GioNetworkWatch final : public NetworkWatch {
 public:
     explicit GioNetworkWatch(std::function<void(bool)> changed)
-        : changed_(std::move(changed)), monitor_(G_NETWORK_MONITOR(g_object_ref(g_network_monitor_get_default()))) {
-        g_signal_connect(monitor_, "network-changed", G_CALLBACK(onChanged), this);
+        : changed_(std::move(changed)), monitor_(sharedGObject(g_network_monitor_get_default())) {
+        g_signal_connect(monitor_.get(), "network-changed", G_CALLBACK(onChanged), this);
     }
-    ~GioNetworkWatch() override {
-        g_signal_handlers_disconnect_by_data(monitor_, this);
-        g_object_unref(monitor_);
-    }
+    ~GioNetworkWatch() override { g_signal_handlers_disconnect_by_data(monitor_.get(), this); }
     GioNetworkWatch(const GioNetworkWatch&) = delete;
     GioNetworkWatch& operator=(const GioNetworkWatch&) = delete;
 
@@ -24,7 +23,7 @@ private:
     }
 
     std::function<void(bool)> changed_;
-    GNetworkMonitor* monitor_;
+    const GObjectPtr<GNetworkMonitor> monitor_;
 };
 
 }  // namespace

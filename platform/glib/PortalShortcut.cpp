@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/DesktopIntegration.h"
+#include "platform/glib/GObjectPtr.h"
 
 namespace platform {
 namespace {
@@ -61,11 +62,10 @@ public:
         : request_(std::move(request)), events_(std::move(events)) {}
 
     ~Session() {
-        if (connection_ == nullptr) return;
+        if (!connection_) return;
         for (const guint id : {activatedSubscription_, changedSubscription_, responseSubscription_}) {
-            if (id != 0) g_dbus_connection_signal_unsubscribe(connection_, id);
+            if (id != 0) g_dbus_connection_signal_unsubscribe(connection_.get(), id);
         }
-        g_object_unref(connection_);
     }
 
     void start() {
@@ -86,14 +86,13 @@ private:
     }
 
     static void onBus(GObject*, GAsyncResult* result, gpointer data) {
-        GDBusConnection* connection = g_bus_get_finish(result, nullptr);
+        GObjectPtr<GDBusConnection> connection(g_bus_get_finish(result, nullptr));
         auto self = take(data);
-        if (!self || connection == nullptr) {
-            if (connection != nullptr) g_object_unref(connection);
+        if (!self || !connection) {
             if (self) self->settle(std::nullopt);
             return;
         }
-        self->connection_ = connection;
+        self->connection_ = std::move(connection);
         self->subscribeToShortcuts();
         self->registerApplication();
     }
@@ -104,7 +103,7 @@ private:
     }
 
     guint subscribe(const std::string& path, const char* interface, const char* member, GDBusSignalCallback callback) {
-        return g_dbus_connection_signal_subscribe(connection_, portalName, interface, member, path.c_str(), nullptr,
+        return g_dbus_connection_signal_subscribe(connection_.get(), portalName, interface, member, path.c_str(), nullptr,
                                                   G_DBUS_SIGNAL_FLAGS_NONE, callback, new Weak(weak_from_this()),
                                                   [](gpointer data) { delete static_cast<Weak*>(data); });
     }
@@ -118,7 +117,7 @@ private:
         if (access("/.flatpak-info", F_OK) == 0) return readVersion();
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-        g_dbus_connection_call(connection_, portalName, portalPath, registryInterface, "Register",
+        g_dbus_connection_call(connection_.get(), portalName, portalPath, registryInterface, "Register",
                                g_variant_new("(sa{sv})", request_.applicationId.c_str(), &options), nullptr,
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &Session::onRegistered, weakSelf());
     }
@@ -130,7 +129,7 @@ private:
     }
 
     void readVersion() {
-        g_dbus_connection_call(connection_, portalName, portalPath, "org.freedesktop.DBus.Properties", "Get",
+        g_dbus_connection_call(connection_.get(), portalName, portalPath, "org.freedesktop.DBus.Properties", "Get",
                                g_variant_new("(ss)", shortcutsInterface, "version"), G_VARIANT_TYPE("(v)"),
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &Session::onVersion, weakSelf());
     }
@@ -207,11 +206,11 @@ private:
     // Calls a portal method whose answer comes as a Response on the Request object named by
     // `token`. A refusal, a cancellation or a failed call leaves the shortcut unbound.
     void askPortal(const std::string& token, const char* method, GVariant* parameters, ResponseHandler handler) {
-        if (responseSubscription_ != 0) g_dbus_connection_signal_unsubscribe(connection_, responseSubscription_);
+        if (responseSubscription_ != 0) g_dbus_connection_signal_unsubscribe(connection_.get(), responseSubscription_);
         pendingResponse_ = handler;
         responseSubscription_ =
             subscribe(requestPath(token), "org.freedesktop.portal.Request", "Response", &Session::onResponse);
-        g_dbus_connection_call(connection_, portalName, portalPath, shortcutsInterface, method, parameters,
+        g_dbus_connection_call(connection_.get(), portalName, portalPath, shortcutsInterface, method, parameters,
                                G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &Session::onRequestMade,
                                weakSelf());
     }
@@ -241,13 +240,13 @@ private:
 
     void endRequest() {
         pendingResponse_ = nullptr;
-        if (responseSubscription_ != 0) g_dbus_connection_signal_unsubscribe(connection_, responseSubscription_);
+        if (responseSubscription_ != 0) g_dbus_connection_signal_unsubscribe(connection_.get(), responseSubscription_);
         responseSubscription_ = 0;
     }
 
     // Request objects live under the sender's unique name without its colon, dots made underscores.
     std::string requestPath(const std::string& token) const {
-        std::string sender = g_dbus_connection_get_unique_name(connection_);
+        std::string sender = g_dbus_connection_get_unique_name(connection_.get());
         if (!sender.empty() && sender.front() == ':') sender.erase(0, 1);
         for (char& c : sender) {
             if (c == '.') c = '_';
@@ -293,7 +292,7 @@ private:
 
     PortalShortcutRequest request_;
     PortalShortcutEvents events_;
-    GDBusConnection* connection_ = nullptr;
+    GObjectPtr<GDBusConnection> connection_;
     guint activatedSubscription_ = 0;
     guint changedSubscription_ = 0;
     guint responseSubscription_ = 0;

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <memory>
 
+#include "platform/glib/GObjectPtr.h"
+
 namespace platform {
 namespace {
 
@@ -21,9 +23,10 @@ std::vector<const char*> argv(const std::string& program, const std::vector<std:
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments) {
     GError* error = nullptr;
     const auto list = argv(program, arguments);
-    GSubprocess* process = g_subprocess_newv(
+    const GObjectPtr<GSubprocess> owned(g_subprocess_newv(
         list.data(), static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE),
-        &error);
+        &error));
+    GSubprocess* process = owned.get();
     if (process == nullptr) {
         ProcessResult result{-1, error != nullptr ? error->message : "the program could not be started"};
         g_clear_error(&error);
@@ -48,23 +51,20 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     else if (g_subprocess_get_if_signaled(process)) result.status = g_subprocess_get_term_sig(process);
     else result.status = -1;
     if (!communicated && result.status == 0) result.status = -1;
-    g_object_unref(process);
     return result;
 }
 
 bool startDetached(const std::string& program, const std::vector<std::string>& arguments) {
     GError* error = nullptr;
-    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
+    const GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE));
     gchar** environment = g_get_environ();
-    g_subprocess_launcher_set_environ(launcher, environment);
+    g_subprocess_launcher_set_environ(launcher.get(), environment);
     g_strfreev(environment);
     const auto list = argv(program, arguments);
-    GSubprocess* process = g_subprocess_launcher_spawnv(launcher, list.data(), &error);
-    g_object_unref(launcher);
+    // Dropped at once: the child runs on, and GLib reaps it when it ends.
+    const GObjectPtr<GSubprocess> process(g_subprocess_launcher_spawnv(launcher.get(), list.data(), &error));
     g_clear_error(&error);
-    if (process == nullptr) return false;
-    g_object_unref(process);  // the child runs on; GLib reaps it when it ends
-    return true;
+    return process != nullptr;
 }
 
 void quitApplication() {

@@ -46,7 +46,7 @@ int runApplication(const std::string& applicationId, int argc, char** argv, Appl
             // The application lives on with its window hidden: only Quit ends it.
             app->hold();
             useApplicationIcon(applicationId);
-            if (hooks.didFinishLaunching) hooks.didFinishLaunching();
+            if (hooks.launch) hooks.launch();
         } else if (!quickSave && hooks.reopen) {
             hooks.reopen();
         }

@@ -43,7 +43,8 @@ void show(GtkFileChooserNative* chooser, Finish finish) {
 
 }  // namespace
 
-void runOpenPanel(MainWindow& parent, const FileInputRequest& request, std::function<void(std::optional<Paths>)> done) {
+void runOpenFileChooser(MainWindow& parent, const FileInputRequest& request,
+                        std::function<void(std::optional<Paths>)> done) {
     // GTK 3 choosers pick either files or folders; an input that takes directories gets folders.
     const auto action = request.allowsDirectories ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN;
     GtkFileChooserNative* chooser = gtk_file_chooser_native_new("Open", gtk::modalParent(parent), action, "Open", "Cancel");
@@ -52,8 +53,8 @@ void runOpenPanel(MainWindow& parent, const FileInputRequest& request, std::func
     show(chooser, std::move(done));
 }
 
-void runSavePanel(MainWindow& parent, const std::string& suggestedName,
-                  std::function<void(std::optional<std::filesystem::path>)> done) {
+void runSaveFileChooser(MainWindow& parent, const std::string& suggestedName,
+                        std::function<void(std::optional<std::filesystem::path>)> done) {
     GtkFileChooserNative* chooser =
         gtk_file_chooser_native_new("Save", gtk::modalParent(parent), GTK_FILE_CHOOSER_ACTION_SAVE, "Save", "Cancel");
     if (const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);

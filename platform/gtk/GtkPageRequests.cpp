@@ -67,30 +67,25 @@ WebKitScriptDialog* scriptDialog(gpointer request) { return static_cast<WebKitSc
 }  // namespace
 
 PageRequests::PageRequests(WebKitWebView* view, WebViewDelegate& delegate)
-    : view_(WEBKIT_WEB_VIEW(g_object_ref(view))),
-      context_(WEBKIT_WEB_CONTEXT(g_object_ref(webkit_web_view_get_context(view)))),
+    : view_(sharedGObject(view)),
+      context_(sharedGObject(webkit_web_view_get_context(view))),
       delegate_(delegate) {
-    g_signal_connect(context_, "download-started", G_CALLBACK(onDownloadStarted), this);
-    g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
-    g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
+    g_signal_connect(context_.get(), "download-started", G_CALLBACK(onDownloadStarted), this);
+    g_signal_connect(view_.get(), "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
+    g_signal_connect(view_.get(), "script-dialog", G_CALLBACK(onScriptDialog), this);
 }
 
 PageRequests::~PageRequests() {
-    for (auto& [download, failed] : downloads_) {
-        g_signal_handlers_disconnect_by_data(download, this);
-        g_object_unref(download);
-    }
-    g_signal_handlers_disconnect_by_data(context_, this);
-    g_signal_handlers_disconnect_by_data(view_, this);
-    g_object_unref(context_);
-    g_object_unref(view_);
+    for (auto& [download, state] : downloads_) g_signal_handlers_disconnect_by_data(download, this);
+    g_signal_handlers_disconnect_by_data(context_.get(), this);
+    g_signal_handlers_disconnect_by_data(view_.get(), this);
 }
 
 void PageRequests::onDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer self) {
     auto* requests = static_cast<PageRequests*>(self);
     // The context is this view's own, but only the main web view's downloads are ours to answer.
-    if (webkit_download_get_web_view(download) != requests->view_) return;
-    requests->downloads_.emplace(WEBKIT_DOWNLOAD(g_object_ref(download)), false);
+    if (webkit_download_get_web_view(download) != requests->view_.get()) return;
+    requests->downloads_.emplace(download, Download{sharedGObject(download)});
     g_signal_connect(download, "decide-destination", G_CALLBACK(onDecideDestination), self);
     g_signal_connect(download, "failed", G_CALLBACK(onDownloadFailed), self);
     g_signal_connect(download, "finished", G_CALLBACK(onDownloadFinished), self);
@@ -115,8 +110,8 @@ gboolean PageRequests::onDecideDestination(WebKitDownload* download, gchar* sugg
 void PageRequests::onDownloadFailed(WebKitDownload* download, GError* error, gpointer self) {
     auto* requests = static_cast<PageRequests*>(self);
     auto found = requests->downloads_.find(download);
-    if (found == requests->downloads_.end() || found->second) return;
-    found->second = true;
+    if (found == requests->downloads_.end() || found->second.failed) return;
+    found->second.failed = true;
     requests->delegate_.downloadFailed(error != nullptr && error->message != nullptr ? error->message : "");
 }
 
@@ -124,7 +119,7 @@ void PageRequests::onDownloadFinished(WebKitDownload* download, gpointer self) {
     auto* requests = static_cast<PageRequests*>(self);
     auto found = requests->downloads_.find(download);
     if (found == requests->downloads_.end()) return;
-    const bool failed = found->second;
+    const bool failed = found->second.failed;
     const auto cutOff = failed ? std::nullopt : cutOffReason(download);
     if (cutOff) {
         // The incomplete file is not left where a finished download would be.
@@ -141,7 +136,6 @@ void PageRequests::onDownloadFinished(WebKitDownload* download, gpointer self) {
 void PageRequests::forget(WebKitDownload* download) {
     g_signal_handlers_disconnect_by_data(download, this);
     downloads_.erase(download);
-    g_object_unref(download);
 }
 
 gboolean PageRequests::onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) {
@@ -153,7 +147,7 @@ gboolean PageRequests::onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest
         .allowsMultipleSelection = webkit_file_chooser_request_get_select_multiple(request) != FALSE,
         .allowsDirectories = false,
     };
-    static_cast<PageRequests*>(self)->delegate_.runOpenPanel(
+    static_cast<PageRequests*>(self)->delegate_.runFileChooser(
         parameters, [pending](std::optional<std::vector<std::filesystem::path>> files) {
             pending->answer([&](gpointer r) {
                 auto* request = WEBKIT_FILE_CHOOSER_REQUEST(r);

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/WebView.h"
+#include "platform/glib/GObjectPtr.h"
 
 namespace platform::gtk {
 
@@ -29,12 +30,17 @@ private:
 
     void forget(WebKitDownload* download);
 
-    WebKitWebView* view_;
-    WebKitWebContext* context_;
-    WebViewDelegate& delegate_;
-    // Downloads in progress, each with whether it has failed (WebKit ends a failed download with
+    // A download in progress, with whether it has failed (WebKit ends a failed download with
     // "finished" as well).
-    std::map<WebKitDownload*, bool> downloads_;
+    struct Download {
+        GObjectPtr<WebKitDownload> held;
+        bool failed = false;
+    };
+
+    const GObjectPtr<WebKitWebView> view_;
+    const GObjectPtr<WebKitWebContext> context_;
+    WebViewDelegate& delegate_;
+    std::map<WebKitDownload*, Download> downloads_;
 };
 
 }  // namespace platform::gtk

@@ -11,6 +11,7 @@
 #include <utility>
 #include <sstream>
 
+#include "platform/glib/GObjectPtr.h"
 #include "platform/gtk/Png.h"
 
 namespace platform::gtk {
@@ -161,47 +162,41 @@ int networkProcessChild() {
 
 GtkWebView::GtkWebView(const WebViewOptions& options, WebViewDelegate& delegate)
     : delegate_(delegate), cancellable_(g_cancellable_new()) {
-    WebKitWebsiteDataManager* manager = dataManager(options);
-    cookies_ = WEBKIT_COOKIE_MANAGER(g_object_ref(webkit_website_data_manager_get_cookie_manager(manager)));
+    const GObjectPtr<WebKitWebsiteDataManager> manager(dataManager(options));
+    cookies_ = sharedGObject(webkit_website_data_manager_get_cookie_manager(manager.get()));
     if (!options.ephemeralWebData) {
         // Without this WebKit keeps cookies in memory only and the user is signed out at every start.
         const std::string cookieFile = options.dataDirectory + "/cookies.sqlite";
-        webkit_cookie_manager_set_persistent_storage(cookies_, cookieFile.c_str(),
+        webkit_cookie_manager_set_persistent_storage(cookies_.get(), cookieFile.c_str(),
                                                      WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     }
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(manager);
-    g_object_unref(manager);
+    const GObjectPtr<WebKitWebContext> context(webkit_web_context_new_with_website_data_manager(manager.get()));
     // Page content runs in its own namespaces under bubblewrap, with a seccomp filter; WebKit
     // grants it the few paths it needs (fonts, the display's socket).
-    webkit_web_context_set_sandbox_enabled(context, options.sandboxWebContent);
+    webkit_web_context_set_sandbox_enabled(context.get(), options.sandboxWebContent);
 
-    WebKitSettings* settings = webkit_settings_new();
-    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    const GObjectPtr<WebKitSettings> settings(webkit_settings_new());
+    webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), TRUE);
     const std::string userAgent =
-        std::string(webkit_settings_get_user_agent(settings)) + " " + options.userAgentApplicationName;
-    webkit_settings_set_user_agent(settings, userAgent.c_str());
+        std::string(webkit_settings_get_user_agent(settings.get())) + " " + options.userAgentApplicationName;
+    webkit_settings_set_user_agent(settings.get(), userAgent.c_str());
 
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings, nullptr));
-    g_object_ref_sink(view_);
-    g_object_unref(settings);
-    g_object_unref(context);
+    view_.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
+                                                                "settings", settings.get(), nullptr))));
 
-    g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
-    g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
-    g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
-    g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
-    g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(onLoadFailedWithTLSErrors), this);
-    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
-    pageRequests_ = std::make_unique<PageRequests>(view_, delegate_);
+    g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
+    g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
+    g_signal_connect(view_.get(), "load-failed-with-tls-errors", G_CALLBACK(onLoadFailedWithTLSErrors), this);
+    g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
+    pageRequests_ = std::make_unique<PageRequests>(view_.get(), delegate_);
 }
 
 GtkWebView::~GtkWebView() {
     stopWatchingNetworkProcess();
-    g_cancellable_cancel(cancellable_);
-    g_signal_handlers_disconnect_by_data(view_, this);
-    g_object_unref(cancellable_);
-    g_object_unref(cookies_);
-    g_object_unref(view_);
+    g_cancellable_cancel(cancellable_.get());
+    g_signal_handlers_disconnect_by_data(view_.get(), this);
 }
 
 gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
@@ -300,7 +295,7 @@ void GtkWebView::watchNetworkProcess() {
     const int fd = int(syscall(SYS_pidfd_open, child, 0));
     if (fd < 0) return;
     networkProcess_ = child;
-    networkProcessFd_ = fd;
+    networkProcessFd_.reset(fd);
     // A pidfd becomes readable when the process ends; it does not reap it, which stays the engine's job.
     networkProcessWatch_ = g_unix_fd_add(
         fd, G_IO_IN,
@@ -317,18 +312,17 @@ void GtkWebView::watchNetworkProcess() {
 void GtkWebView::stopWatchingNetworkProcess() {
     if (networkProcessWatch_ != 0) g_source_remove(networkProcessWatch_);
     networkProcessWatch_ = 0;
-    if (networkProcessFd_ >= 0) close(networkProcessFd_);
-    networkProcessFd_ = -1;
+    networkProcessFd_.reset();
     networkProcess_ = 0;
 }
 
 void GtkWebView::load(const std::string& url, double timeoutSeconds) {
     applicationPageLoad_.cancel();
     loadTimedOut_ = false;
-    webkit_web_view_load_uri(view_, url.c_str());
+    webkit_web_view_load_uri(view_.get(), url.c_str());
     // WebKitGTK has no per-request time-out: a load still waiting for its response is stopped here.
     // The timer is a member, so it cannot outlive this object; it stops itself after one firing.
-    WebKitWebView* view = view_;
+    WebKitWebView* view = view_.get();
     loadTimeout_ = repeatEvery(timeoutSeconds, [this, view] {
         loadTimeout_.cancel();
         if (!webkit_web_view_is_loading(view)) return;
@@ -344,20 +338,20 @@ void GtkWebView::showApplicationPage(const std::string& html, const std::string&
     applicationPageLoad_ = repeatEvery(0, [this, html, forURL] {
         applicationPageLoad_.cancel();
         applicationPagePending_ = true;
-        webkit_web_view_load_alternate_html(view_, html.c_str(), forURL.c_str(), forURL.c_str());
+        webkit_web_view_load_alternate_html(view_.get(), html.c_str(), forURL.c_str(), forURL.c_str());
     });
 }
 
-void GtkWebView::reload() { webkit_web_view_reload(view_); }
-bool GtkWebView::canGoBack() const { return webkit_web_view_can_go_back(view_); }
-bool GtkWebView::canGoForward() const { return webkit_web_view_can_go_forward(view_); }
-void GtkWebView::goBack() { webkit_web_view_go_back(view_); }
-void GtkWebView::goForward() { webkit_web_view_go_forward(view_); }
-double GtkWebView::zoom() const { return webkit_web_view_get_zoom_level(view_); }
-void GtkWebView::setZoom(double factor) { webkit_web_view_set_zoom_level(view_, factor); }
+void GtkWebView::reload() { webkit_web_view_reload(view_.get()); }
+bool GtkWebView::canGoBack() const { return webkit_web_view_can_go_back(view_.get()); }
+bool GtkWebView::canGoForward() const { return webkit_web_view_can_go_forward(view_.get()); }
+void GtkWebView::goBack() { webkit_web_view_go_back(view_.get()); }
+void GtkWebView::goForward() { webkit_web_view_go_forward(view_.get()); }
+double GtkWebView::zoom() const { return webkit_web_view_get_zoom_level(view_.get()); }
+void GtkWebView::setZoom(double factor) { webkit_web_view_set_zoom_level(view_.get(), factor); }
 
 std::string GtkWebView::currentURL() const {
-    const char* uri = webkit_web_view_get_uri(view_);
+    const char* uri = webkit_web_view_get_uri(view_.get());
     return uri != nullptr ? uri : "";
 }
 
@@ -375,7 +369,7 @@ void GtkWebView::snapshotPNG(std::function<void(std::optional<std::string>)> don
         cairo_surface_destroy(surface);
         (*done)(png.empty() ? std::nullopt : std::optional(std::move(png)));
     };
-    webkit_web_view_get_snapshot(view_, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, cancellable_,
+    webkit_web_view_get_snapshot(view_.get(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, cancellable_.get(),
                                  finished, new Done(std::move(done)));
 }
 
@@ -398,7 +392,7 @@ void GtkWebView::setCookie(const Cookie& cookie, std::function<void(bool)> done)
         g_clear_error(&error);
         if (!cancelled) (*done)(stored);
     };
-    webkit_cookie_manager_add_cookie(cookies_, soupCookie, cancellable_, finished, new Done(std::move(done)));
+    webkit_cookie_manager_add_cookie(cookies_.get(), soupCookie, cancellable_.get(), finished, new Done(std::move(done)));
     soup_cookie_free(soupCookie);
 }
 
@@ -413,11 +407,11 @@ void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::js
     auto finished = [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
         GError* error = nullptr;
-        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        const GObjectPtr<JSCValue> value(
+            webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error));
         const auto entry = pending->scripts->find(pending->number);
         if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) || entry == pending->scripts->end()) {
             g_clear_error(&error);
-            if (value != nullptr) g_object_unref(value);
             return;  // the web view is gone, or the script already ended with its process
         }
         auto done = std::move(entry->second);
@@ -428,26 +422,25 @@ void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::js
             g_error_free(error);
         } else {
             answer.succeeded = true;
-            answer.value = scriptValue(value);
+            answer.value = scriptValue(value.get());
         }
-        if (value != nullptr) g_object_unref(value);
         done(std::move(answer));
     };
     const std::uint64_t number = nextScript_++;
     pendingScripts_->emplace(number, std::move(done));
-    webkit_web_view_call_async_javascript_function(view_, body.c_str(), gssize(body.size()),
-                                                   scriptArguments(arguments), nullptr, nullptr, cancellable_,
+    webkit_web_view_call_async_javascript_function(view_.get(), body.c_str(), gssize(body.size()),
+                                                   scriptArguments(arguments), nullptr, nullptr, cancellable_.get(),
                                                    finished, new Pending{pendingScripts_, number});
 }
 
 void GtkWebView::clickAt(double x, double y) {
-    GtkWidget* widget = GTK_WIDGET(view_);
+    GtkWidget* widget = GTK_WIDGET(view_.get());
     GdkWindow* window = gtk_widget_get_window(widget);
     if (window == nullptr) return;
     GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(widget));
     GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
     // The page's CSS pixels are scaled by the zoom factor on screen.
-    const double zoom = webkit_web_view_get_zoom_level(view_);
+    const double zoom = webkit_web_view_get_zoom_level(view_.get());
     // Event coordinates are relative to the GDK window the event is sent to, which is the parent's
     // when the view has none of its own.
     GtkAllocation allocation{};

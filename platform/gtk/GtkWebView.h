@@ -7,7 +7,9 @@
 #include <memory>
 
 #include "platform/MainLoop.h"
+#include "platform/Io.h"
 #include "platform/WebView.h"
+#include "platform/glib/GObjectPtr.h"
 #include "platform/gtk/GtkPageRequests.h"
 
 namespace platform::gtk {
@@ -29,8 +31,8 @@ public:
     GtkWebView(const GtkWebView&) = delete;
     GtkWebView& operator=(const GtkWebView&) = delete;
 
-    GtkWidget* widget() const { return GTK_WIDGET(view_); }
-    WebKitWebView* view() const { return view_; }
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+    WebKitWebView* view() const { return view_.get(); }
 
     void load(const std::string& url, double timeoutSeconds) override;
     void reload() override;
@@ -66,9 +68,9 @@ private:
     using PendingScripts = std::map<std::uint64_t, std::function<void(ScriptResult)>>;
 
     WebViewDelegate& delegate_;
-    WebKitWebView* view_ = nullptr;
-    WebKitCookieManager* cookies_ = nullptr;
-    GCancellable* cancellable_ = nullptr;
+    GObjectPtr<WebKitWebView> view_;
+    GObjectPtr<WebKitCookieManager> cookies_;
+    const GObjectPtr<GCancellable> cancellable_;
     Timer loadTimeout_;
     bool currentLoadFailed_ = false;
     bool loadTimedOut_ = false;  // the time-out stopped the current load
@@ -79,7 +81,7 @@ private:
     std::shared_ptr<PendingScripts> pendingScripts_ = std::make_shared<PendingScripts>();
     std::uint64_t nextScript_ = 0;
     int networkProcess_ = 0;
-    int networkProcessFd_ = -1;
+    UniqueFd networkProcessFd_;
     unsigned networkProcessWatch_ = 0;
     // Downloads, file inputs and script dialogs, answered by the delegate.
     std::unique_ptr<PageRequests> pageRequests_;

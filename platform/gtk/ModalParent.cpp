@@ -1,5 +1,6 @@
 #include "platform/gtk/ModalParent.h"
 
+#include "platform/glib/GObjectPtr.h"
 #include "platform/gtk/GtkWebView.h"
 
 namespace platform::gtk {
@@ -11,9 +12,9 @@ GtkWindow* modalParent(MainWindow& window) {
     if (!GTK_IS_WINDOW(toplevel)) return nullptr;
     GtkWindow* parent = GTK_WINDOW(toplevel);
     if (!gtk_window_has_group(parent)) {
-        GtkWindowGroup* group = gtk_window_group_new();
-        gtk_window_group_add_window(group, parent);
-        g_object_unref(group);  // the window keeps it
+        // The window keeps a reference of its own.
+        const GObjectPtr<GtkWindowGroup> group(gtk_window_group_new());
+        gtk_window_group_add_window(group.get(), parent);
     }
     return parent;
 }

@@ -9,8 +9,12 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
+
+#include "platform/Io.h"
+#include "platform/glib/GObjectPtr.h"
 
 namespace platform {
 namespace {
@@ -26,10 +30,11 @@ std::string describe(GError* error, const char* fallback) {
 }
 
 // One feed request in flight: reads the body in chunks so an endless answer is cut off at the limit.
+// It belongs to the asynchronous calls under way, and the last of them ends it through finish().
 struct FeedRequest {
-    SoupMessage* message = nullptr;
-    GCancellable* cancellable = g_cancellable_new();
-    GInputStream* stream = nullptr;
+    GObjectPtr<SoupMessage> message;
+    GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
+    GObjectPtr<GInputStream> stream;
     guint timeoutSource = 0;
     bool timedOut = false;
     std::size_t largestBody = 0;
@@ -39,15 +44,13 @@ struct FeedRequest {
 
     ~FeedRequest() {
         if (timeoutSource != 0) g_source_remove(timeoutSource);
-        if (stream != nullptr) g_object_unref(stream);
-        if (message != nullptr) g_object_unref(message);
-        g_object_unref(cancellable);
     }
 
     static void finish(FeedRequest* request) {
-        auto done = std::move(request->done);
-        auto reply = std::move(request->reply);
-        delete request;
+        std::unique_ptr<FeedRequest> ending(request);
+        auto done = std::move(ending->done);
+        auto reply = std::move(ending->reply);
+        ending.reset();
         done(std::move(reply));
     }
 
@@ -57,14 +60,14 @@ struct FeedRequest {
     }
 
     static void readMore(FeedRequest* request) {
-        g_input_stream_read_bytes_async(request->stream, 16384, G_PRIORITY_DEFAULT, request->cancellable, gotBytes,
-                                        request);
+        g_input_stream_read_bytes_async(request->stream.get(), 16384, G_PRIORITY_DEFAULT, request->cancellable.get(),
+                                        gotBytes, request);
     }
 
     static void gotBytes(GObject*, GAsyncResult* result, gpointer data) {
         auto* request = static_cast<FeedRequest*>(data);
         GError* error = nullptr;
-        GBytes* bytes = g_input_stream_read_bytes_finish(request->stream, result, &error);
+        GBytes* bytes = g_input_stream_read_bytes_finish(request->stream.get(), result, &error);
         if (bytes == nullptr) {
             request->fail(error, "reading the answer failed");
             g_clear_error(&error);
@@ -93,33 +96,176 @@ struct FeedRequest {
     static void sent(GObject* source, GAsyncResult* result, gpointer data) {
         auto* request = static_cast<FeedRequest*>(data);
         GError* error = nullptr;
-        request->stream = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-        if (request->stream == nullptr) {
+        request->stream.reset(soup_session_send_finish(SOUP_SESSION(source), result, &error));
+        if (!request->stream) {
             request->fail(error, "the request failed");
             g_clear_error(&error);
             finish(request);
             return;
         }
         request->reply.isHttp = true;
-        request->reply.status = static_cast<int>(soup_message_get_status(request->message));
+        request->reply.status = static_cast<int>(soup_message_get_status(request->message.get()));
         readMore(request);
     }
 };
 
-void writeAll(int fd, const char* data, std::size_t size, bool& ok) {
-    while (ok && size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            return;
+// The download's session, aborted before it goes so that no connection outlives the download.
+struct AbortAndUnref {
+    void operator()(SoupSession* session) const {
+        soup_session_abort(session);
+        GObjectUnref()(session);
+    }
+};
+
+// The answer's body stream, closed before it goes.
+struct CloseAndUnref {
+    void operator()(GInputStream* stream) const {
+        g_input_stream_close(stream, nullptr, nullptr);
+        GObjectUnref()(stream);
+    }
+};
+
+// A main context of the calling thread's own while it lives, for libsoup's blocking calls.
+class PrivateMainContext {
+public:
+    PrivateMainContext() { g_main_context_push_thread_default(context_); }
+    ~PrivateMainContext() {
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    PrivateMainContext(const PrivateMainContext&) = delete;
+    PrivateMainContext& operator=(const PrivateMainContext&) = delete;
+
+private:
+    GMainContext* context_ = g_main_context_new();
+};
+
+// Ends the whole download at its deadline, however slowly the bytes trickle in, by cancelling it.
+// Stops watching when it goes.
+class Watchdog {
+public:
+    Watchdog(GCancellable* cancellable, double seconds)
+        : deadline_(std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)))),
+          thread_([this, cancellable] { watch(cancellable); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            over_ = true;
         }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        finished_.notify_all();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+    bool expired() const {
+        std::lock_guard lock(mutex_);
+        return expired_;
+    }
+
+private:
+    void watch(GCancellable* cancellable) {
+        std::unique_lock lock(mutex_);
+        if (!finished_.wait_until(lock, deadline_, [this] { return over_; })) {
+            expired_ = true;
+            g_cancellable_cancel(cancellable);
+        }
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable finished_;
+    bool over_ = false;
+    bool expired_ = false;
+    const std::chrono::steady_clock::time_point deadline_;
+    std::thread thread_;  // last, so that it starts with everything above in place
+};
+
+std::string tooSlow(const DownloadLimits& limits) {
+    return "the download took longer than " + std::to_string(static_cast<long long>(limits.longestSeconds)) +
+           " seconds";
+}
+
+std::string tooLarge(const DownloadLimits& limits) {
+    return "the download is larger than " + std::to_string(limits.largestFile) + " bytes";
+}
+
+// The length the answer announces, when it announces one.
+std::optional<std::uint64_t> announcedLength(SoupMessage* message) {
+    const goffset announced = soup_message_headers_get_content_length(soup_message_get_response_headers(message));
+    if (announced <= 0) return std::nullopt;
+    return static_cast<std::uint64_t>(announced);
+}
+
+// Why a download stopped early: cancelled from outside, past its deadline, or the error itself.
+struct StopReason {
+    const DownloadLimits& limits;
+    const Watchdog& watchdog;
+    GCancellable* outside;  // the caller's cancel, or null
+
+    std::string operator()(GError* error, const char* fallback) const {
+        if (outside != nullptr && g_cancellable_is_cancelled(outside)) return downloadCancelledText;
+        return watchdog.expired() ? tooSlow(limits) : describe(error, fallback);
+    }
+};
+
+// Copies the body from `stream` into `fd`; answers why it stopped short, when it did.
+std::optional<std::string> copyBody(GInputStream* stream, int fd, const DownloadLimits& limits,
+                                    GCancellable* cancellable, const StopReason& stopped,
+                                    const DownloadWatch& watch, std::optional<std::uint64_t> expected) {
+    std::uint64_t total = 0;
+    char buffer[65536];
+    while (true) {
+        GError* error = nullptr;
+        const gssize got = g_input_stream_read(stream, buffer, sizeof buffer, cancellable, &error);
+        if (got < 0) {
+            std::string failure = stopped(error, "reading the download failed");
+            g_clear_error(&error);
+            return failure;
+        }
+        if (got == 0) return std::nullopt;
+        total += static_cast<std::uint64_t>(got);
+        if (total > limits.largestFile) return tooLarge(limits);
+        if (!writeAll(fd, std::string_view(buffer, static_cast<std::size_t>(got)))) {
+            return std::string("cannot write the download file: ") + std::strerror(errno);
+        }
+        if (watch.progress) watch.progress(total, expected);
     }
 }
 
+// Saves the body into the new file `destination`, which is removed again when that fails; answers
+// why it failed, when it did.
+std::optional<std::string> saveBody(GInputStream* stream, const std::filesystem::path& destination,
+                                    const DownloadLimits& limits, GCancellable* cancellable,
+                                    const StopReason& stopped, const DownloadWatch& watch,
+                                    std::optional<std::uint64_t> expected) {
+    UniqueFd file(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.valid()) return std::string("cannot create the download file: ") + std::strerror(errno);
+    auto failure = copyBody(stream, file.get(), limits, cancellable, stopped, watch, expected);
+    file.reset();
+    if (failure) ::unlink(destination.c_str());
+    return failure;
+}
+
 void cancelInner(GCancellable*, gpointer inner) { g_cancellable_cancel(G_CANCELLABLE(inner)); }
+
+// Passes a cancel from outside on to the download's own cancellable while it lives (at once when
+// the cancel came already).
+class CancelRelay {
+public:
+    CancelRelay(GCancellable* outside, GCancellable* inner)
+        : outside_(outside),
+          handler_(outside != nullptr ? g_cancellable_connect(outside, G_CALLBACK(cancelInner), inner, nullptr) : 0) {}
+    ~CancelRelay() {
+        if (handler_ != 0) g_cancellable_disconnect(outside_, handler_);
+    }
+    CancelRelay(const CancelRelay&) = delete;
+    CancelRelay& operator=(const CancelRelay&) = delete;
+
+private:
+    GCancellable* outside_;
+    gulong handler_;
+};
 
 }  // namespace
 
@@ -131,11 +277,12 @@ void* DownloadCancel::handle() const { return cancellable_; }
 
 void httpGet(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
              double timeoutSeconds, std::size_t largestBody, std::function<void(HttpReply)> done) {
-    auto* request = new FeedRequest;
-    request->done = std::move(done);
-    request->largestBody = largestBody;
-    request->message = soup_message_new("GET", url.c_str());
-    if (request->message == nullptr) {
+    auto owned = std::make_unique<FeedRequest>();
+    owned->done = std::move(done);
+    owned->largestBody = largestBody;
+    owned->message.reset(soup_message_new("GET", url.c_str()));
+    FeedRequest* request = owned.release();  // FeedRequest::finish ends it
+    if (!request->message) {
         request->reply.error = "unsupported URL";
         // Answered on the main loop all the same, never from inside the call.
         g_idle_add_full(
@@ -143,7 +290,7 @@ void httpGet(const std::string& url, const std::vector<std::pair<std::string, st
             request, nullptr);
         return;
     }
-    SoupMessageHeaders* requestHeaders = soup_message_get_request_headers(request->message);
+    SoupMessageHeaders* requestHeaders = soup_message_get_request_headers(request->message.get());
     for (const auto& [name, value] : headers) soup_message_headers_replace(requestHeaders, name.c_str(), value.c_str());
     request->timeoutSource = g_timeout_add_full(
         G_PRIORITY_DEFAULT, static_cast<guint>(std::llround(std::max(0.0, timeoutSeconds) * 1000)),
@@ -151,121 +298,49 @@ void httpGet(const std::string& url, const std::vector<std::pair<std::string, st
             auto* request = static_cast<FeedRequest*>(data);
             request->timeoutSource = 0;
             request->timedOut = true;
-            g_cancellable_cancel(request->cancellable);
+            g_cancellable_cancel(request->cancellable.get());
             return G_SOURCE_REMOVE;
         },
         request, nullptr);
-    soup_session_send_async(feedSession(), request->message, G_PRIORITY_DEFAULT, request->cancellable,
+    soup_session_send_async(feedSession(), request->message.get(), G_PRIORITY_DEFAULT, request->cancellable.get(),
                             FeedRequest::sent, request);
 }
 
 DownloadOutcome downloadFile(const std::string& url, const std::filesystem::path& destination,
                              const DownloadLimits& limits, const DownloadWatch& watch) {
+    // Declared in the reverse of the order they end in: the watchdog stops first, the context last.
+    PrivateMainContext context;
+    const std::unique_ptr<SoupSession, AbortAndUnref> session(soup_session_new());
+    const GObjectPtr<GCancellable> cancellable(g_cancellable_new());
+    const GObjectPtr<SoupMessage> message(soup_message_new("GET", url.c_str()));
+    std::unique_ptr<GInputStream, CloseAndUnref> stream;
+    const Watchdog watchdog(cancellable.get(), limits.longestSeconds);
+    GCancellable* outside = watch.cancel != nullptr ? G_CANCELLABLE(watch.cancel->handle()) : nullptr;
+    const CancelRelay relay(outside, cancellable.get());
+    const StopReason stopped{limits, watchdog, outside};
+
     DownloadOutcome outcome;
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    SoupSession* session = soup_session_new();
-    GCancellable* cancellable = g_cancellable_new();
-    // A cancel from outside ends the download as the deadline does (at once when it came already).
-    auto* outside = watch.cancel != nullptr ? G_CANCELLABLE(watch.cancel->handle()) : nullptr;
-    const gulong outsideHandler =
-        outside != nullptr ? g_cancellable_connect(outside, G_CALLBACK(cancelInner), cancellable, nullptr) : 0;
-
-    // A watchdog ends the whole download at its deadline, however slowly the bytes trickle in.
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool over = false, expired = false;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long long>(std::llround(limits.longestSeconds * 1000)));
-    std::thread watchdog([&] {
-        std::unique_lock lock(mutex);
-        if (!finished.wait_until(lock, deadline, [&] { return over; })) {
-            expired = true;
-            g_cancellable_cancel(cancellable);
-        }
-    });
-    auto timedOut = [&] {
-        std::lock_guard lock(mutex);
-        return expired;
-    };
-    const std::string tooSlow =
-        "the download took longer than " + std::to_string(static_cast<long long>(limits.longestSeconds)) + " seconds";
-    const std::string tooLarge = "the download is larger than " + std::to_string(limits.largestFile) + " bytes";
-    auto stopped = [&](GError* error, const char* fallback) {
-        if (outside != nullptr && g_cancellable_is_cancelled(outside)) return std::string(downloadCancelledText);
-        return timedOut() ? tooSlow : describe(error, fallback);
-    };
-
-    SoupMessage* message = soup_message_new("GET", url.c_str());
-    GInputStream* stream = nullptr;
-    if (message == nullptr) {
+    if (!message) {
         outcome.error = "unsupported URL";
-    } else {
-        GError* error = nullptr;
-        stream = soup_session_send(session, message, cancellable, &error);
-        if (stream == nullptr) {
-            outcome.error = stopped(error, "the request failed");
-            g_clear_error(&error);
-        } else {
-            outcome.isHttp = true;
-            outcome.status = static_cast<int>(soup_message_get_status(message));
-            const goffset announced =
-                soup_message_headers_get_content_length(soup_message_get_response_headers(message));
-            if (outcome.status == 200 && announced > 0 && static_cast<std::uint64_t>(announced) > limits.largestFile) {
-                outcome.error = tooLarge;
-            } else if (outcome.status == 200) {
-                const int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-                if (fd < 0) {
-                    outcome.error = std::string("cannot create the download file: ") + std::strerror(errno);
-                } else {
-                    std::uint64_t total = 0;
-                    const auto expected = announced > 0 ? std::optional<std::uint64_t>(announced) : std::nullopt;
-                    bool ok = true;
-                    char buffer[65536];
-                    while (true) {
-                        const gssize got = g_input_stream_read(stream, buffer, sizeof buffer, cancellable, &error);
-                        if (got < 0) {
-                            outcome.error = stopped(error, "reading the download failed");
-                            g_clear_error(&error);
-                            break;
-                        }
-                        if (got == 0) break;
-                        total += static_cast<std::uint64_t>(got);
-                        if (total > limits.largestFile) {
-                            outcome.error = tooLarge;
-                            break;
-                        }
-                        writeAll(fd, buffer, static_cast<std::size_t>(got), ok);
-                        if (!ok) {
-                            outcome.error = std::string("cannot write the download file: ") + std::strerror(errno);
-                            break;
-                        }
-                        if (watch.progress) watch.progress(total, expected);
-                    }
-                    ::close(fd);
-                    if (outcome.error) ::unlink(destination.c_str());
-                    else outcome.saved = true;
-                }
-            }
-        }
+        return outcome;
     }
-    {
-        std::lock_guard lock(mutex);
-        over = true;
+    GError* error = nullptr;
+    stream.reset(soup_session_send(session.get(), message.get(), cancellable.get(), &error));
+    if (!stream) {
+        outcome.error = stopped(error, "the request failed");
+        g_clear_error(&error);
+        return outcome;
     }
-    finished.notify_all();
-    watchdog.join();
-    if (outsideHandler != 0) g_cancellable_disconnect(outside, outsideHandler);
-    if (stream != nullptr) {
-        g_input_stream_close(stream, nullptr, nullptr);
-        g_object_unref(stream);
+    outcome.isHttp = true;
+    outcome.status = static_cast<int>(soup_message_get_status(message.get()));
+    if (outcome.status != 200) return outcome;
+    const auto expected = announcedLength(message.get());
+    if (expected && *expected > limits.largestFile) {
+        outcome.error = tooLarge(limits);
+        return outcome;
     }
-    if (message != nullptr) g_object_unref(message);
-    g_object_unref(cancellable);
-    soup_session_abort(session);
-    g_object_unref(session);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
+    outcome.error = saveBody(stream.get(), destination, limits, cancellable.get(), stopped, watch, expected);
+    outcome.saved = !outcome.error;
     return outcome;
 }
 

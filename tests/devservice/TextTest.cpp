@@ -2,6 +2,7 @@
 
 #include "devservice/Text.h"
 #include "devservice/Title.h"
+#include "platform/Text.h"
 
 namespace text = devservice::text;
 namespace title = devservice::title;
@@ -97,11 +98,11 @@ TEST(DevserviceText, SafeFileNames) {
 }
 
 TEST(DevserviceText, Utf8ValidityAndRepair) {
-    EXPECT_TRUE(text::isValidUtf8("plain, café, 日本, 👍"));
-    EXPECT_FALSE(text::isValidUtf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(text::isValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(text::isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_FALSE(text::isValidUtf8("abc\xE2\x82"));       // cut short
+    EXPECT_TRUE(platform::isValidUTF8("plain, café, 日本, 👍"));
+    EXPECT_FALSE(platform::isValidUTF8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(platform::isValidUTF8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(platform::isValidUTF8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(platform::isValidUTF8("abc\xE2\x82"));       // cut short
     EXPECT_EQ(text::sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
 }
 

@@ -365,7 +365,7 @@ TEST_F(PageDialogsWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
     for (const auto& [request, action] : cases) {
         bool answered = false;
         std::optional<std::vector<fs::path>> files{std::vector<fs::path>{"not answered"}};
-        platform::runOpenPanel(*window, request, [&](std::optional<std::vector<fs::path>> chosen) {
+        platform::runOpenFileChooser(*window, request, [&](std::optional<std::vector<fs::path>> chosen) {
             answered = true;
             files = std::move(chosen);
         });
@@ -385,7 +385,7 @@ TEST_F(PageDialogsWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
 TEST_F(PageDialogsWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenFile) {
     std::optional<fs::path> destination;
     bool answered = false;
-    platform::runSavePanel(*window, "report.pdf", [&](std::optional<fs::path> chosen) {
+    platform::runSaveFileChooser(*window, "report.pdf", [&](std::optional<fs::path> chosen) {
         answered = true;
         destination = std::move(chosen);
     });
@@ -408,7 +408,7 @@ TEST_F(PageDialogsWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenF
 
     // Cancelled, it answers nothing.
     answered = false;
-    platform::runSavePanel(*window, "other.pdf", [&](std::optional<fs::path> chosen) {
+    platform::runSaveFileChooser(*window, "other.pdf", [&](std::optional<fs::path> chosen) {
         answered = true;
         destination = std::move(chosen);
     });

@@ -45,7 +45,7 @@ using SelfUpdate::Failure;
 using testsupport::HttpRequest;
 using testsupport::HttpResponse;
 using testsupport::LoopbackHttpServer;
-using UpdateCheck::Clock;
+using UpdateRules::Clock;
 
 // This process's private folder, made by main() before anything reads the environment.
 fs::path privateFolder;
@@ -164,7 +164,7 @@ public:
         answer = [this](const HttpRequest&) {
             return HttpResponse{.contentType = "application/json", .body = feedBody};
         };
-        UpdateCheck::detail::setFlowServices({
+        UpdateFlow::setFlowServices({
             .now = [this] { return now; },
             .fetch =
                 [this](const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers,
@@ -217,7 +217,7 @@ public:
 
     void TearDown() override {
         // Nothing of a test may still be in flight: each waits for its checks to end.
-        UpdateCheck::detail::setFlowServices(UpdateCheck::detail::processServices());
+        UpdateFlow::setFlowServices(UpdateFlow::processServices());
         // This program never shows a real alert.
         platform::setModalAlertAnswerer([](const AlertContent& alert) {
             ADD_FAILURE() << "alert outside a test: " << alert.message;
@@ -274,7 +274,7 @@ TEST_F(UpdateFlow, ManualCheckOfTheRunningVersionSaysUpToDateAndStoresTheCheckTi
     const auto stored = setting(lastCheck);
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(*stored, "date:2024-05-01T12:00:00.123456789Z");
-    EXPECT_EQ(UpdateCheck::detail::decodeDate(*stored), start);
+    EXPECT_EQ(UpdateRules::decodeDate(*stored), start);
     const std::string file = testsupport::readFile(platform::settingsFile());
     EXPECT_NE(file.find("tolvar.update.lastCheck=date:2024-05-01T12:00:00.123456789Z"), std::string::npos) << file;
 
@@ -287,7 +287,7 @@ TEST_F(UpdateFlow, AutomaticCheckOfTheRunningVersionIsSilentButStoresTheCheckTim
     feedBody = feedJSON("0.0", "https://web.tolvar.app/download");
     check(false);
     EXPECT_TRUE(alerts.empty());
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start));
     EXPECT_TRUE(installs.empty());
 }
 
@@ -359,7 +359,7 @@ TEST_F(UpdateFlow, ManualCheckInstallsATrustedZipWithoutAskingAndRestartsAtOnce)
     EXPECT_EQ(relaunches, 1);
     EXPECT_TRUE(alerts.empty());
     EXPECT_TRUE(logLines.empty());
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start));
 }
 
 TEST_F(UpdateFlow, ManualInstallShowsItsProgressAndACancelEndsItQuietly) {
@@ -561,7 +561,7 @@ TEST_F(UpdateFlow, SkippedVersionSilencesAutomaticChecksOnly) {
     now = start + 1h;
     check(false);
     EXPECT_TRUE(alerts.empty());
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start + 1h));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start + 1h));
     check(false, true);
     EXPECT_TRUE(alerts.empty());
 
@@ -597,7 +597,7 @@ TEST_F(UpdateFlow, RunIfDueWaitsTwentyHoursAfterTheLastAcceptedFeed) {
 
     // Never checked: due.
     EXPECT_TRUE(checkIfDue());
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start));
 
     now = start + 19h + 59min;
     EXPECT_FALSE(checkIfDue()) << "19 h 59 min after the last check";
@@ -606,7 +606,7 @@ TEST_F(UpdateFlow, RunIfDueWaitsTwentyHoursAfterTheLastAcceptedFeed) {
     EXPECT_FALSE(checkIfDue());
     now = start + 20h;
     EXPECT_TRUE(checkIfDue()) << "20 h after the last check";
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start + 20h));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start + 20h));
     EXPECT_FALSE(checkIfDue(true)) << "the check just made counts";
     EXPECT_TRUE(alerts.empty());
     EXPECT_EQ(feedServer.requests().size(), 2u);
@@ -614,7 +614,7 @@ TEST_F(UpdateFlow, RunIfDueWaitsTwentyHoursAfterTheLastAcceptedFeed) {
 
 TEST_F(UpdateFlow, RunIfDueWithACheckTimeInTheFutureWaitsUntilThatTimePlusTwentyHours) {
     feedBody = feedJSON("0", "https://web.tolvar.app/download");
-    ASSERT_TRUE(platform::writeSetting(lastCheck, UpdateCheck::detail::encodeDate(start + 5h)));
+    ASSERT_TRUE(platform::writeSetting(lastCheck, UpdateRules::encodeDate(start + 5h)));
     EXPECT_FALSE(checkIfDue());
     now = start + 5h + 19h + 59min;
     EXPECT_FALSE(checkIfDue());
@@ -626,7 +626,7 @@ TEST_F(UpdateFlow, RunIfDueTreatsAnUnreadableCheckTimeAsNeverChecked) {
     feedBody = feedJSON("0", "https://web.tolvar.app/download");
     ASSERT_TRUE(platform::writeSetting(lastCheck, "yesterday"));
     EXPECT_TRUE(checkIfDue());
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start));
 }
 
 TEST_F(UpdateFlow, RunIfDueTriesAgainAfterAFailedCheck) {
@@ -645,7 +645,7 @@ TEST_F(UpdateFlow, OtherSettingsInTheFileAreKept) {
     check(true);
     EXPECT_EQ(setting("tolvar.other"), "kept");
     EXPECT_EQ(setting(skipped), "2.0");
-    EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(start));
+    EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start));
 }
 
 // ---- Checks in automation mode ----------------------------------------------------------------------
@@ -671,7 +671,7 @@ TEST_F(UpdateFlowAutomation, EveryDueTestChecksTheFeedNamedByTheVariable) {
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_TRUE(checkIfDue(i == 0));
-        EXPECT_EQ(setting(lastCheck), UpdateCheck::detail::encodeDate(now));
+        EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(now));
         now += 1min;
     }
     ASSERT_EQ(fetchedURLs.size(), 3u);
