@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/capture/BrowserCapture.h"
-#include "platform/capture/ReportStore.h"
+#include "capture/BrowserCapture.h"
+#include "capture/ReportStore.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"

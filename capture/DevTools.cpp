@@ -1,4 +1,4 @@
-#include "platform/capture/DevTools.h"
+#include "capture/DevTools.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -23,7 +23,7 @@
 #include <openssl/sha.h>
 
 #include "platform/Text.h"
-#include "platform/capture/CaptureRules.h"
+#include "capture/CaptureRules.h"
 
 namespace capture {
 namespace {
