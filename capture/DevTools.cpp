@@ -1,340 +1,271 @@
 #include "capture/DevTools.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/random.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <libsoup/soup.h>
 
 #include <algorithm>
-#include <array>
-#include <cctype>
-#include <cerrno>
+#include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <optional>
-#include <utility>
+#include <string>
 
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
-#include <openssl/sha.h>
 
-#include "platform/Text.h"
 #include "capture/CaptureRules.h"
 
 namespace capture {
 namespace {
 
-constexpr std::size_t longestHeaders = 16 * 1024;
 constexpr std::size_t longestWebSocketMessage = 1024 * 1024;
+constexpr gsize readChunk = 16 * 1024;
 
-// A connected socket, closed with this object.
-class Connection {
+// A main context of this call's own, the thread's default while it lives: a session made under it
+// does all its work there, so waiting for the endpoint runs none of the caller's sources.
+class PrivateContext {
 public:
-    Connection() = default;
-    explicit Connection(int fd) : fd_(fd) {}
-    ~Connection() {
-        if (fd_ >= 0) ::close(fd_);
+    PrivateContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    ~PrivateContext() {
+        // Lets the closing of what the session left behind finish; what still waits after that
+        // goes with the context.
+        for (int round = 0; round < 100 && g_main_context_iteration(context_, FALSE); ++round) {
+        }
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
     }
-    Connection(Connection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Connection& operator=(Connection&&) = delete;
-    int fd() const { return fd_; }
+    PrivateContext(const PrivateContext&) = delete;
+    PrivateContext& operator=(const PrivateContext&) = delete;
+    GMainContext* get() const { return context_; }
 
 private:
-    int fd_ = -1;
+    GMainContext* context_;
 };
 
-int millisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
+// A session for the loopback endpoint only: never through a proxy.
+SoupSession* loopbackSession() {
+    SoupSession* session = soup_session_new();
+    soup_session_set_proxy_resolver(session, nullptr);
+    return session;
 }
 
-// Waits for `events` on the socket until the deadline; false when the time ran out.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const int left = millisecondsLeft(deadline);
-        if (left == 0) return false;
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, left);
-        if (ready > 0) return true;
-        if (ready < 0 && errno != EINTR) return true;  // the next call reports the error
+std::string loopbackAddress(int port, std::string_view path) {
+    return "http://127.0.0.1:" + std::to_string(port) + std::string(path);
+}
+
+// One exchange with the endpoint, run on the private context until it has its answer or its
+// deadline passes. At the deadline the pending operation is cancelled, and run() returns only once
+// it has been called back, so no callback outlives the exchange.
+class Exchange {
+public:
+    Exchange() : cancellable_(g_cancellable_new()) {}
+    ~Exchange() { g_object_unref(cancellable_); }
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+    GCancellable* cancellable() const { return cancellable_; }
+    // Called before an asynchronous operation starts, and first thing in its callback.
+    void started() { ++pending_; }
+    void calledBack() { --pending_; }
+
+    void succeed() { finished_ = true; }
+    void fail(EndpointFailure failure) {
+        finished_ = true;
+        failure_ = failure;
     }
-}
-
-EndpointAnswer<Connection> connectLoopback(int port, Clock::time_point deadline) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return EndpointFailure::refused;
-    Connection connection(fd);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS) return EndpointFailure::refused;
-        if (!waitFor(fd, POLLOUT, deadline)) return EndpointFailure::timedOut;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return EndpointFailure::refused;
+    // Fails for an error from GIO or libsoup: the deadline's cancellation, a connection that could
+    // not be made or broke, or anything else, which the endpoint answered but not as it should.
+    void fail(const GError* error) {
+        if (timedOut_) fail(EndpointFailure::timedOut);
+        else if (error != nullptr && error->domain == G_IO_ERROR) fail(EndpointFailure::refused);
+        else fail(EndpointFailure::unreadable);
     }
-    const int noDelay = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    return connection;
-}
+    bool finished() const { return finished_; }
 
-std::optional<EndpointFailure> sendAll(int fd, std::string_view bytes, Clock::time_point deadline) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (put > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(put));
-        } else if (put < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!waitFor(fd, POLLOUT, deadline)) return EndpointFailure::timedOut;
-        } else {
-            return EndpointFailure::refused;
-        }
+    // Nothing when the exchange succeeded.
+    std::optional<EndpointFailure> run(GMainContext* context, Clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        GSource* timer = g_timeout_source_new(static_cast<guint>(std::clamp<long long>(left, 0, 60'000)));
+        g_source_set_callback(timer, onDeadline, this, nullptr);
+        g_source_attach(timer, context);
+        while (!finished_ && !(timedOut_ && pending_ == 0)) g_main_context_iteration(context, TRUE);
+        g_source_destroy(timer);
+        g_source_unref(timer);
+        if (!finished_) return EndpointFailure::timedOut;
+        return failure_;
     }
-    return std::nullopt;
-}
 
-// Reads what is available (waiting until the deadline for the first byte) and appends it; answers
-// false with the reason when nothing more can come. `closed` is set when the peer closed.
-std::optional<EndpointFailure> receiveSome(int fd, std::string& into, Clock::time_point deadline, bool& closed) {
-    std::array<char, 16 * 1024> buffer;
-    for (;;) {
-        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (got > 0) {
-            into.append(buffer.data(), static_cast<std::size_t>(got));
-            return std::nullopt;
-        }
-        if (got == 0) {
-            closed = true;
-            return std::nullopt;
-        }
-        if (errno == EAGAIN || errno == EINTR) {
-            if (!waitFor(fd, POLLIN, deadline)) return EndpointFailure::timedOut;
-            continue;
-        }
-        return EndpointFailure::refused;
+private:
+    static gboolean onDeadline(gpointer data) {
+        auto* exchange = static_cast<Exchange*>(data);
+        exchange->timedOut_ = true;
+        g_cancellable_cancel(exchange->cancellable_);
+        return G_SOURCE_REMOVE;
     }
-}
 
-struct HttpHead {
-    int status = 0;
-    std::optional<std::size_t> contentLength;
-    std::string lowerHeaders;  // the header lines, lower-cased, for simple checks
+    GCancellable* cancellable_;
+    int pending_ = 0;
+    bool finished_ = false;
+    bool timedOut_ = false;
+    std::optional<EndpointFailure> failure_;
 };
 
-std::optional<HttpHead> parseHead(std::string_view head) {
-    if (!head.starts_with("HTTP/1.") || head.size() < 12 || head[8] != ' ') return std::nullopt;
-    HttpHead parsed;
-    for (int i = 9; i < 12; ++i) {
-        if (head[i] < '0' || head[i] > '9') return std::nullopt;
-        parsed.status = parsed.status * 10 + (head[i] - '0');
+// GET of a 200 answer's body, read in chunks so an endless answer is cut off at the limit.
+class BodyRead : public Exchange {
+public:
+    BodyRead(SoupSession* session, SoupMessage* message, std::size_t longest)
+        : session_(session), message_(message), longest_(longest) {}
+    ~BodyRead() {
+        if (stream_ == nullptr) return;
+        // Closing a body that was not read to its end would first wait for the rest of it; the
+        // session's connections are closed before, so that wait ends at once.
+        soup_session_abort(session_);
+        g_object_unref(stream_);
     }
-    parsed.lowerHeaders = platform::asciiLowercased(head);
-    const auto at = parsed.lowerHeaders.find("\r\ncontent-length:");
-    if (at != std::string::npos) {
-        std::size_t position = at + 17;
-        while (position < parsed.lowerHeaders.size() && parsed.lowerHeaders[position] == ' ') ++position;
-        std::size_t length = 0;
-        bool digits = false;
-        while (position < parsed.lowerHeaders.size() && std::isdigit(static_cast<unsigned char>(parsed.lowerHeaders[position]))) {
-            if (length > longestWebSocketMessage * 64) return std::nullopt;
-            length = length * 10 + static_cast<std::size_t>(parsed.lowerHeaders[position++] - '0');
-            digits = true;
+
+    void start() {
+        started();
+        soup_session_send_async(session_, message_, G_PRIORITY_DEFAULT, cancellable(), onSent, this);
+    }
+    std::string takeBody() { return std::move(body_); }
+
+private:
+    static void onSent(GObject*, GAsyncResult* result, gpointer data) {
+        auto* read = static_cast<BodyRead*>(data);
+        read->calledBack();
+        g_autoptr(GError) error = nullptr;
+        read->stream_ = soup_session_send_finish(read->session_, result, &error);
+        if (read->stream_ == nullptr) return read->fail(error);
+        if (soup_message_get_status(read->message_) != SOUP_STATUS_OK) return read->fail(EndpointFailure::unreadable);
+        const goffset announced = soup_message_headers_get_content_length(soup_message_get_response_headers(read->message_));
+        if (announced > 0 && static_cast<std::uint64_t>(announced) > read->longest_) {
+            return read->fail(EndpointFailure::unreadable);
         }
-        if (!digits) return std::nullopt;
-        parsed.contentLength = length;
+        read->readMore();
     }
-    return parsed;
-}
 
-// Reads the head of an HTTP answer; what came after it stays in `rest`.
-EndpointAnswer<HttpHead> readHead(int fd, Clock::time_point deadline, std::string& rest) {
-    std::string received;
-    for (;;) {
-        const auto end = received.find("\r\n\r\n");
-        if (end != std::string::npos) {
-            auto head = parseHead(std::string_view(received).substr(0, end + 2));
-            if (!head) return EndpointFailure::unreadable;
-            rest = received.substr(end + 4);
-            return *head;
-        }
-        if (received.size() > longestHeaders) return EndpointFailure::unreadable;
-        bool closed = false;
-        if (auto failure = receiveSome(fd, received, deadline, closed)) return *failure;
-        if (closed) return received.empty() ? EndpointFailure::refused : EndpointFailure::unreadable;
+    void readMore() {
+        started();
+        g_input_stream_read_bytes_async(stream_, readChunk, G_PRIORITY_DEFAULT, cancellable(), onRead, this);
     }
-}
 
-std::string randomBytes(std::size_t count) {
-    std::string bytes(count, '\0');
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::getrandom(bytes.data() + done, count - done, 0);
-        if (got > 0) done += static_cast<std::size_t>(got);
-        else if (errno != EINTR) break;
+    static void onRead(GObject*, GAsyncResult* result, gpointer data) {
+        auto* read = static_cast<BodyRead*>(data);
+        read->calledBack();
+        g_autoptr(GError) error = nullptr;
+        g_autoptr(GBytes) bytes = g_input_stream_read_bytes_finish(read->stream_, result, &error);
+        if (bytes == nullptr) return read->fail(error);
+        gsize size = 0;
+        const auto* chunk = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+        if (size == 0) return read->succeed();
+        read->body_.append(chunk, size);
+        if (read->body_.size() > read->longest_) return read->fail(EndpointFailure::unreadable);
+        read->readMore();
     }
-    return bytes;
-}
 
-std::string base64(std::string_view bytes) {
-    std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                       reinterpret_cast<const unsigned char*>(bytes.data()),
-                                       static_cast<int>(bytes.size()));
-    encoded.resize(static_cast<std::size_t>(std::max(length, 0)));
-    return encoded;
-}
-
-// The Sec-WebSocket-Accept value a WebSocket server answers to `key`.
-std::string acceptFor(const std::string& key) {
-    const std::string joined = key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(joined.data()), joined.size(), digest);
-    return base64(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
-}
-
-std::string maskedTextFrame(std::string_view payload) {
-    std::string frame;
-    frame.push_back(static_cast<char>(0x81));
-    if (payload.size() < 126) {
-        frame.push_back(static_cast<char>(0x80 | payload.size()));
-    } else {
-        frame.push_back(static_cast<char>(0x80 | 126));
-        frame.push_back(static_cast<char>((payload.size() >> 8) & 0xff));
-        frame.push_back(static_cast<char>(payload.size() & 0xff));
-    }
-    const std::string mask = randomBytes(4);
-    frame += mask;
-    for (std::size_t i = 0; i < payload.size(); ++i) frame.push_back(static_cast<char>(payload[i] ^ mask[i % 4]));
-    return frame;
-}
-
-// One complete WebSocket frame at the start of `buffer`: its opcode, whether it ends a message,
-// and its unmasked payload; nothing while more bytes are needed.
-struct WebSocketFrame {
-    int opcode = 0;
-    bool final = false;
-    std::string payload;
+    SoupSession* session_;
+    SoupMessage* message_;
+    std::size_t longest_;
+    GInputStream* stream_ = nullptr;
+    std::string body_;
 };
-std::optional<WebSocketFrame> takeFrame(std::string& buffer, bool& tooLong) {
-    if (buffer.size() < 2) return std::nullopt;
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(buffer[i]); };
-    std::size_t position = 2;
-    std::uint64_t length = byte(1) & 0x7f;
-    if (length == 126) {
-        if (buffer.size() < 4) return std::nullopt;
-        length = (std::uint64_t{byte(2)} << 8) | byte(3);
-        position = 4;
-    } else if (length == 127) {
-        if (buffer.size() < 10) return std::nullopt;
-        length = 0;
-        for (std::size_t i = 2; i < 10; ++i) length = (length << 8) | byte(i);
-        position = 10;
+
+// One Runtime.evaluate call over the page's WebSocket, answered by the first message that carries
+// its id.
+class PageEvaluation : public Exchange {
+public:
+    PageEvaluation(SoupSession* session, SoupMessage* upgrade, std::string call)
+        : session_(session), upgrade_(upgrade), call_(std::move(call)) {}
+    ~PageEvaluation() {
+        if (connection_ == nullptr) return;
+        g_signal_handlers_disconnect_by_data(connection_, this);
+        g_object_unref(connection_);
     }
-    if (length > longestWebSocketMessage) {
-        tooLong = true;
-        return std::nullopt;
+
+    static constexpr int requestId = 1;
+
+    void start() {
+        started();
+        soup_session_websocket_connect_async(session_, upgrade_, nullptr, nullptr, G_PRIORITY_DEFAULT, cancellable(),
+                                             onConnected, this);
     }
-    const bool masked = (byte(1) & 0x80) != 0;
-    std::string mask;
-    if (masked) {
-        if (buffer.size() < position + 4) return std::nullopt;
-        mask = buffer.substr(position, 4);
-        position += 4;
+    bool value() const { return value_; }
+
+private:
+    static void onConnected(GObject*, GAsyncResult* result, gpointer data) {
+        auto* evaluation = static_cast<PageEvaluation*>(data);
+        evaluation->calledBack();
+        g_autoptr(GError) error = nullptr;
+        evaluation->connection_ = soup_session_websocket_connect_finish(evaluation->session_, result, &error);
+        if (evaluation->connection_ == nullptr) return evaluation->fail(error);
+        SoupWebsocketConnection* connection = evaluation->connection_;
+        soup_websocket_connection_set_max_incoming_payload_size(connection, longestWebSocketMessage);
+        g_signal_connect(connection, "message", G_CALLBACK(onMessage), evaluation);
+        g_signal_connect(connection, "error", G_CALLBACK(onError), evaluation);
+        g_signal_connect(connection, "closing", G_CALLBACK(onClosed), evaluation);
+        g_signal_connect(connection, "closed", G_CALLBACK(onClosed), evaluation);
+        soup_websocket_connection_send_text(connection, evaluation->call_.c_str());
     }
-    if (buffer.size() < position + length) return std::nullopt;
-    WebSocketFrame frame{byte(0) & 0x0f, (byte(0) & 0x80) != 0, buffer.substr(position, length)};
-    if (masked) {
-        for (std::size_t i = 0; i < frame.payload.size(); ++i) frame.payload[i] ^= mask[i % 4];
+
+    static void onMessage(SoupWebsocketConnection*, gint type, GBytes* message, gpointer data) {
+        auto* evaluation = static_cast<PageEvaluation*>(data);
+        if (evaluation->finished() || type != SOUP_WEBSOCKET_DATA_TEXT) return;
+        gsize size = 0;
+        const auto* text = static_cast<const char*>(g_bytes_get_data(message, &size));
+        const std::string_view answer(text, size);
+        if (const auto value = evaluatedBoolean(answer, requestId)) {
+            evaluation->value_ = *value;
+            return evaluation->succeed();
+        }
+        // Our call failed or gave no boolean; anything else is an event or another answer.
+        const auto parsed = nlohmann::json::parse(answer, nullptr, false);
+        if (parsed.is_object() && parsed.contains("id")) evaluation->fail(EndpointFailure::unreadable);
     }
-    buffer.erase(0, position + length);
-    return frame;
-}
+
+    // A message too long or a broken frame.
+    static void onError(SoupWebsocketConnection*, GError*, gpointer data) {
+        auto* evaluation = static_cast<PageEvaluation*>(data);
+        if (!evaluation->finished()) evaluation->fail(EndpointFailure::unreadable);
+    }
+
+    // The endpoint ended the session, with a close frame or without.
+    static void onClosed(SoupWebsocketConnection*, gpointer data) {
+        auto* evaluation = static_cast<PageEvaluation*>(data);
+        if (!evaluation->finished()) evaluation->fail(EndpointFailure::refused);
+    }
+
+    SoupSession* session_;
+    SoupMessage* upgrade_;
+    std::string call_;
+    SoupWebsocketConnection* connection_ = nullptr;
+    bool value_ = false;
+};
 
 }  // namespace
 
 EndpointAnswer<std::string> httpGet(int port, std::string_view path, Clock::time_point deadline, std::size_t longest) {
-    auto connected = connectLoopback(port, deadline);
-    if (auto* failure = std::get_if<EndpointFailure>(&connected)) return *failure;
-    const int fd = std::get<Connection>(connected).fd();
-    const std::string request = "GET " + std::string(path) + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                "\r\nAccept: application/json\r\nConnection: close\r\n\r\n";
-    if (auto failure = sendAll(fd, request, deadline)) return *failure;
-    std::string body;
-    auto head = readHead(fd, deadline, body);
-    if (auto* failure = std::get_if<EndpointFailure>(&head)) return *failure;
-    const auto& parsed = std::get<HttpHead>(head);
-    if (parsed.status != 200 || parsed.lowerHeaders.find("\r\ntransfer-encoding:") != std::string::npos) {
-        return EndpointFailure::unreadable;
-    }
-    if (parsed.contentLength && *parsed.contentLength > longest) return EndpointFailure::unreadable;
-    for (;;) {
-        if (parsed.contentLength && body.size() >= *parsed.contentLength) {
-            body.resize(*parsed.contentLength);
-            return body;
-        }
-        if (body.size() > longest) return EndpointFailure::unreadable;
-        bool closed = false;
-        if (auto failure = receiveSome(fd, body, deadline, closed)) return *failure;
-        if (closed) {
-            if (parsed.contentLength) return EndpointFailure::unreadable;
-            return body;
-        }
-    }
+    PrivateContext context;
+    g_autoptr(SoupSession) session = loopbackSession();
+    g_autoptr(SoupMessage) message = soup_message_new("GET", loopbackAddress(port, path).c_str());
+    if (message == nullptr) return EndpointFailure::unreadable;
+    soup_message_headers_replace(soup_message_get_request_headers(message), "Accept", "application/json");
+    BodyRead read(session, message, longest);
+    read.start();
+    if (const auto failure = read.run(context.get(), deadline)) return *failure;
+    return read.takeBody();
 }
 
 EndpointAnswer<bool> evaluateBooleanInPage(int port, std::string_view pageId, std::string_view expression,
                                            Clock::time_point deadline) {
-    auto connected = connectLoopback(port, deadline);
-    if (auto* failure = std::get_if<EndpointFailure>(&connected)) return *failure;
-    const int fd = std::get<Connection>(connected).fd();
-    const std::string key = base64(randomBytes(16));
-    const std::string upgrade = "GET /devtools/page/" + std::string(pageId) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                std::to_string(port) +
-                                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
-                                "\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    if (auto failure = sendAll(fd, upgrade, deadline)) return *failure;
-    std::string buffer;
-    auto head = readHead(fd, deadline, buffer);
-    if (auto* failure = std::get_if<EndpointFailure>(&head)) return *failure;
-    const auto& parsed = std::get<HttpHead>(head);
-    if (parsed.status != 101 ||
-        parsed.lowerHeaders.find("\r\nsec-websocket-accept: " + platform::asciiLowercased(acceptFor(key))) == std::string::npos) {
-        return EndpointFailure::unreadable;
-    }
-
-    constexpr int requestId = 1;
-    const nlohmann::json call{{"id", requestId},
+    PrivateContext context;
+    g_autoptr(SoupSession) session = loopbackSession();
+    const std::string address = loopbackAddress(port, "/devtools/page/" + std::string(pageId));
+    g_autoptr(SoupMessage) upgrade = soup_message_new("GET", address.c_str());
+    if (upgrade == nullptr) return EndpointFailure::unreadable;
+    const nlohmann::json call{{"id", PageEvaluation::requestId},
                               {"method", "Runtime.evaluate"},
                               {"params", {{"expression", expression}, {"returnByValue", true}}}};
-    if (auto failure = sendAll(fd, maskedTextFrame(call.dump()), deadline)) return *failure;
-
-    std::string message;
-    for (;;) {
-        bool tooLong = false;
-        while (auto frame = takeFrame(buffer, tooLong)) {
-            if (frame->opcode == 0x8) return EndpointFailure::refused;  // the endpoint closed the session
-            if (frame->opcode == 0x1 || frame->opcode == 0x0) {
-                message += frame->payload;
-                if (message.size() > longestWebSocketMessage) return EndpointFailure::unreadable;
-                if (!frame->final) continue;
-                if (auto value = evaluatedBoolean(message, requestId)) return *value;
-                const auto answer = nlohmann::json::parse(message, nullptr, false);
-                if (answer.is_object() && answer.contains("id")) {
-                    return EndpointFailure::unreadable;  // our call failed or gave no boolean
-                }
-                message.clear();  // an event or another answer: keep reading
-            }
-        }
-        if (tooLong) return EndpointFailure::unreadable;
-        bool closed = false;
-        if (auto failure = receiveSome(fd, buffer, deadline, closed)) return *failure;
-        if (closed) return EndpointFailure::refused;
-    }
+    PageEvaluation evaluation(session, upgrade, call.dump());
+    evaluation.start();
+    if (const auto failure = evaluation.run(context.get(), deadline)) return *failure;
+    return evaluation.value();
 }
 
 }  // namespace capture
