@@ -46,8 +46,13 @@ SoupSession* loopbackSession() {
     return session;
 }
 
-std::string loopbackAddress(int port, std::string_view path) {
-    return "http://127.0.0.1:" + std::to_string(port) + std::string(path);
+// A GET of `path` on the loopback port. A redirect is an answer like any other that is not the
+// expected one, never followed away from the endpoint.
+SoupMessage* loopbackRequest(int port, std::string_view path) {
+    const std::string address = "http://127.0.0.1:" + std::to_string(port) + std::string(path);
+    SoupMessage* message = soup_message_new("GET", address.c_str());
+    if (message != nullptr) soup_message_add_flags(message, SOUP_MESSAGE_NO_REDIRECT);
+    return message;
 }
 
 // One exchange with the endpoint, run on the private context until it has its answer or its
@@ -243,7 +248,7 @@ private:
 EndpointAnswer<std::string> httpGet(int port, std::string_view path, Clock::time_point deadline, std::size_t longest) {
     PrivateContext context;
     g_autoptr(SoupSession) session = loopbackSession();
-    g_autoptr(SoupMessage) message = soup_message_new("GET", loopbackAddress(port, path).c_str());
+    g_autoptr(SoupMessage) message = loopbackRequest(port, path);
     if (message == nullptr) return EndpointFailure::unreadable;
     soup_message_headers_replace(soup_message_get_request_headers(message), "Accept", "application/json");
     BodyRead read(session, message, longest);
@@ -256,8 +261,7 @@ EndpointAnswer<bool> evaluateBooleanInPage(int port, std::string_view pageId, st
                                            Clock::time_point deadline) {
     PrivateContext context;
     g_autoptr(SoupSession) session = loopbackSession();
-    const std::string address = loopbackAddress(port, "/devtools/page/" + std::string(pageId));
-    g_autoptr(SoupMessage) upgrade = soup_message_new("GET", address.c_str());
+    g_autoptr(SoupMessage) upgrade = loopbackRequest(port, "/devtools/page/" + std::string(pageId));
     if (upgrade == nullptr) return EndpointFailure::unreadable;
     const nlohmann::json call{{"id", PageEvaluation::requestId},
                               {"method", "Runtime.evaluate"},
