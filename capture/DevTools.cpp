@@ -87,7 +87,7 @@ public:
     // Nothing when the exchange succeeded.
     std::optional<EndpointFailure> run(GMainContext* context, Clock::time_point deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        GSource* timer = g_timeout_source_new(static_cast<guint>(std::clamp<long long>(left, 0, 60'000)));
+        GSource* timer = g_timeout_source_new(static_cast<guint>(std::clamp<long long>(left, 0, G_MAXUINT)));
         g_source_set_callback(timer, onDeadline, this, nullptr);
         g_source_attach(timer, context);
         while (!finished_ && !(timedOut_ && pending_ == 0)) g_main_context_iteration(context, TRUE);
