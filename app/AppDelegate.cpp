@@ -3,7 +3,7 @@
 #include "app/MainWindowCommands.h"
 #include "app/MenuBar.h"
 #include "app/NavigationPolicy.h"
-#include "app/ServiceEndpoints.h"
+#include "core/ServiceEndpoints.h"
 #include "app/WindowFrame.h"
 #include "automation/E2E.h"
 #include "install/Installer.h"

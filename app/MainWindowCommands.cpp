@@ -1,6 +1,6 @@
 #include "app/MainWindowCommands.h"
 
-#include "app/ServiceEndpoints.h"
+#include "core/ServiceEndpoints.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "platform/Url.h"
 #include "platform/Text.h"

@@ -1,6 +1,6 @@
 #include "app/NavigationPolicy.h"
 
-#include "app/ServiceEndpoints.h"
+#include "core/ServiceEndpoints.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
 

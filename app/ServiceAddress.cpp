@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "app/ServiceEndpoints.h"
+#include "core/ServiceEndpoints.h"
 #include "platform/Environment.h"
 #include "platform/Text.h"
 #include "platform/Url.h"

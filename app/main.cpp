@@ -6,12 +6,13 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "capture/BrowserHelpers.h"
+#include "core/ApplicationId.h"
 #include "install/BundleCheck.h"
 #include "install/Installer.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
-#include "platform/capture/BrowserHelpers.h"
 #include "quicksave/QuickSaveController.h"
 
 namespace {
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     static auto delegate = std::make_shared<AppDelegate>();
     delegate->launchesInBackground = options.command == CommandLine::Command::background;
     const int status =
-        platform::runApplication("app.tolvar.desktop", argc, argv,
+        platform::runApplication(std::string(core::applicationId), argc, argv,
                                  {.launch = [] { delegate->launch(); },
                                   .reopen = [] { delegate->reopen(); },
                                   .quickSave = [] { QuickSaveController::shared().present(); }});

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/capture/CaptureRules.h"
-#include "platform/capture/NativeMessaging.h"
+#include "capture/CaptureRules.h"
+#include "capture/NativeMessaging.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     capture::reportFromMessage(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/ApplicationId.h"
 #include "install/Layout.h"
 #include "platform/Json.h"
 #include "update/SelfUpdate.h"
@@ -74,8 +75,8 @@ std::optional<std::string> whySignatureFails(const fs::path& bundle) {
 std::optional<std::string> whyNotATolvarApp(const fs::path& bundle) {
     const auto info = readInfo(bundle);
     if (!info) return "no readable Info.json";
-    if (textField(*info, "CFBundleIdentifier") != applicationId) {
-        return "Info.json names \"" + textField(*info, "CFBundleIdentifier") + "\", not " + std::string(applicationId);
+    if (textField(*info, "CFBundleIdentifier") != core::applicationId) {
+        return "Info.json names \"" + textField(*info, "CFBundleIdentifier") + "\", not " + std::string(core::applicationId);
     }
     if (textField(*info, "CFBundleShortVersionString").empty()) return "Info.json names no version";
     if (textField(*info, "CFBundleExecutable") != executable) return "Info.json names another executable";

@@ -12,12 +12,12 @@
 #include <variant>
 #include <vector>
 
+#include "capture/BrowserHelpers.h"
+#include "capture/CaptureRules.h"
 #include "install/BundleCheck.h"
 #include "install/Layout.h"
 #include "platform/Bundle.h"
 #include "platform/Files.h"
-#include "platform/capture/BrowserHelpers.h"
-#include "platform/capture/CaptureRules.h"
 #include "update/SelfUpdate.h"
 
 namespace install {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "core/ApplicationId.h"
+
 namespace install {
 namespace fs = std::filesystem;
 
@@ -20,7 +22,7 @@ fs::path baseFolder(const char* variable, const fs::path& fallback) {
     return fallback;
 }
 
-std::string id() { return std::string(applicationId); }
+std::string id() { return std::string(core::applicationId); }
 
 }  // namespace
 

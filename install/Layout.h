@@ -10,8 +10,6 @@
 // the installer does the writing.
 namespace install {
 
-inline constexpr std::string_view applicationId = "app.tolvar.desktop";
-
 // The user's base folders, from HOME and the XDG variables (relative XDG values are ignored, as the
 // base-directory rules say).
 struct UserFolders {

@@ -5,6 +5,7 @@
 
 #include "automation/CommandPump.h"
 #include "automation/E2E.h"
+#include "core/ApplicationId.h"
 #include "platform/Desktop.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/MainLoop.h"
@@ -18,7 +19,7 @@ namespace {
 using platform::PanelField;
 using platform::StatusColour;
 
-constexpr const char* ownIdentifier = "app.tolvar.desktop";
+const std::string ownIdentifier(core::applicationId);
 constexpr double presentedDelay = 0.3;
 constexpr double hideAfterSaveDelay = 0.7;
 // A save or title lookup that the service has not answered by then never will, as far as the

@@ -13,6 +13,7 @@
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
+#include "core/Browsers.h"
 #include "platform/Json.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
@@ -164,36 +165,17 @@ std::string firstCharacters(std::string_view text, std::size_t count) {
 }
 
 std::optional<std::string> tabScript(std::string_view bundleId) {
-    struct Browser {
-        std::string_view bundleId;
-        std::string_view name;
-        bool frontDocument;
-    };
-    static constexpr Browser browsers[] = {
-        {"com.apple.Safari", "Safari", true},
-        {"com.apple.SafariTechnologyPreview", "Safari Technology Preview", true},
-        {"com.google.Chrome", "Google Chrome", false},
-        {"com.brave.Browser", "Brave Browser", false},
-        {"com.microsoft.edgemac", "Microsoft Edge", false},
-        {"company.thebrowser.Browser", "Arc", false},
-        {"com.vivaldi.Vivaldi", "Vivaldi", false},
-        // The browsers Linux users run most, asked through the same active-tab form.
-        {"org.chromium.Chromium", "Chromium", false},
-        {"org.mozilla.firefox", "Firefox", false},
-    };
     static constexpr std::string_view frontDocumentTail =
         "\" to return {URL of front document, name of front document}";
     static constexpr std::string_view activeTabTail =
         "\" to return {URL of active tab of front window, title of active tab of front window}";
 
-    for (const auto& browser : browsers) {
-        if (browser.bundleId != bundleId) continue;
-        std::string script = "tell application \"";
-        script += browser.name;
-        script += browser.frontDocument ? frontDocumentTail : activeTabTail;
-        return script;
-    }
-    return std::nullopt;
+    const auto* browser = core::browserForIdentifier(bundleId);
+    if (browser == nullptr) return std::nullopt;
+    std::string script = "tell application \"";
+    script += browser->applicationName;
+    script += browser->asksFrontDocument ? frontDocumentTail : activeTabTail;
+    return script;
 }
 
 std::optional<std::string> cleanedWebURL(std::string_view text) {

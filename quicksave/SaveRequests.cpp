@@ -1,14 +1,16 @@
 #include "quicksave/SaveRequests.h"
 
+#include "core/ServiceEndpoints.h"
+
 namespace SaveRequests {
 
 const std::string createScript =
-    "const r = await fetch('/api/trpc/bookmarks.create?batch=1', {\n"
+    "const r = await fetch('" + std::string(ServiceEndpoints::createPath) + "', {\n"
     "  method: 'POST', headers: {'content-type': 'application/json'}, credentials: 'include', body: body });\n"
     "return JSON.stringify({status: r.status, text: await r.text()});";
 
 const std::string titleScript =
-    "const r = await fetch('/api/trpc/bookmarks.fetchMetadata?batch=1', {\n"
+    "const r = await fetch('" + std::string(ServiceEndpoints::fetchMetadataPath) + "', {\n"
     "  method: 'POST', headers: {'content-type': 'application/json'}, credentials: 'include', body: body });\n"
     "const j = await r.json();\n"
     "return (j && j[0] && j[0].result && j[0].result.data && j[0].result.data.json && j[0].result.data.json.title) "

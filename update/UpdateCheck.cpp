@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/ServiceEndpoints.h"
+#include "core/ServiceEndpoints.h"
 #include "automation/E2E.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"

@@ -3,6 +3,7 @@
 
 #include <gtkmm.h>
 
+#include "core/ApplicationId.h"
 #include "platform/MainWindow.h"
 #include "platform/gtk/GtkWebView.h"
 #include "platform/gtk/Png.h"
@@ -209,7 +210,7 @@ private:
         about.set_program_name(window_.get_title());
         about.set_version(version_);
         about.set_comments("A desktop companion for the Tolvar bookmarking service.");
-        about.set_logo_icon_name("app.tolvar.desktop");
+        about.set_logo_icon_name(std::string(core::applicationId));
         about.run();
     }
 

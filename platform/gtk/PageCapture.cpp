@@ -4,24 +4,16 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-
-#include "platform/Text.h"
-#include "platform/capture/BrowserCapture.h"
+#include "capture/BrowserCapture.h"
+#include "core/ApplicationId.h"
+#include "core/Browsers.h"
 
 namespace platform {
 namespace {
 
-constexpr const char* ownIdentifier = "app.tolvar.desktop";
-
-// Browsers known by their X11 window class, mapped to the identifiers the capture rules use.
+// A known browser's identifier for its X11 window class; any other window is known by its class.
 std::string identifierForWindowClass(const std::string& windowClass) {
-    const std::string lower = asciiLowercased(windowClass);
-    if (lower == "google-chrome") return "com.google.Chrome";
-    if (lower == "brave-browser") return "com.brave.Browser";
-    if (lower == "microsoft-edge") return "com.microsoft.edgemac";
-    if (lower == "vivaldi-stable" || lower == "vivaldi") return "com.vivaldi.Vivaldi";
-    if (lower == "chromium" || lower == "chromium-browser") return "org.chromium.Chromium";
-    if (lower == "firefox" || lower == "firefox-esr") return "org.mozilla.firefox";
+    if (const auto* browser = core::browserForWindowClass(windowClass)) return std::string(browser->identifier);
     return windowClass;
 }
 
@@ -96,7 +88,7 @@ std::optional<std::string> activeWindowClass() {
 }  // namespace
 
 std::optional<std::string> frontmostApplicationId() {
-    if (ownWindowIsActive()) return ownIdentifier;
+    if (ownWindowIsActive()) return std::string(core::applicationId);
     GdkDisplay* display = gdk_display_get_default();
     // Without X11 no other program's window can be read; the browser extension's reports say which
     // browser has the focus.

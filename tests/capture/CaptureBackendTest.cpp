@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/capture/BrowserCapture.h"
-#include "platform/capture/ReportStore.h"
+#include "capture/BrowserCapture.h"
+#include "capture/ReportStore.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -214,6 +214,21 @@ TEST_F(CaptureBackendTest, AnEndpointThatAnswersSomethingElseIsUnreachable) {
     });
     announce(config / "vivaldi", notJson.port());
     EXPECT_EQ(error(capture::capturePage(request("com.vivaldi.Vivaldi"), {})), CaptureError::endpointUnreachable);
+
+    // A redirect is not followed, not even on the endpoint itself.
+    testsupport::LoopbackHttpServer redirecting([](const testsupport::HttpRequest& request) {
+        testsupport::HttpResponse response;
+        if (request.target == "/json/list") {
+            response.status = 302;
+            response.headers = {{"Location", "/json/elsewhere"}};
+        } else {
+            response.body = R"([{"id":"AB12","type":"page","url":"https://example.org/","title":"t"}])";
+        }
+        return response;
+    });
+    announce(config / "chromium", redirecting.port());
+    EXPECT_EQ(error(capture::capturePage(request("org.chromium.Chromium"), {})), CaptureError::endpointUnreachable);
+    for (const auto& asked : redirecting.requests()) EXPECT_NE(asked.target, "/json/elsewhere");
 }
 
 TEST_F(CaptureBackendTest, TheRunningBrowsersOwnProfileFolderIsLookedAtFirst) {

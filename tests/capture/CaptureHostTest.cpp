@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "platform/capture/CaptureRules.h"
-#include "platform/capture/NativeMessaging.h"
+#include "capture/CaptureRules.h"
+#include "capture/NativeMessaging.h"
 #include "tests/support/AppProcess.h"
 
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "EndToEnd.h"
-#include "platform/capture/ReportStore.h"
+#include "capture/ReportStore.h"
 
 namespace e2e {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/capture/BrowserCapture.h"
+#include "capture/BrowserCapture.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/capture/DevTools.h"
-#include "platform/capture/ReportStore.h"
+#include "capture/DevTools.h"
+#include "capture/ReportStore.h"
 
 namespace capture {
 namespace {
@@ -101,7 +101,7 @@ std::variant<Page, CaptureError> capturePage(std::string_view requestText,
                                              std::chrono::milliseconds budget) {
     const auto deadline = Clock::now() + budget;
     const auto name = requestApplicationName(requestText);
-    const Browser* browser = name ? browserForApplicationName(*name) : nullptr;
+    const core::Browser* browser = name ? core::browserForApplicationName(*name) : nullptr;
     if (browser == nullptr) return CaptureError::unsupportedRequest;
 
     if (const auto store = ReportStore::forRuntimeDirectory()) {
@@ -131,7 +131,8 @@ std::optional<std::string> frontBrowserFromReports() {
     const auto store = ReportStore::forRuntimeDirectory();
     if (!store) return std::nullopt;
     std::vector<ReportSighting> latest;
-    for (const auto& browser : browsers()) {
+    for (const auto& browser : core::browsers()) {
+        if (!browser.runsOnLinux()) continue;
         if (auto report = store->read(browser.key)) {
             const bool runs = processRuns(report->pid);
             latest.push_back({std::move(*report), runs});
@@ -139,7 +140,7 @@ std::optional<std::string> frontBrowserFromReports() {
     }
     const auto front = focusedBrowserReport(latest, millisecondsSince1970());
     if (!front) return std::nullopt;
-    return std::string(browserForKey(front->browser)->identifier);
+    return std::string(core::browserForKey(front->browser)->identifier);
 }
 
 std::vector<fs::path> profileFoldersOfProcess(pid_t pid) {

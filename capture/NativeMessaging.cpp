@@ -1,4 +1,4 @@
-#include "platform/capture/NativeMessaging.h"
+#include "capture/NativeMessaging.h"
 
 #include <algorithm>
 #include <array>

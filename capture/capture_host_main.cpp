@@ -12,9 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/capture/CaptureRules.h"
-#include "platform/capture/NativeMessaging.h"
-#include "platform/capture/ReportStore.h"
+#include "capture/CaptureRules.h"
+#include "capture/NativeMessaging.h"
+#include "capture/ReportStore.h"
 
 namespace {
 

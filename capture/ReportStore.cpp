@@ -1,4 +1,4 @@
-#include "platform/capture/ReportStore.h"
+#include "capture/ReportStore.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,12 +41,12 @@ fs::path ReportStore::fileFor(std::string_view browserKey) const {
 
 bool ReportStore::write(const Report& report) const {
     // Only keys of the browser table name files, so a report can never pick its own path.
-    if (browserForKey(report.browser) == nullptr || !ensurePrivateFolder(folder_)) return false;
+    if (core::browserForKey(report.browser) == nullptr || !ensurePrivateFolder(folder_)) return false;
     return platform::replaceFile(fileFor(report.browser), encodeStoredReport(report), 0600, platform::Flush::toDisk);
 }
 
 std::optional<Report> ReportStore::read(std::string_view browserKey) const {
-    if (browserForKey(browserKey) == nullptr) return std::nullopt;
+    if (core::browserForKey(browserKey) == nullptr) return std::nullopt;
     struct stat info {};
     if (::lstat(folder_.c_str(), &info) != 0 || !isPrivateTo(info, S_IFDIR)) return std::nullopt;
     const int fd = ::open(fileFor(browserKey).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);

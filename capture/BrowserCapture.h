@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/capture/CaptureRules.h"
+#include "capture/CaptureRules.h"
 
 // The page capture: from a capture request's browser name to the page that browser shows, first
 // from the extension's latest report, then from the browser's remote-debugging endpoint. The whole

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/capture/CaptureRules.h"
+#include "capture/CaptureRules.h"
 
 // The latest extension report of each browser, kept in one file per browser in a folder of the
 // user's runtime directory ($XDG_RUNTIME_DIR/tolvar-capture). The folder is the user's alone (0700)

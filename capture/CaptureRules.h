@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/Browsers.h"
 
 // The rules of the page capture on Linux: which browser a capture request names, what the browser
 // extension may report through the native-messaging host and how that report is stored, which
@@ -24,25 +25,6 @@ enum class CaptureError : int {
     noFocusedPage = 4,        // the endpoint answered, but none of its pages has the focus
 };
 
-// One browser that can be asked on Linux.
-struct Browser {
-    std::string_view applicationName;  // as a capture request names it
-    std::string_view key;              // short name: the report's "browser" and the state file's name
-    std::string_view identifier;       // the reverse-DNS identifier the quick-save rules know it by
-    // The browser's own folder under the XDG config folder, which holds the profile's
-    // "DevToolsActivePort" and "NativeMessagingHosts"; empty for Firefox, which keeps its host
-    // manifests under ~/.mozilla and has no such endpoint.
-    std::string_view configFolder;
-    // Names of the browser's main executable, by which the host recognises the browser that
-    // started it.
-    std::span<const std::string_view> executables;
-};
-
-std::span<const Browser> browsers();
-const Browser* browserForApplicationName(std::string_view name);
-const Browser* browserForKey(std::string_view key);
-const Browser* browserForExecutable(std::string_view fileName);
-
 // The application name of a capture request: the text between `tell application "` and the next
 // double quote, when the request has that head and a non-empty name. Nothing otherwise.
 std::optional<std::string> requestApplicationName(std::string_view requestText);
@@ -58,7 +40,7 @@ inline constexpr std::size_t longestText = 64 * 1024;       // bytes of an addre
 // An empty address means the browser's focus moved where the extension may not look (a private
 // window, a developer-tools window, another application), so no tab may be offered.
 struct Report {
-    std::string browser;     // a key of the browser table
+    std::string browser;     // a key of the browser table (core::Browser::key)
     std::string address;
     std::string title;
     double focused = 0;      // the browser's last focus change, milliseconds since 1970, as reported

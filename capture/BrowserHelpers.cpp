@@ -1,4 +1,4 @@
-#include "platform/capture/BrowserHelpers.h"
+#include "capture/BrowserHelpers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <string>
 #include <system_error>
 
+#include "capture/BrowserCapture.h"
+#include "capture/CaptureRules.h"
 #include "platform/Bundle.h"
 #include "platform/Files.h"
-#include "platform/capture/BrowserCapture.h"
-#include "platform/capture/CaptureRules.h"
 
 namespace capture {
 namespace {

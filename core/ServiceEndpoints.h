@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-// The fixed names and paths of the Tolvar service: the one HTTPS host that serves the web
-// application, its web API and the version feed, and the domain on which the download page and the
-// update archives lie.
+// The fixed names and paths of the Tolvar service, shared by the shell, quick save and the updater:
+// the one HTTPS host that serves the web application, its web API and the version feed, and the
+// domain on which the download page and the update archives lie.
 namespace ServiceEndpoints {
 
 inline constexpr std::string_view serviceHost = "web.tolvar.app";

@@ -1,7 +1,6 @@
-#include "platform/capture/CaptureRules.h"
+#include "capture/CaptureRules.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -12,22 +11,6 @@ namespace {
 using nlohmann::json;
 
 constexpr std::string_view requestHead = "tell application \"";
-
-constexpr std::array<std::string_view, 2> chromeExecutables{"chrome", "google-chrome"};
-constexpr std::array<std::string_view, 2> chromiumExecutables{"chromium", "chromium-browser"};
-constexpr std::array<std::string_view, 2> braveExecutables{"brave", "brave-browser"};
-constexpr std::array<std::string_view, 2> edgeExecutables{"msedge", "microsoft-edge"};
-constexpr std::array<std::string_view, 2> vivaldiExecutables{"vivaldi-bin", "vivaldi"};
-constexpr std::array<std::string_view, 3> firefoxExecutables{"firefox", "firefox-bin", "firefox-esr"};
-
-constexpr std::array<Browser, 6> table{{
-    {"Google Chrome", "chrome", "com.google.Chrome", "google-chrome", chromeExecutables},
-    {"Chromium", "chromium", "org.chromium.Chromium", "chromium", chromiumExecutables},
-    {"Brave Browser", "brave", "com.brave.Browser", "BraveSoftware/Brave-Browser", braveExecutables},
-    {"Microsoft Edge", "edge", "com.microsoft.edgemac", "microsoft-edge", edgeExecutables},
-    {"Vivaldi", "vivaldi", "com.vivaldi.Vivaldi", "vivaldi", vivaldiExecutables},
-    {"Firefox", "firefox", "org.mozilla.firefox", "", firefoxExecutables},
-}};
 
 // A parse that keeps only the top level: nested arrays and objects are dropped while they are read,
 // so neither their size nor their depth costs anything.
@@ -73,31 +56,6 @@ std::string hostManifestText(const std::filesystem::path& hostExecutable, bool f
 
 }  // namespace
 
-std::span<const Browser> browsers() { return table; }
-
-const Browser* browserForApplicationName(std::string_view name) {
-    for (const auto& browser : table) {
-        if (browser.applicationName == name) return &browser;
-    }
-    return nullptr;
-}
-
-const Browser* browserForKey(std::string_view key) {
-    for (const auto& browser : table) {
-        if (browser.key == key) return &browser;
-    }
-    return nullptr;
-}
-
-const Browser* browserForExecutable(std::string_view fileName) {
-    for (const auto& browser : table) {
-        if (std::find(browser.executables.begin(), browser.executables.end(), fileName) != browser.executables.end()) {
-            return &browser;
-        }
-    }
-    return nullptr;
-}
-
 std::optional<std::string> requestApplicationName(std::string_view requestText) {
     if (!requestText.starts_with(requestHead)) return std::nullopt;
     const auto rest = requestText.substr(requestHead.size());
@@ -113,7 +71,7 @@ MessageVerdict reportFromMessage(std::string_view message) {
     if (!parsed.is_object()) return {std::nullopt, "not a JSON object"};
     const auto browser = stringField(parsed, "browser");
     if (!browser) return {std::nullopt, "missing \"browser\""};
-    if (browserForKey(*browser) == nullptr) return {std::nullopt, "unknown browser"};
+    if (core::browserForKey(*browser) == nullptr) return {std::nullopt, "unknown browser"};
     const auto address = stringField(parsed, "address");
     if (!address) return {std::nullopt, "missing \"address\""};
     const auto title = stringField(parsed, "title");
@@ -126,7 +84,7 @@ MessageVerdict reportFromMessage(std::string_view message) {
 }
 
 std::string reportingBrowser(std::string_view messageBrowser, std::string_view parentExecutable) {
-    if (const auto* parent = browserForExecutable(parentExecutable)) return std::string(parent->key);
+    if (const auto* parent = core::browserForExecutable(parentExecutable)) return std::string(parent->key);
     return std::string(messageBrowser);
 }
 
@@ -146,7 +104,7 @@ std::optional<Report> decodeStoredReport(std::string_view text) {
     const auto focused = numberField(parsed, "focused");
     const auto received = numberField(parsed, "received");
     const auto pid = parsed.find("pid");
-    if (!browser || browserForKey(*browser) == nullptr || !address || !title || !focused || !received ||
+    if (!browser || core::browserForKey(*browser) == nullptr || !address || !title || !focused || !received ||
         pid == parsed.end() || !pid->is_number_integer()) {
         return std::nullopt;
     }
@@ -239,7 +197,8 @@ std::vector<HostManifest> hostManifests(const std::filesystem::path& hostExecuta
                                         const std::filesystem::path& configHome) {
     const std::string fileName = std::string(hostName) + ".json";
     std::vector<HostManifest> manifests;
-    for (const auto& browser : table) {
+    for (const auto& browser : core::browsers()) {
+        if (!browser.runsOnLinux()) continue;
         const bool firefox = browser.configFolder.empty();
         const auto folder = firefox ? home / ".mozilla" / "native-messaging-hosts"
                                     : configHome / browser.configFolder / "NativeMessagingHosts";
