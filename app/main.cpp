@@ -6,6 +6,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/ProcessServices.h"
 #include "install/BundleCheck.h"
 #include "install/Installer.h"
 #include "platform/Application.h"
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
     // the user's own setting wins.
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    platform::setServices(processServices());
 
     static auto delegate = std::make_shared<AppDelegate>();
     delegate->launchesInBackground = options.command == CommandLine::Command::background;
