@@ -191,7 +191,9 @@ platform::NavigationDecision AppDelegate::decideResponse(const platform::Navigat
 void AppDelegate::newWindowRequested(const platform::NavigationAction& action) {
     switch (NavigationPolicy::decideNewWindow(action, service.host)) {
         case NavigationPolicy::NewWindow::loadInMainView: webView->load(*action.url, pageRequestTimeout); break;
-        case NavigationPolicy::NewWindow::openWithDefaultHandler: platform::services().openWithDefaultHandler(*action.url); break;
+        case NavigationPolicy::NewWindow::openWithDefaultHandler:
+            platform::services().openWithDefaultHandler(*action.url);
+            break;
         case NavigationPolicy::NewWindow::ignore: break;
     }
 }
@@ -241,7 +243,9 @@ void AppDelegate::registerCommands() {
 }
 
 void AppDelegate::go(const std::string& address) {
-    if (auto resolved = platform::resolveURL(webView->currentURL(), address)) webView->load(*resolved, pageRequestTimeout);
+    if (auto resolved = platform::resolveURL(webView->currentURL(), address)) {
+        webView->load(*resolved, pageRequestTimeout);
+    }
 }
 
 void AppDelegate::click(const std::string& selector) {

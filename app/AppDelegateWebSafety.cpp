@@ -73,7 +73,8 @@ void AppDelegate::networkProcessEnded() {
         platform::services().runAfter(networkRestartGrace, [weakSelf] {
             auto self = weakSelf.lock();
             if (!self) return;
-            self->plantSession([](bool planted) { E2E::report("network-process-ended", {{"sessionPlanted", planted}}); });
+            self->plantSession(
+                [](bool planted) { E2E::report("network-process-ended", {{"sessionPlanted", planted}}); });
         });
     });
 }

@@ -40,7 +40,8 @@ void QuickSaveController::install() {
             if (auto self = weakSelf.lock()) self->present();
         });
     };
-    x11KeyHeld_ = platform::services().registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
+    x11KeyHeld_ =
+        platform::services().registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
     const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(x11KeyHeld_, std::nullopt));
     statusItem_ = platform::services().installStatusItem(
         ownIdentifier, shown.tooltip,
@@ -239,7 +240,8 @@ void QuickSaveController::save() {
     view->callAsyncJavaScript(SaveRequests::createScript, {{"body", *body}},
                               [endSave](platform::ScriptResult result) {
                                   // Handled on a later turn of the main loop, never inside the callback.
-                                  platform::services().runAfter(0, [endSave, result = std::move(result)] { endSave(result); });
+                                  platform::services().runAfter(
+                                      0, [endSave, result = std::move(result)] { endSave(result); });
                               });
 }
 

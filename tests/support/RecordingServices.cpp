@@ -27,24 +27,9 @@ void FakePanel::pressKey(const std::string& character, std::uint16_t) {
     if (focused) texts[*focused] += character;
 }
 
-namespace {
-
-class FakeStatusItem : public platform::StatusItem {
-public:
-    explicit FakeStatusItem(const std::vector<platform::MenuItem>& menu) {
-        for (const auto& item : menu) titles.push_back(item.title);
-    }
-    void setTooltip(const std::string&) override {}
-    void setItemTitle(std::size_t index, const std::string& title) override { titles.at(index) = title; }
-    std::string itemTitle(std::size_t index) const override { return titles.at(index); }
-    std::vector<std::string> titles;
-};
-
-}  // namespace
-
 RecordingServices::RecordingServices() {
     platform::setServices({
-        .runAfter = [this](double seconds, std::function<void()> work) { timers_.push_back({seconds, std::move(work)}); },
+        .runAfter = [this](double seconds, auto work) { timers_.push_back({seconds, std::move(work)}); },
         .repeatEvery = [](double, std::function<void()>) { return platform::Timer(); },
         .createMainWindow =
             [this](const platform::MainWindowOptions& options, platform::WebViewDelegate&) {
@@ -61,22 +46,11 @@ RecordingServices::RecordingServices() {
         .mainScreenVisibleFrame = [] { return platform::Rect{0, 0, 1920, 1080}; },
         .userDataDirectory = [](const std::string& name) { return "/nonexistent/" + name; },
         .followDesktopColourScheme = [] {},
-        .webSandboxProblem = [this] { return sandboxProblem; },
+        .webSandboxProblem = [] { return std::optional<std::string>(); },
         .clipboardText = [this] { return clipboard; },
-        .openWithDefaultHandler = [this](const std::string& url) { opened.push_back(url); },
-        .runOpenPanel = [](auto&, auto&, auto done) { done(std::nullopt); },
-        .runSavePanel = [](auto&, auto&, auto done) { done(std::nullopt); },
-        .runAlertDialog = [](auto&, auto&, auto done) { done(); },
-        .runConfirmDialog = [](auto&, auto&, auto done) { done(false); },
-        .runTextInputDialog = [](auto&, auto&, auto&, auto done) { done(std::nullopt); },
         .registerGlobalHotKey = [](const std::string&, std::function<void()>) { return true; },
         .isWaylandSession = [] { return false; },
-        .noteActivationToken = [](const std::string&) {},
-        .installStatusItem =
-            [](const std::string&, const std::string&, const std::vector<platform::MenuItem>& menu) {
-                return std::make_unique<FakeStatusItem>(menu);
-            },
-        .bindPortalShortcut = [](auto&, auto) { return std::unique_ptr<platform::PortalShortcut>(); },
+        .installStatusItem = [](auto&, auto&, auto&) { return std::unique_ptr<platform::StatusItem>(); },
         .frontmostApplicationId = [this] { return frontApplication; },
         .runCaptureRequest =
             [this](const std::string& request) {
@@ -84,9 +58,6 @@ RecordingServices::RecordingServices() {
                 return capture;
             },
         .finishInterruptedInstall = [] {},
-        .checkForUpdates = [this](bool manual, bool) { updateChecks.push_back(manual ? "manual" : "check"); },
-        .checkForUpdatesIfDue =
-            [this](bool atLaunch) { updateChecks.push_back(atLaunch ? "due at launch" : "due"); },
     });
 }
 

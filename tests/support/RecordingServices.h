@@ -12,8 +12,10 @@
 #include "platform/Services.h"
 
 // A recording stand-in for the controllers' services: timers wait until the test runs them; the main
-// window, its web view, the panel and the status item remember what they were told; every other
-// service answers what the test put in place and notes what it was asked.
+// window, its web view and the panel remember what they were told; the clipboard and the front
+// application answer what the test put in place. There is never a status item and the sandbox can
+// always start. The dialogs, the default browser, the portal and the updater are left out: a
+// controller that reaches one fails the test loudly.
 namespace testsupport {
 
 class FakeWebView : public platform::WebView {
@@ -27,6 +29,7 @@ public:
     std::vector<std::string> loads;
     std::vector<Script> scripts;
     std::vector<std::pair<double, double>> clicks;
+    std::vector<std::pair<std::string, std::string>> pages;  // html, the address it stands in for
 
     void load(const std::string& address, double) override { loads.push_back(url = address); }
     void reload() override {}
@@ -44,7 +47,9 @@ public:
     }
     void clickAt(double x, double y) override { clicks.emplace_back(x, y); }
     void setCookie(const platform::Cookie&, std::function<void(bool)> done) override { done(true); }
-    void showApplicationPage(const std::string&, const std::string&) override {}
+    void showApplicationPage(const std::string& html, const std::string& forURL) override {
+        pages.emplace_back(html, forURL);
+    }
 };
 
 class FakeMainWindow : public platform::MainWindow {
@@ -105,14 +110,11 @@ public:
     std::optional<std::string> clipboard;
     std::optional<std::string> frontApplication;
     std::variant<platform::CapturedPage, int> capture = 2;
-    std::optional<std::string> sandboxProblem;
 
     // What the controllers asked for.
     FakeMainWindow* window = nullptr;
     FakePanel* panel = nullptr;
-    std::vector<std::string> opened;
     std::vector<std::string> requestedCaptures;
-    std::vector<std::string> updateChecks;  // "manual", "due at launch", "due"
 
     RecordingServices();
     ~RecordingServices();

@@ -144,7 +144,8 @@ TEST_F(QuickSaveControllerTest, RepliesEndTheSaveWithTheirTextAndOnlySuccessHide
         EXPECT_EQ(panel().visible, !c.closes);
         const auto events = testsupport::newJournalEvents();
         ASSERT_FALSE(events.empty());
-        const auto result = std::find_if(events.begin(), events.end(), [](auto& e) { return e["event"] == "save-result"; });
+        const auto result =
+            std::find_if(events.begin(), events.end(), [](auto& e) { return e["event"] == "save-result"; });
         ASSERT_NE(result, events.end());
         EXPECT_EQ((*result)["outcome"], c.outcome);
         EXPECT_EQ((*result)["http"], c.http);
