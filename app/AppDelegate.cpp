@@ -5,16 +5,15 @@
 #include "app/NavigationPolicy.h"
 #include "core/ServiceEndpoints.h"
 #include "app/WindowFrame.h"
+#include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "install/Installer.h"
-#include "platform/Application.h"
-#include "platform/Desktop.h"
 #include "platform/Environment.h"
+#include "platform/Services.h"
 #include "platform/Settings.h"
 #include "platform/Url.h"
 #include "quicksave/QuickSaveController.h"
 #include "quicksave/QuickSaveLogic.h"
-#include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -45,14 +44,14 @@ std::string startAddress(const ServiceAddress::Address& service) {
 
 void AppDelegate::launch() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
-    SelfUpdate::finishInterruptedInstall();
+    platform::services().finishInterruptedInstall();
     service = ServiceAddress::fromEnvironment();
     secureDataFolders();
-    platform::followDesktopColourScheme();
+    platform::services().followDesktopColourScheme();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
-        .checkForUpdates = [] { UpdateCheck::run(true, false); },
+        .checkForUpdates = [] { platform::services().checkForUpdates(true, false); },
         .startsAtLogin = [] { return install::startsAtLogin(); },
         .toggleStartAtLogin = [] { install::setStartAtLogin(!install::startsAtLogin()); },
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),
@@ -67,21 +66,21 @@ void AppDelegate::launch() {
     const std::string version = UpdateCheck::currentVersion();
     platform::MainWindowOptions options{
         .contentRect = WindowFrame::restoredRect(platform::readSetting(std::string(WindowFrame::settingKey)),
-                                                 platform::mainScreenVisibleFrame()),
+                                                 platform::services().mainScreenVisibleFrame()),
         .title = "Tolvar",
         .applicationVersion = version,
         .minimumSize = WindowFrame::minimumSize,
         .menus = MenuBar::build(actions),
         .userAgentApplicationName = "TolvarDesktop/" + version + " (Linux)",
         .ephemeralWebData = E2E::enabled(),
-        .dataDirectory = platform::userDataDirectory("tolvar"),
+        .dataDirectory = platform::services().userDataDirectory("tolvar"),
         .sandboxWebContent = decideSandbox(),
         .frameChanged =
             [](const platform::Rect& frame) {
                 platform::writeSetting(std::string(WindowFrame::settingKey), WindowFrame::settingText(frame));
             },
     };
-    window = platform::createMainWindow(options, *this);
+    window = platform::services().createMainWindow(options, *this);
     webView = &window->webView();
     watchLoadFailures();
 
@@ -89,13 +88,15 @@ void AppDelegate::launch() {
     else loadStartAddress();
     if (!launchesInBackground) window->present();
     wireQuickSave();
+    registerCommands();
+    E2E::startCommandPump();
 
-    UpdateCheck::announceInstalledUpdate();
+    platform::services().announceInstalledUpdate();
     // Update checks: once 6 seconds after launch, then hourly. In automation mode only a feed
     // override asks for them.
     if (!E2E::enabled() || platform::environmentValue(std::string(UpdateCheck::feedVariable))) {
-        platform::runAfter(6, [] { UpdateCheck::runIfDue(true); });
-        updateTimer = platform::repeatEvery(3600, [] { UpdateCheck::runIfDue(false); });
+        platform::services().runAfter(6, [] { platform::services().checkForUpdatesIfDue(true); });
+        updateTimer = platform::services().repeatEvery(3600, [] { platform::services().checkForUpdatesIfDue(false); });
     }
 }
 
@@ -109,10 +110,6 @@ void AppDelegate::wireQuickSave() {
         if (auto self = weakSelf.lock()) self->window->setMenuItemTitle(std::string(MenuBar::quickSaveItemKey), title);
     };
     quickSave.install();
-    quickSave.e2eMainWindowCommand = [weakSelf = weak_from_this()](const std::string& verb, const std::string& argument) {
-        auto self = weakSelf.lock();
-        return self && self->e2eMainWindow(verb, argument);
-    };
 }
 
 // A page that cannot be loaded gives way to a page of our own, tried again by itself.
@@ -162,7 +159,7 @@ void AppDelegate::reloadPage() { webView->reload(); }
 void AppDelegate::newBookmark() { webView->load(MainWindowCommands::newBookmarkURL(service), pageRequestTimeout); }
 
 void AppDelegate::saveClipboardURL() {
-    if (auto target = MainWindowCommands::clipboardBookmarkURL(platform::clipboardText(), service)) {
+    if (auto target = MainWindowCommands::clipboardBookmarkURL(platform::services().clipboardText(), service)) {
         webView->load(*target, pageRequestTimeout);
     }
 }
@@ -184,7 +181,7 @@ void AppDelegate::zoomReset() { webView->setZoom(MainWindowCommands::actualSize)
 platform::NavigationDecision AppDelegate::decideNavigation(const platform::NavigationAction& action) {
     if (sandboxProblem) return platform::NavigationDecision::cancel;
     const auto answer = NavigationPolicy::decideNavigation(action, service.host);
-    if (answer.openWithDefaultHandler) platform::openWithDefaultHandler(*action.url);
+    if (answer.openWithDefaultHandler) platform::services().openWithDefaultHandler(*action.url);
     return answer.decision;
 }
 
@@ -195,7 +192,9 @@ platform::NavigationDecision AppDelegate::decideResponse(const platform::Navigat
 void AppDelegate::newWindowRequested(const platform::NavigationAction& action) {
     switch (NavigationPolicy::decideNewWindow(action, service.host)) {
         case NavigationPolicy::NewWindow::loadInMainView: webView->load(*action.url, pageRequestTimeout); break;
-        case NavigationPolicy::NewWindow::openWithDefaultHandler: platform::openWithDefaultHandler(*action.url); break;
+        case NavigationPolicy::NewWindow::openWithDefaultHandler:
+            platform::services().openWithDefaultHandler(*action.url);
+            break;
         case NavigationPolicy::NewWindow::ignore: break;
     }
 }
@@ -213,7 +212,7 @@ void AppDelegate::loadFailed(const std::string& url, platform::LoadError error, 
 
 // Each finished load leaves its own picture of the page a little later, when it has settled.
 void AppDelegate::scheduleMainSnapshot() {
-    platform::runAfter(mainSnapshotDelay, [weakSelf = weak_from_this()] {
+    platform::services().runAfter(mainSnapshotDelay, [weakSelf = weak_from_this()] {
         auto self = weakSelf.lock();
         if (!self) return;
         self->webView->snapshotPNG([weakSelf](std::optional<std::string> png) {
@@ -230,22 +229,24 @@ void AppDelegate::scheduleMainSnapshot() {
     });
 }
 
-bool AppDelegate::e2eMainWindow(const std::string& verb, const std::string& argument) {
-    if (verb == "go") {
-        if (auto address = platform::resolveURL(webView->currentURL(), argument)) {
-            webView->load(*address, pageRequestTimeout);
-        }
-        return true;
+void AppDelegate::registerCommands() {
+    auto& commands = E2E::commands();
+    const auto weakSelf = weak_from_this();
+    commands.add("go", [weakSelf](const std::string& address) {
+        if (auto self = weakSelf.lock()) self->go(address);
+    });
+    commands.add("click", [weakSelf](const std::string& selector) {
+        if (auto self = weakSelf.lock()) self->click(selector);
+    });
+    commands.add("js", [weakSelf](const std::string& script) {
+        if (auto self = weakSelf.lock()) self->runScript(script);
+    });
+}
+
+void AppDelegate::go(const std::string& address) {
+    if (auto resolved = platform::resolveURL(webView->currentURL(), address)) {
+        webView->load(*resolved, pageRequestTimeout);
     }
-    if (verb == "click") {
-        click(argument);
-        return true;
-    }
-    if (verb == "js") {
-        runScript(argument);
-        return true;
-    }
-    return UpdateCheck::automationCommand(verb);
 }
 
 void AppDelegate::click(const std::string& selector) {

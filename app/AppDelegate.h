@@ -37,9 +37,6 @@ public:
     void zoomOut();
     void zoomReset();
 
-    // Automation: the main-window commands "go", "click" and "js". False for any other verb.
-    bool e2eMainWindow(const std::string& verb, const std::string& argument);
-
     // Web view delegate.
     platform::NavigationDecision decideNavigation(const platform::NavigationAction& action) override;
     platform::NavigationDecision decideResponse(const platform::NavigationResponse& response) override;
@@ -78,6 +75,9 @@ private:
     void watchLoadFailures();
     void scheduleMainSnapshot();
     void wireQuickSave();
+    // Automation: the main-window verbs "go", "click" and "js".
+    void registerCommands();
+    void go(const std::string& address);
     void click(const std::string& selector);
     void runScript(const std::string& script);
 

@@ -4,8 +4,8 @@
 #include "app/AppDelegate.h"
 #include "app/Downloads.h"
 #include "automation/E2E.h"
-#include "platform/Dialogs.h"
 #include "platform/Environment.h"
+#include "platform/Services.h"
 
 void AppDelegate::decideDownloadDestination(const std::string& suggestedFilename,
                                             platform::DownloadDestinationReply reply) {
@@ -18,7 +18,7 @@ void AppDelegate::decideDownloadDestination(const std::string& suggestedFilename
         reply(destination);
         return;
     }
-    platform::runSaveFileChooser(*window, suggestedFilename, std::move(reply));
+    platform::services().runSaveFileChooser(*window, suggestedFilename, std::move(reply));
 }
 
 void AppDelegate::downloadFinished() { E2E::report("download-finished"); }
@@ -38,18 +38,18 @@ void AppDelegate::runFileChooser(const platform::FileInputRequest& request, plat
             return;
         }
     }
-    platform::runOpenFileChooser(*window, request, std::move(reply));
+    platform::services().runOpenFileChooser(*window, request, std::move(reply));
 }
 
 void AppDelegate::runAlert(const std::string& message, std::function<void()> done) {
-    platform::runAlertDialog(*window, message, std::move(done));
+    platform::services().runAlertDialog(*window, message, std::move(done));
 }
 
 void AppDelegate::runConfirm(const std::string& message, std::function<void(bool)> done) {
-    platform::runConfirmDialog(*window, message, std::move(done));
+    platform::services().runConfirmDialog(*window, message, std::move(done));
 }
 
 void AppDelegate::runPrompt(const std::string& prompt, const std::optional<std::string>& defaultText,
                             std::function<void(std::optional<std::string>)> done) {
-    platform::runTextInputDialog(*window, prompt, defaultText, std::move(done));
+    platform::services().runTextInputDialog(*window, prompt, defaultText, std::move(done));
 }

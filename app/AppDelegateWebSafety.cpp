@@ -4,10 +4,9 @@
 #include "app/ApplicationPage.h"
 #include "automation/E2E.h"
 #include "platform/Environment.h"
-#include "platform/MainLoop.h"
 #include "platform/PrivateStore.h"
+#include "platform/Services.h"
 #include "platform/SystemLog.h"
-#include "platform/WebSandbox.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ void AppDelegate::secureDataFolders() {
 }
 
 bool AppDelegate::decideSandbox() {
-    sandboxProblem = platform::webSandboxProblem();
+    sandboxProblem = platform::services().webSandboxProblem();
     if (!sandboxProblem) return true;
     const bool userAccepts = platform::environmentValue(std::string(sandboxOptOutVariable)).value_or("") == "1";
     E2E::report("web-sandbox-unavailable", {{"reason", *sandboxProblem}, {"runningWithout", userAccepts}});
@@ -71,10 +70,11 @@ void AppDelegate::networkProcessEnded() {
     // this notice; a cookie sent in between goes to the ended process and is lost. So the session is
     // planted at once, for the next request, and once more when the engine has surely noticed.
     plantSession([weakSelf = weak_from_this()](bool) {
-        platform::runAfter(networkRestartGrace, [weakSelf] {
+        platform::services().runAfter(networkRestartGrace, [weakSelf] {
             auto self = weakSelf.lock();
             if (!self) return;
-            self->plantSession([](bool planted) { E2E::report("network-process-ended", {{"sessionPlanted", planted}}); });
+            self->plantSession(
+                [](bool planted) { E2E::report("network-process-ended", {{"sessionPlanted", planted}}); });
         });
     });
 }

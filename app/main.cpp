@@ -6,6 +6,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/ProcessServices.h"
 #include "capture/BrowserHelpers.h"
 #include "core/ApplicationId.h"
 #include "install/BundleCheck.h"
@@ -14,6 +15,7 @@
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
 #include "quicksave/QuickSaveController.h"
+#include "update/UpdateCheck.h"
 
 namespace {
 
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
     // the user's own setting wins.
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    platform::setServices(processServices());
+    UpdateCheck::registerAutomationCommands();
 
     static auto delegate = std::make_shared<AppDelegate>();
     delegate->launchesInBackground = options.command == CommandLine::Command::background;

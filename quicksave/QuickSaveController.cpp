@@ -3,13 +3,10 @@
 #include <chrono>
 #include <variant>
 
-#include "automation/CommandPump.h"
+#include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "core/ApplicationId.h"
-#include "platform/Desktop.h"
-#include "platform/DesktopIntegration.h"
-#include "platform/MainLoop.h"
-#include "platform/PageCapture.h"
+#include "platform/Services.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
@@ -39,12 +36,15 @@ QuickSaveController& QuickSaveController::shared() {
 void QuickSaveController::install() {
     const auto weakSelf = weak_from_this();
     // The shortcut only queues present(): the panel is never built inside the key handler.
-    const auto presentLater = [] {
-        platform::runAfter(0, [] { QuickSaveController::shared().present(); });
+    const auto presentLater = [weakSelf] {
+        platform::services().runAfter(0, [weakSelf] {
+            if (auto self = weakSelf.lock()) self->present();
+        });
     };
-    x11KeyHeld_ = platform::registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
+    x11KeyHeld_ =
+        platform::services().registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
     const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(x11KeyHeld_, std::nullopt));
-    statusItem_ = platform::installStatusItem(
+    statusItem_ = platform::services().installStatusItem(
         ownIdentifier, shown.tooltip,
         {platform::MenuItem{.title = shown.statusMenuTitle,
                             .action = [weakSelf] {
@@ -57,8 +57,8 @@ void QuickSaveController::install() {
          platform::MenuItem::separatorItem(),
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
     showTrigger(std::nullopt, false);
-    if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::isWaylandSession())) {
-        portalShortcut_ = platform::bindPortalShortcut(
+    if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::services().isWaylandSession())) {
+        portalShortcut_ = platform::services().bindPortalShortcut(
             {.applicationId = ownIdentifier,
              .shortcutId = std::string(QuickSaveShortcut::portalShortcutId),
              .description = std::string(QuickSaveShortcut::portalDescription),
@@ -69,16 +69,14 @@ void QuickSaveController::install() {
                  },
              .activated =
                  [presentLater](const std::string& activationToken) {
-                     platform::noteActivationToken(activationToken);
+                     platform::services().noteActivationToken(activationToken);
                      presentLater();
                  }});
     }
-    E2E::startCommandPump([weakSelf](const std::string& line) {
-        if (auto self = weakSelf.lock()) self->e2eCommand(line);
-    });
-    platform::runAfter(panelBuildDelay, [weakSelf] {
+    registerCommands();
+    platform::services().runAfter(panelBuildDelay, [weakSelf] {
         auto self = weakSelf.lock();
-        if (self && !self->panel_) self->panel_ = platform::createQuickSavePanel(*self);
+        if (self && !self->panel_) self->panel_ = platform::services().createQuickSavePanel(*self);
     });
 }
 
@@ -108,11 +106,11 @@ void QuickSaveController::setStatus(const std::string& text, StatusColour colour
 }
 
 std::optional<QuickSaveController::Page> QuickSaveController::capturePage() {
-    const auto front = platform::frontmostApplicationId();
+    const auto front = platform::services().frontmostApplicationId();
     if (!front || *front == ownIdentifier) return std::nullopt;
     const auto request = QuickSaveLogic::tabScript(*front);
     if (!request) return std::nullopt;
-    auto answer = platform::runCaptureRequest(*request);
+    auto answer = platform::services().runCaptureRequest(*request);
     if (const int* error = std::get_if<int>(&answer)) {
         lastBrowserError_ = *error;
         return std::nullopt;
@@ -126,9 +124,9 @@ std::optional<QuickSaveController::Page> QuickSaveController::capturePage() {
 void QuickSaveController::present() {
     const unsigned presentation = ++presentations_;
     lastBrowserError_.reset();
-    const std::string frontApp = platform::frontmostApplicationId().value_or("");
+    const std::string frontApp = platform::services().frontmostApplicationId().value_or("");
     const auto page = capturePage();
-    if (!panel_) panel_ = platform::createQuickSavePanel(*this);
+    if (!panel_) panel_ = platform::services().createQuickSavePanel(*this);
     fill(page);
 
     const bool noAddress = fieldText(PanelField::url).empty();
@@ -149,7 +147,7 @@ void QuickSaveController::fillFromClipboardOnceFocused(unsigned presentation) {
         if (!self || !self->panel_ || presentation != self->presentations_) return;
         // An address typed meanwhile wins.
         if (!self->panel_->isVisible() || !self->fieldText(PanelField::url).empty()) return;
-        const auto address = QuickSaveLogic::cleanedWebURL(platform::clipboardText().value_or(""));
+        const auto address = QuickSaveLogic::cleanedWebURL(platform::services().clipboardText().value_or(""));
         if (!address) return;
         self->panel_->setText(PanelField::url, *address);
         self->panel_->setStatus("", StatusColour::secondary);
@@ -161,7 +159,7 @@ void QuickSaveController::fillFromClipboardOnceFocused(unsigned presentation) {
 void QuickSaveController::fill(const std::optional<Page>& page) {
     std::string address;
     if (page) address = page->address;
-    else address = QuickSaveLogic::cleanedWebURL(platform::clipboardText().value_or("")).value_or("");
+    else address = QuickSaveLogic::cleanedWebURL(platform::services().clipboardText().value_or("")).value_or("");
     panel_->setText(PanelField::url, address);
     panel_->setText(PanelField::title, page ? page->title : "");
     panel_->setText(PanelField::tags, "");
@@ -172,7 +170,7 @@ void QuickSaveController::fill(const std::optional<Page>& page) {
 }
 
 void QuickSaveController::schedulePresentedEvent(bool captured, const std::string& frontApp) {
-    platform::runAfter(presentedDelay, [weakSelf = weak_from_this(), captured, frontApp] {
+    platform::services().runAfter(presentedDelay, [weakSelf = weak_from_this(), captured, frontApp] {
         auto self = weakSelf.lock();
         if (!self || !self->panel_) return;
         const auto& panel = *self->panel_;
@@ -237,13 +235,14 @@ void QuickSaveController::save() {
         self->awaitedSave_.reset();
         self->handleCreateReply(result);
     };
-    platform::runAfter(serviceReplyLimit, [endSave] {
+    platform::services().runAfter(serviceReplyLimit, [endSave] {
         endSave({.succeeded = false, .value = nullptr, .error = "no reply within the time limit"});
     });
     view->callAsyncJavaScript(SaveRequests::createScript, {{"body", *body}},
                               [endSave](platform::ScriptResult result) {
                                   // Handled on a later turn of the main loop, never inside the callback.
-                                  platform::runAfter(0, [endSave, result = std::move(result)] { endSave(result); });
+                                  platform::services().runAfter(
+                                      0, [endSave, result = std::move(result)] { endSave(result); });
                               });
 }
 
@@ -272,7 +271,7 @@ void QuickSaveController::handleCreateReply(const platform::ScriptResult& result
             break;
     }
     // The hide keeps the controller alive until it has run.
-    platform::runAfter(hideAfterSaveDelay, [self = shared_from_this()] {
+    platform::services().runAfter(hideAfterSaveDelay, [self = shared_from_this()] {
         if (self->panel_) self->panel_->hide();
         E2E::report("closed", {{"visible", self->panel_ && self->panel_->isVisible()}, {"by", "save"}});
     });
@@ -297,7 +296,7 @@ void QuickSaveController::fillTitle(const std::string& address) {
     view->callAsyncJavaScript(
         SaveRequests::titleScript, {{"body", *body}},
         [weakSelf = weak_from_this(), address, deadline](platform::ScriptResult result) {
-            platform::runAfter(0, [weakSelf, address, deadline, result = std::move(result)] {
+            platform::services().runAfter(0, [weakSelf, address, deadline, result = std::move(result)] {
                 auto self = weakSelf.lock();
                 if (!self || !self->panel_ || !result.succeeded || !result.value.is_string()) return;
                 // A title that took longer than the time limit ends silently.
@@ -314,21 +313,23 @@ void QuickSaveController::fillTitle(const std::string& address) {
         });
 }
 
-void QuickSaveController::e2eCommand(const std::string& line) {
-    const auto space = line.find(' ');
-    const std::string verb = line.substr(0, space);
-    const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
-    if (verb == "present") return present();
-    if (verb == "type") {
-        for (const auto& character : QuickSaveLogic::characters(argument)) {
-            if (panel_) panel_->pressKey(character, 0);
-        }
-        return;
-    }
-    if (verb == "enter") return key("\r", 36);
-    if (verb == "esc") return key("\x1b", 53);
-    if (e2eMainWindowCommand && e2eMainWindowCommand(verb, argument)) return;
-    E2E::report("unknown-command", {{"line", QuickSaveLogic::firstCharacters(line, E2E::longestReportedLine)}});
+void QuickSaveController::registerCommands() {
+    auto& commands = E2E::commands();
+    const auto weakSelf = weak_from_this();
+    commands.add("present", [weakSelf](const std::string&) {
+        if (auto self = weakSelf.lock()) self->present();
+    });
+    commands.add("type", [weakSelf](const std::string& text) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        for (const auto& character : QuickSaveLogic::characters(text)) self->key(character, 0);
+    });
+    commands.add("enter", [weakSelf](const std::string&) {
+        if (auto self = weakSelf.lock()) self->key("\r", 36);
+    });
+    commands.add("esc", [weakSelf](const std::string&) {
+        if (auto self = weakSelf.lock()) self->key("\x1b", 53);
+    });
 }
 
 void QuickSaveController::key(const std::string& character, std::uint16_t code) {

@@ -21,12 +21,11 @@ public:
     // Set by the application shell at launch.
     std::weak_ptr<platform::WebView> webView;
     std::function<void()> showMainWindow;
-    std::function<bool(const std::string& verb, const std::string& argument)> e2eMainWindowCommand;
     // Shows the main window's quick-save menu title, which names the shortcut in effect.
     std::function<void(const std::string& title)> showQuickSaveMenuTitle;
 
     // Takes the global shortcut (Ctrl+Alt+B on X11, the desktop portal's on Wayland), puts up the
-    // status item, and starts the automation command pump.
+    // status item, and registers the panel's automation commands.
     void install();
 
     // Captures the page in front (or takes the clipboard's address) and shows the panel.
@@ -36,8 +35,7 @@ public:
     void fillTitle(const std::string& address);
     std::vector<std::string> clippedControls() const;
 
-    // Automation: one command line of the command file, and one synthesized key press.
-    void e2eCommand(const std::string& line);
+    // Automation: one synthesized key press in the panel.
     void key(const std::string& character, std::uint16_t code);
 
     void menuQuickSave() { present(); }
@@ -54,6 +52,8 @@ private:
 
     // Shows the trigger in effect; the portal's answers are also journaled.
     void showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal);
+    // The automation verbs "present", "type", "enter" and "esc".
+    void registerCommands();
     void fillFromClipboardOnceFocused(unsigned presentation);
     std::optional<Page> capturePage();
     void fill(const std::optional<Page>& page);

@@ -44,9 +44,9 @@ void run(bool manual, bool atLaunch = false);
 // version it installed. An ordinary start shows nothing.
 void announceInstalledUpdate();
 
-// Automation commands: "check-for-updates" runs the manual check, "cancel-update" clicks Cancel in
-// the window of a running manual install. Answers whether `verb` was one of them.
-bool automationCommand(const std::string& verb);
+// Registers the automation commands "check-for-updates" (the manual check) and "cancel-update"
+// (Cancel in the window of a running manual install).
+void registerAutomationCommands();
 
 // The same rules on explicit inputs, so they can be exercised without touching the process.
 namespace detail {

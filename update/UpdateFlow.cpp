@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "platform/Desktop.h"
 #include "platform/Http.h"
@@ -187,16 +188,12 @@ void announceInstalledUpdate() {
     if (const auto title = UpdateRules::updatedNotification(installed, currentVersion())) services().notify("updated", *title);
 }
 
-bool automationCommand(const std::string& verb) {
-    if (verb == "check-for-updates") {
-        run(true, false);
-        return true;
-    }
-    if (verb == "cancel-update") {
+void registerAutomationCommands() {
+    auto& commands = E2E::commands();
+    commands.add("check-for-updates", [](const std::string&) { run(true, false); });
+    commands.add("cancel-update", [](const std::string&) {
         if (const auto session = latestManualInstall().lock(); session && session->window) session->window->clickCancel();
-        return true;
-    }
-    return false;
+    });
 }
 
 }  // namespace UpdateCheck

@@ -3,6 +3,7 @@
 #include "app/ApplicationPage.h"
 #include "app/LoadFailure.h"
 #include "app/ServiceAddress.h"
+#include "tests/support/RecordingServices.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -56,32 +57,8 @@ TEST(LoadFailure, PageSaysWhatFailedInPlainWords) {
     EXPECT_EQ(other.message, "The page could not be loaded.");
 }
 
-// Records what the recovery asks of the web view.
-class RecordingWebView final : public platform::WebView {
-public:
-    std::vector<std::string> loads;
-    std::vector<std::pair<std::string, std::string>> pages;  // html, address it stands in for
-
-    void load(const std::string& url, double) override { loads.push_back(url); }
-    void showApplicationPage(const std::string& html, const std::string& forURL) override {
-        pages.emplace_back(html, forURL);
-    }
-    void reload() override {}
-    bool canGoBack() const override { return false; }
-    bool canGoForward() const override { return false; }
-    void goBack() override {}
-    void goForward() override {}
-    double zoom() const override { return 1; }
-    void setZoom(double) override {}
-    std::string currentURL() const override { return ""; }
-    void snapshotPNG(std::function<void(std::optional<std::string>)>) override {}
-    void callAsyncJavaScript(const std::string&, const nlohmann::json&, std::function<void(platform::ScriptResult)>) override {}
-    void clickAt(double, double) override {}
-    void setCookie(const platform::Cookie&, std::function<void(bool)>) override {}
-};
-
 TEST(LoadFailure, RecoveryShowsThePageAndRetriesWhenTheNetworkComesBack) {
-    RecordingWebView view;
+    testsupport::FakeWebView view;
     LoadFailure::Recovery recovery(view);
     const std::string app = "https://web.tolvar.app/app";
 

@@ -1,6 +1,5 @@
 #include "quicksave/QuickSaveLogic.h"
 
-#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -55,13 +54,6 @@ TEST(QuickSaveTabScript, EachSupportedBrowserGetsItsScriptCharacterForCharacter)
         EXPECT_EQ(tabScript(c.bundleId), std::optional<std::string>(c.script));
     }
 
-    // The fixed frame: an 18-character head, then a 59-character or an 84-character tail.
-    const auto safari = tabScript("com.apple.Safari");
-    const auto chrome = tabScript("com.google.Chrome");
-    ASSERT_TRUE(safari && chrome);
-    EXPECT_EQ(safari->substr(0, 18), "tell application \"");
-    EXPECT_EQ(safari->size() - 18 - std::string("Safari").size(), 59u);
-    EXPECT_EQ(chrome->size() - 18 - std::string("Google Chrome").size(), 84u);
 }
 
 TEST(QuickSaveTabScript, OnlyExactIdentifiersAreSupported) {
@@ -326,7 +318,6 @@ TEST(QuickSaveOutcome, EqualityComparesCaseAndMessage) {
 }
 
 TEST(QuickSaveHostileInput, AnswersWithoutCrashingOrHanging) {
-    const auto started = std::chrono::steady_clock::now();
     const std::string unexpected500 = "Unexpected response (HTTP 500).";
 
     // Deep nesting, closed and unclosed, and a deep value under an otherwise proper reply.
@@ -357,5 +348,4 @@ TEST(QuickSaveHostileInput, AnswersWithoutCrashingOrHanging) {
     ASSERT_TRUE(longTitle);
     EXPECT_EQ(json::parse(*longTitle)["0"]["json"]["title"], repeated("\u00E9", 512));
 
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
 }

@@ -1,0 +1,38 @@
+#include "app/ProcessServices.h"
+
+#include "platform/Application.h"
+#include "platform/Desktop.h"
+#include "platform/WebSandbox.h"
+#include "update/SelfUpdate.h"
+#include "update/UpdateCheck.h"
+
+platform::Services processServices() {
+    return platform::Services{
+        .runAfter = platform::runAfter,
+        .repeatEvery = platform::repeatEvery,
+        .createMainWindow = platform::createMainWindow,
+        .createQuickSavePanel = platform::createQuickSavePanel,
+        .mainScreenVisibleFrame = platform::mainScreenVisibleFrame,
+        .userDataDirectory = platform::userDataDirectory,
+        .followDesktopColourScheme = platform::followDesktopColourScheme,
+        .webSandboxProblem = platform::webSandboxProblem,
+        .clipboardText = platform::clipboardText,
+        .openWithDefaultHandler = platform::openWithDefaultHandler,
+        .runOpenFileChooser = platform::runOpenFileChooser,
+        .runSaveFileChooser = platform::runSaveFileChooser,
+        .runAlertDialog = platform::runAlertDialog,
+        .runConfirmDialog = platform::runConfirmDialog,
+        .runTextInputDialog = platform::runTextInputDialog,
+        .registerGlobalHotKey = platform::registerGlobalHotKey,
+        .isWaylandSession = platform::isWaylandSession,
+        .noteActivationToken = platform::noteActivationToken,
+        .installStatusItem = platform::installStatusItem,
+        .bindPortalShortcut = platform::bindPortalShortcut,
+        .frontmostApplicationId = platform::frontmostApplicationId,
+        .runCaptureRequest = platform::runCaptureRequest,
+        .finishInterruptedInstall = [] { SelfUpdate::finishInterruptedInstall(); },
+        .checkForUpdates = UpdateCheck::run,
+        .checkForUpdatesIfDue = UpdateCheck::runIfDue,
+        .announceInstalledUpdate = UpdateCheck::announceInstalledUpdate,
+    };
+}

@@ -1,0 +1,90 @@
+#include "tests/support/RecordingServices.h"
+
+#include <stdlib.h>
+
+#include "tests/support/AppProcess.h"
+
+namespace testsupport {
+
+std::string FakePanel::text(platform::PanelField field) const {
+    const auto found = texts.find(field);
+    return found == texts.end() ? "" : found->second;
+}
+
+void FakePanel::setStatus(const std::string& value, platform::StatusColour shown) {
+    statusText = value;
+    colour = shown;
+}
+
+void FakePanel::present(platform::PanelField field) {
+    visible = true;
+    focused = field;
+}
+
+void FakePanel::pressKey(const std::string& character, std::uint16_t) {
+    if (character == "\r") return delegate_.panelSave();
+    if (character == "\x1b") return delegate_.panelCancel();
+    if (focused) texts[*focused] += character;
+}
+
+RecordingServices::RecordingServices() {
+    platform::setServices({
+        .runAfter = [this](double seconds, auto work) { timers_.push_back({seconds, std::move(work)}); },
+        .repeatEvery = [](double, std::function<void()>) { return platform::Timer(); },
+        .createMainWindow =
+            [this](const platform::MainWindowOptions& options, platform::WebViewDelegate&) {
+                auto created = std::make_unique<FakeMainWindow>(options);
+                window = created.get();
+                return created;
+            },
+        .createQuickSavePanel =
+            [this](platform::QuickSavePanelDelegate& delegate) {
+                auto created = std::make_unique<FakePanel>(delegate);
+                panel = created.get();
+                return created;
+            },
+        .mainScreenVisibleFrame = [] { return platform::Rect{0, 0, 1920, 1080}; },
+        .userDataDirectory = [](const std::string& name) { return "/nonexistent/" + name; },
+        .followDesktopColourScheme = [] {},
+        .webSandboxProblem = [] { return std::optional<std::string>(); },
+        .clipboardText = [this] { return clipboard; },
+        .registerGlobalHotKey = [](const std::string&, std::function<void()>) { return true; },
+        .isWaylandSession = [] { return false; },
+        .installStatusItem = [](auto&, auto&, auto&) { return std::unique_ptr<platform::StatusItem>(); },
+        .frontmostApplicationId = [this] { return frontApplication; },
+        .runCaptureRequest =
+            [this](const std::string& request) {
+                requestedCaptures.push_back(request);
+                return capture;
+            },
+        .finishInterruptedInstall = [] {},
+        .announceInstalledUpdate = [] {},
+    });
+}
+
+RecordingServices::~RecordingServices() { platform::setServices({}); }
+
+void RecordingServices::runTimers(double seconds) {
+    for (std::size_t next = 0; next < timers_.size();) {
+        if (timers_[next].seconds > seconds) {
+            ++next;
+            continue;
+        }
+        auto work = std::move(timers_[next].work);
+        timers_.erase(timers_.begin() + std::ptrdiff_t(next));
+        work();
+        next = 0;
+    }
+}
+
+std::vector<nlohmann::json> newJournalEvents() {
+    static const TemporaryFolder folder;
+    static const bool set = setenv("TOLVAR_E2E_DIR", folder.path().c_str(), 1) == 0;
+    static std::size_t seen = 0;
+    auto events = set ? Journal(folder.path()).events() : std::vector<nlohmann::json>{};
+    std::vector<nlohmann::json> fresh(events.begin() + std::ptrdiff_t(std::min(seen, events.size())), events.end());
+    seen = events.size();
+    return fresh;
+}
+
+}  // namespace testsupport
