@@ -3,6 +3,7 @@
 #include "app/MainWindowCommands.h"
 #include "app/MenuBar.h"
 #include "app/NavigationPolicy.h"
+#include "app/Preferences.h"
 #include "app/ServiceEndpoints.h"
 #include "app/WindowFrame.h"
 #include "automation/E2E.h"
@@ -46,13 +47,14 @@ std::string startAddress(const ServiceAddress::Address& service) {
 void AppDelegate::applicationDidFinishLaunching() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
     SelfUpdate::finishInterruptedInstall();
-    service = ServiceAddress::fromEnvironment();
+    service = ServiceAddress::configured();
     secureDataFolders();
     platform::followDesktopColourScheme();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
         .checkForUpdates = [] { UpdateCheck::run(true, false); },
+        .preferences = [] { Preferences::show(); },
         .startsAtLogin = [] { return install::startsAtLogin(); },
         .toggleStartAtLogin = [] { install::setStartAtLogin(!install::startsAtLogin()); },
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),
@@ -110,7 +112,7 @@ void AppDelegate::wireQuickSave() {
     quickSave.install();
     quickSave.e2eMainWindowCommand = [weakSelf = weak_from_this()](const std::string& verb, const std::string& argument) {
         auto self = weakSelf.lock();
-        return self && self->e2eMainWindow(verb, argument);
+        return self && (self->e2eMainWindow(verb, argument) || Preferences::e2eCommand(verb, argument));
     };
 }
 

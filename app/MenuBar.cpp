@@ -33,6 +33,7 @@ std::vector<Menu> build(const Actions& actions) {
     return {
         {"Tolvar",
          {standard("About Tolvar", StandardAction::about), command("Check for Updates…", actions.checkForUpdates),
+          command("Preferences…", actions.preferences, {"comma"}),
           checkItem("Start at Login", actions.startsAtLogin, actions.toggleStartAtLogin), separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
           standard("Quit Tolvar", StandardAction::quit, {"q"})}},
         {"Bookmarks",

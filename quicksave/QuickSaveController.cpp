@@ -9,6 +9,7 @@
 #include "platform/DesktopIntegration.h"
 #include "platform/MainLoop.h"
 #include "platform/PageCapture.h"
+#include "platform/Settings.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
@@ -41,8 +42,10 @@ void QuickSaveController::install() {
     const auto presentLater = [] {
         platform::runAfter(0, [] { QuickSaveController::shared().present(); });
     };
-    x11KeyHeld_ = platform::registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
-    const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(x11KeyHeld_, std::nullopt));
+    x11Combination_ = QuickSaveShortcut::chosenCombination(platform::readSetting(std::string(QuickSaveShortcut::settingKey)));
+    x11KeyHeld_ = grab(x11Combination_);
+    const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(
+        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, std::nullopt));
     statusItem_ = platform::installStatusItem(
         ownIdentifier, shown.tooltip,
         {platform::MenuItem{.title = shown.statusMenuTitle,
@@ -56,6 +59,7 @@ void QuickSaveController::install() {
          platform::MenuItem::separatorItem(),
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
     showTrigger(std::nullopt, false);
+    showStatusItem(statusItemWanted());
     if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::isWaylandSession())) {
         portalShortcut_ = platform::bindPortalShortcut(
             {.applicationId = ownIdentifier,
@@ -82,7 +86,8 @@ void QuickSaveController::install() {
 }
 
 void QuickSaveController::showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal) {
-    trigger_ = QuickSaveShortcut::triggerInEffect(x11KeyHeld_, portalTrigger);
+    trigger_ = QuickSaveShortcut::triggerInEffect(
+        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, portalTrigger);
     const auto shown = QuickSaveShortcut::texts(trigger_);
     if (statusItem_) {
         statusItem_->setItemTitle(0, shown.statusMenuTitle);

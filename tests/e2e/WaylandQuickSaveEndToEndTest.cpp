@@ -136,14 +136,6 @@ protected:
 
     void pressShortcut() { ASSERT_EQ(::kill(portal->pid(), SIGUSR1), 0); }
 
-    void relaunchWithFreshJournal() {
-        app.reset();
-        automation = home.path() / "automation-again";
-        std::filesystem::create_directories(automation);
-        journal = testsupport::Journal(automation);
-        lastSeq = 0;
-        launch();
-    }
 };
 
 TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
