@@ -20,7 +20,10 @@ constexpr double shownEventDelay = 0.3;
 constexpr double changedEventDelay = 0.1;
 
 platform::ShortcutChoice shortcutChoice(const QuickSaveController& quickSave) {
-    if (quickSave.bindsThroughPortal()) return platform::ShortcutChoice::desktopPortal;
+    // A portal that bound nothing and cannot show its settings leaves nothing to show but the way around it.
+    if (quickSave.bindsThroughPortal() && (quickSave.shortcutInEffect() || quickSave.portalOffersSettings())) {
+        return platform::ShortcutChoice::desktopPortal;
+    }
     if (!platform::isWaylandSession()) return platform::ShortcutChoice::keyGrab;
     return platform::ShortcutChoice::none;
 }
@@ -95,6 +98,7 @@ void reportShown() {
                                 {"key", shown.isKey()},
                                 {"shortcut", shown.shownShortcut()},
                                 {"choice", choiceName(state.shortcutChoice)},
+                                {"shortcutSettings", shown.showsShortcutSettings()},
                                 {"startAtLogin", state.startsAtLogin},
                                 {"statusIcon", state.showsStatusIcon},
                                 {"serviceAddress", state.serviceAddress},
@@ -137,6 +141,10 @@ bool e2eCommand(const std::string& verb, const std::string& argument) {
     if (verb == "record-shortcut") {
         window().recordShortcut();
         E2E::report("shortcut-recording", {{"recording", window().isRecording()}, {"key", window().isKey()}});
+        return true;
+    }
+    if (verb == "open-shortcut-settings") {
+        window().clickShortcutSettings();
         return true;
     }
     if (verb == "shortcut") {

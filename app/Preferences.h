@@ -31,7 +31,8 @@ AddressChange changeServiceAddress(const std::string& typed);
 void show();
 
 // Automation: "preferences" shows the window, "record-shortcut" clicks its shortcut button,
-// "shortcut <accelerator>" offers a combination as if pressed. False for any other verb.
+// "shortcut <accelerator>" offers a combination as if pressed, "open-shortcut-settings" clicks the
+// button that opens the desktop's shortcut settings. False for any other verb.
 bool e2eCommand(const std::string& verb, const std::string& argument);
 
 }  // namespace Preferences

@@ -45,6 +45,9 @@ public:
     virtual void present(const PreferencesState& state) = 0;
     // Waits for a new combination, as a click on the shortcut button does.
     virtual void recordShortcut() = 0;
+    // Clicks "Open Shortcut Settings…" when the window shows it.
+    virtual void clickShortcutSettings() = 0;
+    virtual bool showsShortcutSettings() const = 0;
     // Offers an accelerator as if it had been pressed while recording.
     virtual void offerShortcut(const std::string& accelerator) = 0;
     // Fills the controls from `state` without raising the window; the messages stay.

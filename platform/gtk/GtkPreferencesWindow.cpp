@@ -108,6 +108,11 @@ public:
         showMessage(shortcutMessage_, message);
     }
 
+    void clickShortcutSettings() override {
+        if (settingsButton_.get_visible()) settingsButton_.clicked();
+    }
+    bool showsShortcutSettings() const override { return settingsButton_.get_visible(); }
+
     std::string shortcutMessage() const override { return shortcutMessage_.get_text(); }
     std::string shownShortcut() const override {
         return shortcutButton_.get_visible() ? std::string(shortcutButton_.get_label())
