@@ -22,10 +22,8 @@ Address defaultAddress() {
 Resolution resolve(const std::optional<std::string>& configured) {
     if (!configured) return {defaultAddress(), std::nullopt};
     auto refuse = [&](const std::string& why) {
-        return Resolution{defaultAddress(),
-                          "The service address \"" + *configured + "\" " + why + "; using " + defaultAddress().page("") +
-                              " instead.",
-                          why};
+        const std::string instead = "; using " + defaultAddress().page("") + " instead.";
+        return Resolution{defaultAddress(), "The service address \"" + *configured + "\" " + why + instead, why};
     };
     const auto parsed = platform::parseURL(*configured);
     if (!parsed) return refuse("is not an address");

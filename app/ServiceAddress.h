@@ -7,8 +7,8 @@
 #include <vector>
 
 // The one address of the service that every page the application opens itself is built from:
-// https://web.tolvar.app unless TOLVAR_SERVICE_URL or the Preferences window names another server. The update feed, the hosts
-// trusted for updates and the signing team never follow it.
+// https://web.tolvar.app unless TOLVAR_SERVICE_URL or the Preferences window names another server.
+// The update feed, the hosts trusted for updates and the signing team never follow it.
 namespace ServiceAddress {
 
 inline constexpr std::string_view variable = "TOLVAR_SERVICE_URL";

@@ -42,7 +42,8 @@ void QuickSaveController::install() {
     const auto presentLater = [] {
         platform::runAfter(0, [] { QuickSaveController::shared().present(); });
     };
-    x11Combination_ = QuickSaveShortcut::chosenCombination(platform::readSetting(std::string(QuickSaveShortcut::settingKey)));
+    const auto stored = platform::readSetting(std::string(QuickSaveShortcut::settingKey));
+    x11Combination_ = QuickSaveShortcut::chosenCombination(stored);
     x11KeyHeld_ = grab(x11Combination_);
     const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(
         x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, std::nullopt));

@@ -212,7 +212,9 @@ int main(int argc, char** argv) {
     if (argc != 4) return 2;
     state = {argv[1], argv[2], argv[3]};
     if (const char* scheme = g_getenv("FAKE_PORTAL_COLOR_SCHEME")) state.colourScheme = guint32(std::atoi(scheme));
-    if (const char* version = g_getenv("FAKE_PORTAL_SHORTCUTS_VERSION")) state.shortcutsVersion = guint32(std::atoi(version));
+    if (const char* version = g_getenv("FAKE_PORTAL_SHORTCUTS_VERSION")) {
+        state.shortcutsVersion = guint32(std::atoi(version));
+    }
     GError* error = nullptr;
     state.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (state.connection == nullptr) return 1;
