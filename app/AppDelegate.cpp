@@ -45,13 +45,14 @@ std::string startAddress(const ServiceAddress::Address& service) {
 void AppDelegate::launch() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
     platform::services().finishInterruptedInstall();
-    service = ServiceAddress::fromEnvironment();
+    service = ServiceAddress::configured();
     secureDataFolders();
     platform::services().followDesktopColourScheme();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
         .checkForUpdates = [] { platform::services().checkForUpdates(true, false); },
+        .preferences = [] { platform::services().showPreferences(); },
         .startsAtLogin = [] { return install::startsAtLogin(); },
         .toggleStartAtLogin = [] { install::setStartAtLogin(!install::startsAtLogin()); },
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),

@@ -33,7 +33,8 @@ std::vector<Menu> build(const Actions& actions) {
     return {
         {"Tolvar",
          {standard("About Tolvar", StandardAction::about), command("Check for Updates…", actions.checkForUpdates),
-          checkItem("Start at Login", actions.startsAtLogin, actions.toggleStartAtLogin), separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
+          checkItem("Start at Login", actions.startsAtLogin, actions.toggleStartAtLogin),
+          command("Preferences…", actions.preferences, {"comma"}), separator, standard("Hide Tolvar", StandardAction::hide, {"h"}), separator,
           standard("Quit Tolvar", StandardAction::quit, {"q"})}},
         {"Bookmarks",
          {// Quick save names its global shortcut here once it knows which one is in effect.

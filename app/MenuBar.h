@@ -12,6 +12,7 @@ namespace MenuBar {
 struct Actions {
     std::function<void()> quickSave;
     std::function<void()> checkForUpdates;
+    std::function<void()> preferences;
     std::function<bool()> startsAtLogin;       // the state "Start at Login" shows
     std::function<void()> toggleStartAtLogin;
     std::function<void()> newBookmark;

@@ -1,5 +1,6 @@
 #include "app/ProcessServices.h"
 
+#include "app/Preferences.h"
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/WebSandbox.h"
@@ -24,6 +25,7 @@ platform::Services processServices() {
         .runConfirmDialog = platform::runConfirmDialog,
         .runTextInputDialog = platform::runTextInputDialog,
         .registerGlobalHotKey = platform::registerGlobalHotKey,
+        .unregisterGlobalHotKey = platform::unregisterGlobalHotKey,
         .isWaylandSession = platform::isWaylandSession,
         .noteActivationToken = platform::noteActivationToken,
         .installStatusItem = platform::installStatusItem,
@@ -34,5 +36,6 @@ platform::Services processServices() {
         .checkForUpdates = UpdateCheck::run,
         .checkForUpdatesIfDue = UpdateCheck::runIfDue,
         .announceInstalledUpdate = UpdateCheck::announceInstalledUpdate,
+        .showPreferences = Preferences::show,
     };
 }

@@ -4,6 +4,7 @@
 
 #include "core/ServiceEndpoints.h"
 #include "platform/Environment.h"
+#include "platform/Settings.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
 
@@ -21,8 +22,8 @@ Address defaultAddress() {
 Resolution resolve(const std::optional<std::string>& configured) {
     if (!configured) return {defaultAddress(), std::nullopt};
     auto refuse = [&](const std::string& why) {
-        return Resolution{defaultAddress(), "The service address \"" + *configured + "\" " + why + "; using " +
-                                                defaultAddress().page("") + " instead."};
+        const std::string instead = "; using " + defaultAddress().page("") + " instead.";
+        return Resolution{defaultAddress(), "The service address \"" + *configured + "\" " + why + instead, why};
     };
     const auto parsed = platform::parseURL(*configured);
     if (!parsed) return refuse("is not an address");
@@ -42,8 +43,16 @@ Resolution resolve(const std::optional<std::string>& configured) {
     return {address, std::nullopt};
 }
 
-Address fromEnvironment() {
-    auto resolution = resolve(platform::environmentValue(std::string(variable)));
+std::optional<std::string> chosenText(const std::optional<std::string>& environment,
+                                      const std::optional<std::string>& stored) {
+    if (environment) return environment;
+    if (stored && !stored->empty()) return stored;
+    return std::nullopt;
+}
+
+Address configured() {
+    auto resolution = resolve(chosenText(platform::environmentValue(std::string(variable)),
+                                         platform::readSetting(std::string(settingKey))));
     if (resolution.refusal) std::cerr << "Tolvar: " << *resolution.refusal << "\n";
     return resolution.address;
 }

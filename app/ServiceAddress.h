@@ -7,11 +7,13 @@
 #include <vector>
 
 // The one address of the service that every page the application opens itself is built from:
-// https://web.tolvar.app unless TOLVAR_SERVICE_URL names another server. The update feed, the hosts
-// trusted for updates and the signing team never follow it.
+// https://web.tolvar.app unless TOLVAR_SERVICE_URL or the Preferences window names another server.
+// The update feed, the hosts trusted for updates and the signing team never follow it.
 namespace ServiceAddress {
 
 inline constexpr std::string_view variable = "TOLVAR_SERVICE_URL";
+// Where the Preferences window keeps an address; read at start.
+inline constexpr std::string_view settingKey = "tolvar.serviceAddress";
 
 struct Address {
     std::string scheme;      // "http" or "https", lower case
@@ -29,14 +31,20 @@ Address defaultAddress();
 struct Resolution {
     Address address;
     std::optional<std::string> refusal;  // why a configured address was not taken
+    std::string reason;                  // the same, as the end of a sentence about the address
 };
 
 // The configured address when it is an http or https address with a host (and no query, fragment
 // or user name); otherwise the default, with a message that says why.
 Resolution resolve(const std::optional<std::string>& configured);
 
-// The address TOLVAR_SERVICE_URL sets, or the default. A refused value is reported on standard
-// error once per call.
-Address fromEnvironment();
+// The address text to use. TOLVAR_SERVICE_URL wins whenever it is set, even to an empty value, so a
+// person or a test running with it gets exactly that; otherwise the stored address, unless empty.
+std::optional<std::string> chosenText(const std::optional<std::string>& environment,
+                                      const std::optional<std::string>& stored);
+
+// The address TOLVAR_SERVICE_URL or the stored setting names, or the default. A refused value is
+// reported on standard error once per call.
+Address configured();
 
 }  // namespace ServiceAddress

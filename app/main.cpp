@@ -6,6 +6,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/Preferences.h"
 #include "app/ProcessServices.h"
 #include "capture/BrowserHelpers.h"
 #include "core/ApplicationId.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
     platform::setServices(processServices());
     UpdateCheck::registerAutomationCommands();
+    Preferences::registerAutomationCommands();
 
     static auto delegate = std::make_shared<AppDelegate>();
     delegate->launchesInBackground = options.command == CommandLine::Command::background;

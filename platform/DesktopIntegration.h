@@ -14,6 +14,9 @@ namespace platform {
 // does not allow it (no X11, or another program holds the key). The handler runs on the main loop.
 bool registerGlobalHotKey(const std::string& accelerator, std::function<void()> handler);
 
+// Lets go of a hot key that registerGlobalHotKey took.
+void unregisterGlobalHotKey(const std::string& accelerator);
+
 // The program's display is a Wayland compositor's.
 bool isWaylandSession();
 
@@ -29,6 +32,8 @@ public:
     // The title of the menu's item at `index` (separators count), as shown.
     virtual void setItemTitle(std::size_t index, const std::string& title) = 0;
     virtual std::string itemTitle(std::size_t index) const = 0;
+    // Shows or hides the icon; the item and its menu stay ready.
+    virtual void setShown(bool shown) = 0;
 };
 
 // Puts up the status item. Items with a standard quit action end the application.
@@ -53,6 +58,10 @@ struct PortalShortcutEvents {
 class PortalShortcut {
 public:
     virtual ~PortalShortcut() = default;
+    // Whether the portal can show the desktop's own settings for the shortcut (its version 2 and
+    // later, once the session stands).
+    virtual bool offersSettings() const = 0;
+    virtual void openSettings() = 0;
 };
 
 // Creates a session with the portal, binds the shortcut unless the portal already remembers it, and

@@ -53,6 +53,7 @@ struct Services {
 
     // The quick-save shortcut, the status item and page capture.
     std::function<bool(const std::string& accelerator, std::function<void()> handler)> registerGlobalHotKey;
+    std::function<void(const std::string& accelerator)> unregisterGlobalHotKey;
     std::function<bool()> isWaylandSession;
     std::function<void(const std::string& token)> noteActivationToken;
     std::function<std::unique_ptr<StatusItem>(const std::string& id, const std::string& tooltip,
@@ -69,6 +70,8 @@ struct Services {
     std::function<void(bool manual, bool atLaunch)> checkForUpdates;
     std::function<void(bool atLaunch)> checkForUpdatesIfDue;
     std::function<void()> announceInstalledUpdate;
+    // The Preferences window.
+    std::function<void()> showPreferences;
 };
 
 // The services in place. Main thread only.

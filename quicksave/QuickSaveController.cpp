@@ -7,6 +7,7 @@
 #include "automation/E2E.h"
 #include "core/ApplicationId.h"
 #include "platform/Services.h"
+#include "platform/Settings.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
@@ -41,9 +42,11 @@ void QuickSaveController::install() {
             if (auto self = weakSelf.lock()) self->present();
         });
     };
-    x11KeyHeld_ =
-        platform::services().registerGlobalHotKey(std::string(QuickSaveShortcut::x11Accelerator), presentLater);
-    const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(x11KeyHeld_, std::nullopt));
+    const auto stored = platform::readSetting(std::string(QuickSaveShortcut::settingKey));
+    x11Combination_ = QuickSaveShortcut::chosenCombination(stored);
+    x11KeyHeld_ = grab(x11Combination_);
+    const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(
+        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, std::nullopt));
     statusItem_ = platform::services().installStatusItem(
         ownIdentifier, shown.tooltip,
         {platform::MenuItem{.title = shown.statusMenuTitle,
@@ -57,6 +60,7 @@ void QuickSaveController::install() {
          platform::MenuItem::separatorItem(),
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
     showTrigger(std::nullopt, false);
+    showStatusItem(statusItemWanted());
     if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::services().isWaylandSession())) {
         portalShortcut_ = platform::services().bindPortalShortcut(
             {.applicationId = ownIdentifier,
@@ -81,7 +85,8 @@ void QuickSaveController::install() {
 }
 
 void QuickSaveController::showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal) {
-    trigger_ = QuickSaveShortcut::triggerInEffect(x11KeyHeld_, portalTrigger);
+    trigger_ = QuickSaveShortcut::triggerInEffect(
+        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, portalTrigger);
     const auto shown = QuickSaveShortcut::texts(trigger_);
     if (statusItem_) {
         statusItem_->setItemTitle(0, shown.statusMenuTitle);

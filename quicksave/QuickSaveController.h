@@ -10,6 +10,7 @@
 #include "platform/DesktopIntegration.h"
 #include "platform/QuickSavePanel.h"
 #include "platform/WebView.h"
+#include "quicksave/QuickSaveShortcut.h"
 
 // The quick-save feature: the global hot key, the status item, the "Save to Tolvar" panel and the
 // save through the main window's signed-in web session. One instance for the process.
@@ -38,6 +39,26 @@ public:
     // Automation: one synthesized key press in the panel.
     void key(const std::string& character, std::uint16_t code);
 
+    // The X11 shortcut the user chose (QuickSaveControllerShortcut.cpp). A combination another
+    // program holds, or one that would take a typing key, is refused with the message to show, and
+    // the shortcut in use stays.
+    struct ShortcutChange {
+        bool accepted = false;
+        std::string message;
+    };
+    ShortcutChange changeShortcut(const std::string& accelerator);
+    // The shortcut in effect as shown, and where it comes from.
+    std::optional<std::string> shortcutInEffect() const { return trigger_; }
+    bool holdsX11Shortcut() const { return x11KeyHeld_; }
+    bool bindsThroughPortal() const { return portalShortcut_ != nullptr; }
+    bool portalOffersSettings() const;
+    void openPortalSettings();
+    // Shows or hides the status item; whether it is wanted is kept under `statusItemSettingKey`
+    // ("false" hides it, anything else shows it).
+    static constexpr const char* statusItemSettingKey = "tolvar.showStatusIcon";
+    static bool statusItemWanted();
+    void showStatusItem(bool shown);
+
     void menuQuickSave() { present(); }
     void menuOpen();
 
@@ -54,6 +75,7 @@ private:
     void showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal);
     // The automation verbs "present", "type", "enter" and "esc".
     void registerCommands();
+    bool grab(const QuickSaveShortcut::Combination& combination);
     void fillFromClipboardOnceFocused(unsigned presentation);
     std::optional<Page> capturePage();
     void fill(const std::optional<Page>& page);
@@ -67,6 +89,7 @@ private:
     std::unique_ptr<platform::StatusItem> statusItem_;
     std::unique_ptr<platform::PortalShortcut> portalShortcut_;
     bool x11KeyHeld_ = false;
+    QuickSaveShortcut::Combination x11Combination_;  // the combination grabbed, or wanted when not held
     std::optional<std::string> trigger_;  // the shortcut in effect, as shown
     unsigned presentations_ = 0;
     bool saving_ = false;

@@ -8,9 +8,34 @@
 // really in effect is ever named: the X11 key grab, or the trigger the desktop portal bound.
 namespace QuickSaveShortcut {
 
-// The key grabbed on X11, and as it is shown.
+// The key grabbed on X11 unless the user chose another, and where that choice is kept.
 inline constexpr std::string_view x11Accelerator = "<Ctrl><Alt>B";
-inline constexpr std::string_view x11Trigger = "Ctrl+Alt+B";
+inline constexpr std::string_view settingKey = "tolvar.quickSaveShortcut";
+
+// A key combination for the X11 grab.
+struct Combination {
+    bool ctrl = false;
+    bool alt = false;
+    bool shift = false;
+    bool super = false;
+    std::string key;  // an X key name; a single letter in upper case ("B", "F5", "space")
+
+    // In the accelerator notation that the grab takes: "<Ctrl><Alt>B".
+    std::string accelerator() const;
+    // As the interface names it: "Ctrl+Alt+B".
+    std::string label() const;
+    bool operator==(const Combination&) const = default;
+};
+
+// The combination an accelerator text ("<Ctrl><Alt>B", "<Primary><Shift>k") names; nothing for any
+// other text.
+std::optional<Combination> parseAccelerator(std::string_view text);
+
+// Why a combination cannot be a global shortcut (it would swallow ordinary typing), or nothing.
+std::optional<std::string> refusal(const Combination& combination);
+
+// The combination to grab: the stored one when it is a usable combination, else Ctrl+Alt+B.
+Combination chosenCombination(const std::optional<std::string>& stored);
 
 // What the desktop portal is asked to bind.
 inline constexpr std::string_view portalShortcutId = "quick-save";
@@ -20,9 +45,10 @@ inline constexpr std::string_view portalPreferredTrigger = "CTRL+ALT+b";
 // Where the X11 key could not be grabbed, a Wayland session may still offer the portal.
 bool shouldAskPortal(bool x11KeyHeld, bool waylandSession);
 
-// The trigger in effect: the X11 key when it is held, else the portal's description of the trigger
+// The trigger in effect: the X11 key's label when it is held, else the portal's description of the trigger
 // it bound (nothing when the portal bound none, or described it with blank text), else nothing.
-std::optional<std::string> triggerInEffect(bool x11KeyHeld, const std::optional<std::string>& portalTrigger);
+std::optional<std::string> triggerInEffect(const std::optional<std::string>& heldX11Key,
+                                           const std::optional<std::string>& portalTrigger);
 
 // The texts that name the trigger.
 struct Texts {

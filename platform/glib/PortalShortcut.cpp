@@ -72,6 +72,19 @@ public:
         g_bus_get(G_BUS_TYPE_SESSION, nullptr, &Session::onBus, weakSelf());
     }
 
+    // ConfigureShortcuts came with version 2 of the interface.
+    bool offersSettings() const { return version_ >= 2 && !sessionHandle_.empty(); }
+
+    // The portal answers nothing: the desktop shows its settings, and ShortcutsChanged follows a change.
+    void openSettings() {
+        if (!offersSettings()) return;
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_dbus_connection_call(connection_.get(), portalName, portalPath, shortcutsInterface, "ConfigureShortcuts",
+                               g_variant_new("(osa{sv})", sessionHandle_.c_str(), "", &options), nullptr,
+                               G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+    }
+
 private:
     using Weak = std::weak_ptr<Session>;
 
@@ -137,6 +150,12 @@ private:
     static void onVersion(GObject* source, GAsyncResult* result, gpointer data) {
         GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
         auto self = take(data);
+        if (self && reply != nullptr) {
+            GVariant* version = nullptr;
+            g_variant_get(reply, "(v)", &version);
+            if (g_variant_is_of_type(version, G_VARIANT_TYPE_UINT32)) self->version_ = g_variant_get_uint32(version);
+            g_variant_unref(version);
+        }
         if (reply != nullptr) g_variant_unref(reply);
         if (!self) return;
         if (reply == nullptr) return self->settle(std::nullopt);  // no GlobalShortcuts portal here
@@ -298,12 +317,15 @@ private:
     guint responseSubscription_ = 0;
     ResponseHandler pendingResponse_ = nullptr;
     std::string sessionHandle_;
+    guint32 version_ = 0;
     unsigned tokens_ = 0;
 };
 
 class PortalShortcutHandle final : public PortalShortcut {
 public:
     explicit PortalShortcutHandle(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+    bool offersSettings() const override { return session_->offersSettings(); }
+    void openSettings() override { session_->openSettings(); }
 
 private:
     std::shared_ptr<Session> session_;

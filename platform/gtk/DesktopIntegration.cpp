@@ -1,5 +1,7 @@
 #include "platform/DesktopIntegration.h"
 
+#include <map>
+
 #include <gtkmm.h>
 // X11 headers only after gtkmm's, whose names they would clash with.
 #include <gdk/gdkwayland.h>
@@ -20,6 +22,12 @@ void onHotKey(const char*, gpointer data) {
     (*static_cast<Handler*>(data))();
 }
 
+// The handlers of the hot keys held, by accelerator, kept until the key is let go.
+std::map<std::string, std::unique_ptr<Handler>>& heldHotKeys() {
+    static std::map<std::string, std::unique_ptr<Handler>> held;
+    return held;
+}
+
 }  // namespace
 
 bool registerGlobalHotKey(const std::string& accelerator, std::function<void()> handler) {
@@ -30,10 +38,18 @@ bool registerGlobalHotKey(const std::string& accelerator, std::function<void()> 
         keybinder_init();
         initialised = true;
     }
-    auto* kept = new Handler(std::move(handler));  // lives as long as the hot key: the whole process
-    if (keybinder_bind(accelerator.c_str(), onHotKey, kept)) return true;
-    delete kept;
-    return false;
+    if (heldHotKeys().contains(accelerator)) return false;
+    auto kept = std::make_unique<Handler>(std::move(handler));
+    if (!keybinder_bind(accelerator.c_str(), onHotKey, kept.get())) return false;
+    heldHotKeys()[accelerator] = std::move(kept);
+    return true;
+}
+
+void unregisterGlobalHotKey(const std::string& accelerator) {
+    const auto held = heldHotKeys().find(accelerator);
+    if (held == heldHotKeys().end()) return;
+    keybinder_unbind(accelerator.c_str(), onHotKey);
+    heldHotKeys().erase(held);
 }
 
 bool isWaylandSession() {
@@ -85,6 +101,11 @@ public:
         return item != nullptr ? std::string(item->get_label()) : std::string();
     }
 
+    void setShown(bool shown) override {
+        shown_ = shown;
+        if (indicator_ != nullptr) app_indicator_set_status(indicator_, currentStatus());
+    }
+
 private:
     static void onHostAppeared(GDBusConnection*, const char*, const char*, gpointer self) {
         auto* item = static_cast<IndicatorStatusItem*>(self);
@@ -101,7 +122,11 @@ private:
         app_indicator_set_icon_full(indicator_, (id_ + "-symbolic").c_str(), "Tolvar");
         app_indicator_set_title(indicator_, tooltip_.c_str());
         app_indicator_set_menu(indicator_, menu_->gobj());
-        app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
+        app_indicator_set_status(indicator_, currentStatus());
+    }
+
+    AppIndicatorStatus currentStatus() const {
+        return shown_ ? APP_INDICATOR_STATUS_ACTIVE : APP_INDICATOR_STATUS_PASSIVE;
     }
 
     static Gtk::MenuItem* buildItem(const MenuItem& item) {
@@ -128,6 +153,7 @@ private:
     Gtk::Menu* menu_ = Gtk::make_managed<Gtk::Menu>();
     AppIndicator* indicator_ = nullptr;  // kept for the life of the process
     guint watch_ = 0;
+    bool shown_ = true;
 };
 
 }  // namespace

@@ -31,6 +31,15 @@ void EndToEndTest::launch(bool signedIn, const std::map<std::string, std::option
     expect("web-loaded");
 }
 
+void EndToEndTest::relaunchWithFreshJournal() {
+    app.reset();
+    automation = home.path() / ("automation-" + std::to_string(++launches));
+    std::filesystem::create_directories(automation);
+    journal = testsupport::Journal(automation);
+    lastSeq = 0;
+    launch();
+}
+
 void EndToEndTest::send(const std::string& lines) {
     std::ofstream(automation / "cmd", std::ios::app | std::ios::binary) << lines;
 }

@@ -28,6 +28,7 @@ protected:
     std::unique_ptr<testsupport::AppProcess> app;
     testsupport::Journal journal{automation};
     int64_t lastSeq = 0;
+    int launches = 0;
     // Added to the application's environment at launch (a value of nothing removes a variable).
     std::map<std::string, std::optional<std::string>> extraEnvironment;
 
@@ -37,6 +38,8 @@ protected:
     // Starts the application on the service's /app page; `signedIn` plants the session cookie.
     // `env` adds to or overrides the application's environment.
     void launch(bool signedIn = true, const std::map<std::string, std::optional<std::string>>& env = {});
+    // Quits the application and starts it again, journaling into a fresh automation folder.
+    void relaunchWithFreshJournal();
     // Appends command lines to "cmd", as a driver does.
     void send(const std::string& lines);
     // The next event of that name after the last one awaited; fails the test when none comes.

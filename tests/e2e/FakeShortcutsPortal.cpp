@@ -7,7 +7,8 @@
 //   MODE: "bind" (binds with trigger description TRIGGER), "refuse" (the user cancels the binding),
 //   "silent" (never answers the binding).
 //   SIGUSR1 emits Activated for "quick-save"; SIGUSR2 emits ShortcutsChanged with the trigger
-//   "Ctrl+Shift+S".
+//   "Ctrl+Shift+S". The interface's version is FAKE_PORTAL_SHORTCUTS_VERSION (1 when unset); from
+//   version 2 on, ConfigureShortcuts is answered (and recorded).
 // It also answers the Settings interface's org.freedesktop.appearance color-scheme: the number in
 // FAKE_PORTAL_COLOR_SCHEME (0 when unset); SIGHUP switches between dark (1) and light (2) and
 // emits SettingChanged.
@@ -29,6 +30,8 @@ constexpr const char* introspection = R"xml(<node>
       <arg type="s" direction="in"/><arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
     <method name="ListShortcuts"><arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
       <arg type="o" direction="out"/></method>
+    <method name="ConfigureShortcuts"><arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/></method>
     <signal name="Activated"><arg type="o"/><arg type="s"/><arg type="t"/><arg type="a{sv}"/></signal>
     <signal name="ShortcutsChanged"><arg type="o"/><arg type="a(sa{sv})"/></signal>
     <property name="version" type="u" access="read"/>
@@ -51,6 +54,7 @@ struct State {
     std::string session;       // the last session created
     std::string boundTrigger;  // empty while nothing is bound
     guint32 colourScheme = 0;
+    guint32 shortcutsVersion = 1;
 };
 State state;
 
@@ -122,6 +126,16 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
         return g_dbus_method_invocation_return_value(
             invocation, g_variant_new("(v)", g_variant_new_variant(g_variant_new_uint32(state.colourScheme))));
     }
+    if (std::string(method) == "ConfigureShortcuts") {
+        if (state.shortcutsVersion < 2) {
+            return g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
+                                                              "No such method in this version");
+        }
+        const char* session = nullptr;
+        g_variant_get_child(parameters, 0, "&o", &session);
+        record(std::string("ConfigureShortcuts") + (session == state.session ? "" : " for another session"));
+        return g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
     if (std::string(method) == "CreateSession") {
         GVariant* options = g_variant_get_child_value(parameters, 0);
         state.session = std::string(portalPath) + "/session/" + escapedSender(sender) + "/" +
@@ -159,7 +173,7 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
 }
 
 GVariant* onProperty(GDBusConnection*, const char*, const char*, const char*, const char*, GError**, gpointer) {
-    return g_variant_new_uint32(1);
+    return g_variant_new_uint32(state.shortcutsVersion);
 }
 
 gboolean onActivate(gpointer) {
@@ -198,6 +212,9 @@ int main(int argc, char** argv) {
     if (argc != 4) return 2;
     state = {argv[1], argv[2], argv[3]};
     if (const char* scheme = g_getenv("FAKE_PORTAL_COLOR_SCHEME")) state.colourScheme = guint32(std::atoi(scheme));
+    if (const char* version = g_getenv("FAKE_PORTAL_SHORTCUTS_VERSION")) {
+        state.shortcutsVersion = guint32(std::atoi(version));
+    }
     GError* error = nullptr;
     state.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (state.connection == nullptr) return 1;

@@ -68,9 +68,9 @@ protected:
         return env;
     }
 
-    void startPortal(const std::string& mode) {
+    void startPortal(const std::string& mode, const std::map<std::string, std::optional<std::string>>& env = {}) {
         portal = std::make_unique<testsupport::AppProcess>(
-            FAKE_SHORTCUTS_PORTAL, std::map<std::string, std::optional<std::string>>{},
+            FAKE_SHORTCUTS_PORTAL, env,
             std::vector<std::string>{portalLog.string(), mode, portalTrigger});
         ASSERT_TRUE(waitForPortalLine("ready"));
     }
@@ -136,14 +136,6 @@ protected:
 
     void pressShortcut() { ASSERT_EQ(::kill(portal->pid(), SIGUSR1), 0); }
 
-    void relaunchWithFreshJournal() {
-        app.reset();
-        automation = home.path() / "automation-again";
-        std::filesystem::create_directories(automation);
-        journal = testsupport::Journal(automation);
-        lastSeq = 0;
-        launch();
-    }
 };
 
 TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
@@ -222,6 +214,29 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
         }
         send("esc\n");
         expect("closed");
+        portal.reset();
+        std::filesystem::remove(portalLog);
+    }
+}
+
+// Preferences show the trigger the portal bound and, from the interface's version 2 on, a button that
+// opens the desktop's own settings for it.
+TEST_F(WaylandQuickSaveTest, PreferencesShowThePortalsShortcut) {
+    for (const std::string version : {"1", "2"}) {
+        SCOPED_TRACE(version);
+        startPortal("bind", {{"FAKE_PORTAL_SHORTCUTS_VERSION", version}});
+        if (app) relaunchWithFreshJournal();
+        else launch();
+        shortcut([](const json& e) { return e["trigger"] == portalTrigger; });
+        send("preferences\n");
+        const auto shown = expect("preferences");
+        EXPECT_EQ(shown["choice"], "portal");
+        EXPECT_EQ(shown["shortcut"], portalTrigger);
+        EXPECT_EQ(shown["shortcutSettings"], version == "2");
+        if (version == "2") {
+            send("open-shortcut-settings\n");
+            EXPECT_TRUE(waitForPortalLine("ConfigureShortcuts"));
+        }
         portal.reset();
         std::filesystem::remove(portalLog);
     }

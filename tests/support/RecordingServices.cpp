@@ -49,6 +49,7 @@ RecordingServices::RecordingServices() {
         .webSandboxProblem = [] { return std::optional<std::string>(); },
         .clipboardText = [this] { return clipboard; },
         .registerGlobalHotKey = [](const std::string&, std::function<void()>) { return true; },
+        .unregisterGlobalHotKey = [](const std::string&) {},
         .isWaylandSession = [] { return false; },
         .installStatusItem = [](auto&, auto&, auto&) { return std::unique_ptr<platform::StatusItem>(); },
         .frontmostApplicationId = [this] { return frontApplication; },

@@ -134,6 +134,16 @@ TEST(ServiceAddress, ConfiguredAddressOrTheDefault) {
     }
 }
 
+// TOLVAR_SERVICE_URL, whenever it is set, wins over the address stored from Preferences.
+TEST(ServiceAddress, TheEnvironmentWinsOverTheStoredAddress) {
+    using ServiceAddress::chosenText;
+    EXPECT_EQ(chosenText("http://a.example", "http://b.example"), "http://a.example");
+    EXPECT_EQ(chosenText("", "http://b.example"), "");
+    EXPECT_EQ(chosenText(std::nullopt, "http://b.example"), "http://b.example");
+    EXPECT_EQ(chosenText(std::nullopt, ""), std::nullopt);
+    EXPECT_EQ(chosenText(std::nullopt, std::nullopt), std::nullopt);
+}
+
 }  // namespace
 
 namespace {
@@ -141,7 +151,7 @@ namespace {
 // Pointing Tolvar at another server never changes where its updates come from.
 TEST(ServiceAddress, UpdateFeedDoesNotFollowIt) {
     setenv("TOLVAR_SERVICE_URL", "http://127.0.0.1:8080", 1);
-    EXPECT_EQ(ServiceAddress::fromEnvironment().page("/app"), "http://127.0.0.1:8080/app");
+    EXPECT_EQ(ServiceAddress::configured().page("/app"), "http://127.0.0.1:8080/app");
     EXPECT_EQ(UpdateCheck::feed(), "https://web.tolvar.app/downloads/version.json");
     unsetenv("TOLVAR_SERVICE_URL");
 }

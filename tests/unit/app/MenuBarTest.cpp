@@ -24,7 +24,7 @@ TEST(MenuBar, MenusItemsAndShortcuts) {
         for (const auto& item : menu.items) lines.push_back(describe(item));
     }
     const std::vector<std::string> expected{
-        "# Tolvar", "About Tolvar", "Check for Updates…", "Start at Login", "---", "Hide Tolvar [Ctrl+h]", "---", "Quit Tolvar [Ctrl+q]",
+        "# Tolvar", "About Tolvar", "Check for Updates…", "Start at Login", "Preferences… [Ctrl+comma]", "---", "Hide Tolvar [Ctrl+h]", "---", "Quit Tolvar [Ctrl+q]",
         "# Bookmarks", "Quick Save Current Page…", "New Bookmark [Ctrl+n]",
         "Save Clipboard URL [Ctrl+Shift+b]",
         "# Edit", "Undo [Ctrl+z]", "Redo [Ctrl+Shift+z]", "---", "Cut [Ctrl+x]", "Copy [Ctrl+c]", "Paste [Ctrl+v]",
@@ -39,6 +39,7 @@ TEST(MenuBar, ProgramCommandsReachTheirActions) {
     std::vector<std::string> called;
     auto record = [&](std::string name) { return [&called, name] { called.push_back(name); }; };
     MenuBar::Actions actions{.quickSave = record("quickSave"), .checkForUpdates = record("checkForUpdates"),
+                             .preferences = record("preferences"),
                              .startsAtLogin = [] { return true; }, .toggleStartAtLogin = record("toggleStartAtLogin"),
                              .newBookmark = record("newBookmark"), .saveClipboardURL = record("saveClipboardURL"),
                              .reloadPage = record("reloadPage"), .goBack = record("goBack"),
@@ -49,7 +50,7 @@ TEST(MenuBar, ProgramCommandsReachTheirActions) {
             if (item.action) item.action();
         }
     }
-    const std::vector<std::string> expected{"checkForUpdates", "toggleStartAtLogin", "quickSave", "newBookmark", "saveClipboardURL",
+    const std::vector<std::string> expected{"checkForUpdates", "toggleStartAtLogin", "preferences", "quickSave", "newBookmark", "saveClipboardURL",
                                             "reloadPage", "goBack", "goForward", "zoomIn", "zoomOut", "zoomReset"};
     EXPECT_EQ(called, expected);
 

@@ -1,0 +1,148 @@
+#include "app/Preferences.h"
+
+#include <memory>
+
+#include "app/ServiceAddress.h"
+#include "automation/Commands.h"
+#include "automation/E2E.h"
+#include "install/Installer.h"
+#include "platform/DesktopIntegration.h"
+#include "platform/Environment.h"
+#include "platform/MainLoop.h"
+#include "platform/PreferencesWindow.h"
+#include "platform/Settings.h"
+#include "quicksave/QuickSaveController.h"
+
+namespace Preferences {
+namespace {
+
+// The window is laid out and drawn by then, for the journal's picture of it.
+constexpr double shownEventDelay = 0.3;
+constexpr double changedEventDelay = 0.1;
+
+platform::ShortcutChoice shortcutChoice(const QuickSaveController& quickSave) {
+    // A portal that bound nothing and cannot show its settings leaves nothing to show but the way around it.
+    if (quickSave.bindsThroughPortal() && (quickSave.shortcutInEffect() || quickSave.portalOffersSettings())) {
+        return platform::ShortcutChoice::desktopPortal;
+    }
+    if (!platform::isWaylandSession()) return platform::ShortcutChoice::keyGrab;
+    return platform::ShortcutChoice::none;
+}
+
+const char* choiceName(platform::ShortcutChoice choice) {
+    switch (choice) {
+        case platform::ShortcutChoice::keyGrab: return "key-grab";
+        case platform::ShortcutChoice::desktopPortal: return "portal";
+        case platform::ShortcutChoice::none: break;
+    }
+    return "none";
+}
+
+platform::PreferencesState currentState() {
+    const auto& quickSave = QuickSaveController::shared();
+    const auto address = serviceAddressField(platform::environmentValue(std::string(ServiceAddress::variable)),
+                                             platform::readSetting(std::string(ServiceAddress::settingKey)));
+    return {.shortcutChoice = shortcutChoice(quickSave),
+            .shortcut = quickSave.shortcutInEffect().value_or(""),
+            .offersShortcutSettings = quickSave.portalOffersSettings(),
+            .startsAtLogin = install::startsAtLogin(),
+            .showsStatusIcon = QuickSaveController::statusItemWanted(),
+            .serviceAddress = address.text,
+            .serviceAddressLocked = address.locked,
+            .serviceAddressNote = address.note};
+}
+
+platform::PreferencesWindow& window();
+
+std::string changeShortcut(const std::string& accelerator) {
+    const auto change = QuickSaveController::shared().changeShortcut(accelerator);
+    window().refresh(currentState());
+    // Journaled once the window shows the answer.
+    platform::runAfter(changedEventDelay, [change] {
+        const auto& shown = window();
+        E2E::report("shortcut-changed",
+                    {{"accepted", change.accepted},
+                     {"message", shown.shortcutMessage()},
+                     {"shortcut", QuickSaveController::shared().shortcutInEffect().value_or("")},
+                     {"shown", shown.shownShortcut()}},
+                    &shown);
+    });
+    return change.message;
+}
+
+std::string setServiceAddress(const std::string& typed) {
+    const auto change = changeServiceAddress(typed);
+    if (change.stored) platform::writeSetting(std::string(ServiceAddress::settingKey), *change.stored);
+    window().refresh(currentState());
+    return change.message;
+}
+
+platform::PreferencesWindow& window() {
+    static const std::unique_ptr<platform::PreferencesWindow> instance = platform::createPreferencesWindow({
+        .changeShortcut = changeShortcut,
+        .openShortcutSettings = [] { QuickSaveController::shared().openPortalSettings(); },
+        .setStartAtLogin = [](bool on) { install::setStartAtLogin(on); },
+        .setShowStatusIcon =
+            [](bool on) {
+                platform::writeSetting(QuickSaveController::statusItemSettingKey, on ? "true" : "false");
+                QuickSaveController::shared().showStatusItem(on);
+            },
+        .setServiceAddress = setServiceAddress,
+    });
+    return *instance;
+}
+
+void reportShown() {
+    const auto& shown = window();
+    const auto state = currentState();
+    E2E::report("preferences", {{"visible", shown.isVisible()},
+                                {"key", shown.isKey()},
+                                {"shortcut", shown.shownShortcut()},
+                                {"choice", choiceName(state.shortcutChoice)},
+                                {"shortcutSettings", shown.showsShortcutSettings()},
+                                {"startAtLogin", state.startsAtLogin},
+                                {"statusIcon", state.showsStatusIcon},
+                                {"serviceAddress", state.serviceAddress},
+                                {"serviceAddressLocked", state.serviceAddressLocked}},
+                &shown);
+}
+
+}  // namespace
+
+ServiceAddressField serviceAddressField(const std::optional<std::string>& environment,
+                                        const std::optional<std::string>& stored) {
+    const std::string whenChanged = "A changed address is used from the next start.";
+    if (environment) {
+        return {*environment, true,
+                std::string(ServiceAddress::variable) + " is set: it overrides this field. " + whenChanged};
+    }
+    return {stored.value_or(""), false,
+            "Empty for " + ServiceAddress::defaultAddress().page("") + ". " + whenChanged};
+}
+
+AddressChange changeServiceAddress(const std::string& typed) {
+    if (typed.empty()) return {"", ""};
+    const auto resolution = ServiceAddress::resolve(typed);
+    if (resolution.refusal) {
+        return {std::nullopt, "The service address \"" + typed + "\" " + resolution.reason + "; nothing was changed."};
+    }
+    return {resolution.address.page(""), ""};
+}
+
+void show() {
+    window().present(currentState());
+    if (E2E::enabled()) platform::runAfter(shownEventDelay, reportShown);
+}
+
+void registerAutomationCommands() {
+    auto& commands = E2E::commands();
+    commands.add("preferences", [](const std::string&) { show(); });
+    commands.add("record-shortcut", [](const std::string&) {
+        window().recordShortcut();
+        E2E::report("shortcut-recording", {{"recording", window().isRecording()}, {"key", window().isKey()}});
+    });
+    commands.add("open-shortcut-settings", [](const std::string&) { window().clickShortcutSettings(); });
+    commands.add("shortcut", [](const std::string& accelerator) { window().offerShortcut(accelerator); });
+}
+
+}  // namespace Preferences

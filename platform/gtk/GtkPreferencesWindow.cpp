@@ -1,0 +1,242 @@
+#include <optional>
+#include <utility>
+
+#include <gtkmm.h>
+
+#include "platform/PreferencesWindow.h"
+#include "platform/gtk/ActivationTime.h"
+#include "platform/gtk/Png.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* windowStyle = R"(
+.tolvar-preferences .note { font-size: 11px; }
+.tolvar-preferences .message-error { color: #c01c28; }
+)";
+
+constexpr const char* recordingLabel = "Press a combination… (Esc cancels)";
+
+// A key press as an accelerator ("<Ctrl><Alt>k"); nothing for a modifier pressed alone.
+std::optional<std::string> acceleratorOf(const GdkEventKey& event) {
+    if (event.is_modifier) return std::nullopt;
+    const char* name = gdk_keyval_name(gdk_keyval_to_lower(event.keyval));
+    if (name == nullptr) return std::nullopt;
+    std::string text;
+    if (event.state & GDK_CONTROL_MASK) text += "<Ctrl>";
+    if (event.state & GDK_MOD1_MASK) text += "<Alt>";
+    if (event.state & GDK_SHIFT_MASK) text += "<Shift>";
+    if (event.state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) text += "<Super>";
+    return text + name;
+}
+
+Gtk::Label* caption(const std::string& text) {
+    auto* label = Gtk::make_managed<Gtk::Label>(text);
+    label->set_xalign(1);
+    return label;
+}
+
+void setUpNote(Gtk::Label& label) {
+    label.get_style_context()->add_class("note");
+    label.set_xalign(0);
+    label.set_line_wrap(true);
+    label.set_max_width_chars(56);
+}
+
+void showMessage(Gtk::Label& label, const std::string& text) {
+    label.set_text(text);
+    label.set_visible(!text.empty());
+}
+
+class GtkPreferencesWindow final : public PreferencesWindow {
+public:
+    explicit GtkPreferencesWindow(PreferencesActions actions) : actions_(std::move(actions)) {
+        window_.set_title("Preferences");
+        window_.set_resizable(false);
+        window_.set_border_width(18);
+        window_.get_style_context()->add_class("tolvar-preferences");
+        auto css = Gtk::CssProvider::create();
+        css->load_from_data(windowStyle);
+        Gtk::StyleContext::add_provider_for_screen(Gdk::Screen::get_default(), css,
+                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        if (auto app = Glib::RefPtr<Gtk::Application>::cast_dynamic(Gio::Application::get_default())) {
+            app->add_window(window_);
+        }
+        layOut();
+        connectSignals();
+    }
+
+    void present(const PreferencesState& state) override {
+        stopRecording();
+        showMessage(shortcutMessage_, "");
+        showMessage(addressMessage_, "");
+        refresh(state);
+        // Shown before it is presented: without a window manager, only a mapped window takes the focus.
+        window_.show();
+        window_.present(gtk::activationTime());
+    }
+
+    void refresh(const PreferencesState& state) override {
+        filling_ = true;
+        shortcut_ = state.shortcut;
+        const bool grabs = state.shortcutChoice == ShortcutChoice::keyGrab;
+        shortcutButton_.set_visible(grabs);
+        shortcutText_.set_visible(!grabs);
+        settingsButton_.set_visible(state.shortcutChoice == ShortcutChoice::desktopPortal &&
+                                    state.offersShortcutSettings);
+        shortcutHint_.set_text(hintFor(state.shortcutChoice));
+        if (!recording_) shortcutButton_.set_label(shortcutOrNone());
+        shortcutText_.set_text(shortcutOrNone());
+        startAtLogin_.set_active(state.startsAtLogin);
+        statusIcon_.set_active(state.showsStatusIcon);
+        addressEntry_.set_text(state.serviceAddress);
+        addressEntry_.set_sensitive(!state.serviceAddressLocked);
+        applyButton_.set_sensitive(!state.serviceAddressLocked);
+        addressNote_.set_text(state.serviceAddressNote);
+        filling_ = false;
+    }
+
+    void recordShortcut() override {
+        recording_ = true;
+        shortcutButton_.set_label(recordingLabel);
+        showMessage(shortcutMessage_, "");
+    }
+
+    void offerShortcut(const std::string& accelerator) override {
+        stopRecording();
+        const std::string message = actions_.changeShortcut ? actions_.changeShortcut(accelerator) : "";
+        showMessage(shortcutMessage_, message);
+    }
+
+    void clickShortcutSettings() override {
+        if (settingsButton_.get_visible()) settingsButton_.clicked();
+    }
+    bool showsShortcutSettings() const override { return settingsButton_.get_visible(); }
+
+    std::string shortcutMessage() const override { return shortcutMessage_.get_text(); }
+    std::string shownShortcut() const override {
+        return shortcutButton_.get_visible() ? std::string(shortcutButton_.get_label())
+                                             : std::string(shortcutText_.get_text());
+    }
+    bool isRecording() const override { return recording_; }
+    bool isVisible() const override { return window_.get_visible(); }
+    bool isKey() const override { return window_.is_active(); }
+
+    std::optional<std::string> snapshotPNG() const override {
+        return gtk::drawWidgetPNG(const_cast<GtkWindow*>(window_.gobj()));
+    }
+
+private:
+    void layOut() {
+        grid_.set_row_spacing(8);
+        grid_.set_column_spacing(12);
+        auto* shortcutRow = Gtk::make_managed<Gtk::Box>(Gtk::ORIENTATION_HORIZONTAL, 8);
+        shortcutRow->pack_start(shortcutButton_, Gtk::PACK_SHRINK);
+        shortcutRow->pack_start(shortcutText_, Gtk::PACK_SHRINK);
+        shortcutRow->pack_start(settingsButton_, Gtk::PACK_SHRINK);
+        grid_.attach(*caption("Quick-save shortcut:"), 0, 0);
+        grid_.attach(*shortcutRow, 1, 0);
+        for (auto* note : {&shortcutHint_, &shortcutMessage_, &addressNote_, &addressMessage_}) setUpNote(*note);
+        shortcutMessage_.get_style_context()->add_class("message-error");
+        addressMessage_.get_style_context()->add_class("message-error");
+        grid_.attach(shortcutHint_, 1, 1);
+        grid_.attach(shortcutMessage_, 1, 2);
+        grid_.attach(startAtLogin_, 1, 3);
+        grid_.attach(statusIcon_, 1, 4);
+        auto* addressRow = Gtk::make_managed<Gtk::Box>(Gtk::ORIENTATION_HORIZONTAL, 8);
+        addressEntry_.set_placeholder_text("https://…");
+        addressEntry_.set_width_chars(36);
+        addressRow->pack_start(addressEntry_, Gtk::PACK_EXPAND_WIDGET);
+        addressRow->pack_start(applyButton_, Gtk::PACK_SHRINK);
+        grid_.attach(*caption("Service address:"), 0, 5);
+        grid_.attach(*addressRow, 1, 5);
+        grid_.attach(addressNote_, 1, 6);
+        grid_.attach(addressMessage_, 1, 7);
+        window_.add(grid_);
+        grid_.show_all();
+        shortcutMessage_.hide();
+        addressMessage_.hide();
+    }
+
+    void connectSignals() {
+        window_.signal_delete_event().connect([this](GdkEventAny*) {
+            stopRecording();
+            window_.hide();
+            return true;
+        });
+        // Ahead of the window's own handling, so that a recorded combination reaches no control.
+        window_.signal_key_press_event().connect(sigc::mem_fun(*this, &GtkPreferencesWindow::keyPressed), false);
+        shortcutButton_.signal_clicked().connect([this] { recordShortcut(); });
+        settingsButton_.signal_clicked().connect([this] {
+            if (actions_.openShortcutSettings) actions_.openShortcutSettings();
+        });
+        startAtLogin_.signal_toggled().connect([this] {
+            if (!filling_ && actions_.setStartAtLogin) actions_.setStartAtLogin(startAtLogin_.get_active());
+        });
+        statusIcon_.signal_toggled().connect([this] {
+            if (!filling_ && actions_.setShowStatusIcon) actions_.setShowStatusIcon(statusIcon_.get_active());
+        });
+        addressEntry_.signal_activate().connect([this] { applyAddress(); });
+        applyButton_.signal_clicked().connect([this] { applyAddress(); });
+    }
+
+    bool keyPressed(GdkEventKey* event) {
+        if (!recording_) return false;
+        const bool plainEscape = event->keyval == GDK_KEY_Escape &&
+                                 (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SHIFT_MASK)) == 0;
+        if (plainEscape) {
+            stopRecording();
+            return true;
+        }
+        if (auto accelerator = acceleratorOf(*event)) offerShortcut(*accelerator);
+        return true;
+    }
+
+    void stopRecording() {
+        recording_ = false;
+        shortcutButton_.set_label(shortcutOrNone());
+    }
+
+    void applyAddress() {
+        if (!actions_.setServiceAddress) return;
+        showMessage(addressMessage_, actions_.setServiceAddress(addressEntry_.get_text()));
+    }
+
+    std::string shortcutOrNone() const { return shortcut_.empty() ? "None" : shortcut_; }
+
+    static std::string hintFor(ShortcutChoice choice) {
+        switch (choice) {
+            case ShortcutChoice::keyGrab: return "Click the shortcut, then press the new combination.";
+            case ShortcutChoice::desktopPortal: return "The desktop binds this shortcut in its own settings.";
+            case ShortcutChoice::none: break;
+        }
+        return "This desktop offers no global shortcut here: bind one to “tolvar --quick-save” in its keyboard "
+               "settings.";
+    }
+
+    PreferencesActions actions_;
+    Gtk::Window window_;
+    Gtk::Grid grid_;
+    Gtk::Button shortcutButton_;
+    Gtk::Label shortcutText_;
+    Gtk::Button settingsButton_{"Open Shortcut Settings…"};
+    Gtk::Label shortcutHint_;
+    Gtk::Label shortcutMessage_;
+    Gtk::CheckButton startAtLogin_{"Start at Login"};
+    Gtk::CheckButton statusIcon_{"Show status icon"};
+    Gtk::Entry addressEntry_;
+    Gtk::Button applyButton_{"Apply"};
+    Gtk::Label addressNote_;
+    Gtk::Label addressMessage_;
+    std::string shortcut_;
+    bool recording_ = false;
+    bool filling_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<PreferencesWindow> createPreferencesWindow(PreferencesActions actions) {
+    return std::make_unique<GtkPreferencesWindow>(std::move(actions));
+}
+
+}  // namespace platform

@@ -1,0 +1,49 @@
+// The quick-save controller's user-chosen parts: the X11 shortcut, the portal's settings and the
+// status item's visibility.
+#include "platform/Services.h"
+#include "platform/Settings.h"
+#include "quicksave/QuickSaveController.h"
+
+bool QuickSaveController::grab(const QuickSaveShortcut::Combination& combination) {
+    // The shortcut only queues present(): the panel is never built inside the key handler.
+    return platform::services().registerGlobalHotKey(combination.accelerator(), [weakSelf = weak_from_this()] {
+        platform::services().runAfter(0, [weakSelf] {
+            if (auto self = weakSelf.lock()) self->present();
+        });
+    });
+}
+
+QuickSaveController::ShortcutChange QuickSaveController::changeShortcut(const std::string& accelerator) {
+    const auto combination = QuickSaveShortcut::parseAccelerator(accelerator);
+    if (!combination) return {false, "That is not a key combination."};
+    if (auto why = QuickSaveShortcut::refusal(*combination)) return {false, *why};
+    if (platform::services().isWaylandSession()) return {false, "On Wayland the desktop's shortcut settings choose the shortcut."};
+    const bool unchanged = x11KeyHeld_ && *combination == x11Combination_;
+    if (!unchanged) {
+        if (!grab(*combination)) {
+            return {false, "Another program already uses " + combination->label() + ". Choose another combination."};
+        }
+        if (x11KeyHeld_) platform::services().unregisterGlobalHotKey(x11Combination_.accelerator());
+        x11Combination_ = *combination;
+        x11KeyHeld_ = true;
+    }
+    platform::writeSetting(std::string(QuickSaveShortcut::settingKey), combination->accelerator());
+    showTrigger(std::nullopt, false);
+    return {true, ""};
+}
+
+bool QuickSaveController::portalOffersSettings() const {
+    return portalShortcut_ && portalShortcut_->offersSettings();
+}
+
+void QuickSaveController::openPortalSettings() {
+    if (portalShortcut_) portalShortcut_->openSettings();
+}
+
+bool QuickSaveController::statusItemWanted() {
+    return platform::readSetting(statusItemSettingKey) != std::optional<std::string>("false");
+}
+
+void QuickSaveController::showStatusItem(bool shown) {
+    if (statusItem_) statusItem_->setShown(shown);
+}
