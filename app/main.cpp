@@ -11,6 +11,7 @@
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
+#include "platform/WebSandbox.h"
 #include "platform/capture/BrowserHelpers.h"
 #include "quicksave/QuickSaveController.h"
 
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
     // the user's own setting wins.
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    // The sandbox's trial run, which the first page waits for, runs while the toolkit starts.
+    platform::startWebSandboxProbe();
 
     static auto delegate = std::make_shared<AppDelegate>();
     delegate->launchesInBackground = options.command == CommandLine::Command::background;
