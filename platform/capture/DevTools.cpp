@@ -18,9 +18,8 @@
 #include <optional>
 #include <utility>
 
+#include <glib.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
-#include <openssl/sha.h>
 
 #include "platform/Text.h"
 #include "platform/capture/CaptureRules.h"
@@ -181,20 +180,22 @@ std::string randomBytes(std::size_t count) {
 }
 
 std::string base64(std::string_view bytes) {
-    std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                       reinterpret_cast<const unsigned char*>(bytes.data()),
-                                       static_cast<int>(bytes.size()));
-    encoded.resize(static_cast<std::size_t>(std::max(length, 0)));
-    return encoded;
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string text(encoded);
+    g_free(encoded);
+    return text;
 }
 
 // The Sec-WebSocket-Accept value a WebSocket server answers to `key`.
 std::string acceptFor(const std::string& key) {
     const std::string joined = key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(joined.data()), joined.size(), digest);
-    return base64(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
+    GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA1);
+    g_checksum_update(checksum, reinterpret_cast<const guchar*>(joined.data()), gssize(joined.size()));
+    std::array<guint8, 20> digest{};
+    gsize length = digest.size();
+    g_checksum_get_digest(checksum, digest.data(), &length);
+    g_checksum_free(checksum);
+    return base64(std::string_view(reinterpret_cast<const char*>(digest.data()), length));
 }
 
 std::string maskedTextFrame(std::string_view payload) {
