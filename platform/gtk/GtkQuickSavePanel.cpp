@@ -74,13 +74,9 @@ public:
         if (auto app = Glib::RefPtr<Gtk::Application>::cast_dynamic(Gio::Application::get_default())) {
             app->add_window(window_);
         }
-        // Its X window exists, and its controls' styles, fonts and sizes are worked out, before the
-        // panel is first shown.
+        // Its X window exists and its controls are laid out before the panel is first shown.
         window_.show_all_children();
         gtk_widget_realize(GTK_WIDGET(window_.gobj()));
-        Gtk::Requisition minimum;
-        Gtk::Requisition natural;
-        window_.get_preferred_size(minimum, natural);
     }
 
     std::string text(PanelField field) const override { return entry(field).get_text(); }
