@@ -15,6 +15,7 @@
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
+#include "platform/WebSandbox.h"
 #include "quicksave/QuickSaveController.h"
 #include "update/UpdateCheck.h"
 
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
     // the user's own setting wins.
     platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    // The sandbox's trial run, which the first page waits for, runs while the toolkit starts.
+    platform::startWebSandboxProbe();
     platform::setServices(processServices());
     UpdateCheck::registerAutomationCommands();
     Preferences::registerAutomationCommands();

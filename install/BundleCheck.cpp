@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view executable = "bin/tolvar";
+// The application that bin/tolvar starts.
+constexpr std::string_view application = "libexec/tolvar-app";
 constexpr off_t largestInfo = 1 << 20;
 
 std::optional<nlohmann::json> readInfo(const fs::path& bundle) {
@@ -81,6 +83,7 @@ std::optional<std::string> whyNotATolvarApp(const fs::path& bundle) {
     if (textField(*info, "CFBundleShortVersionString").empty()) return "Info.json names no version";
     if (textField(*info, "CFBundleExecutable") != executable) return "Info.json names another executable";
     if (!isExecutableELF(bundle / executable)) return "bin/tolvar is not an executable ELF file";
+    if (!isExecutableELF(bundle / application)) return "libexec/tolvar-app is not an executable ELF file";
     for (const auto& file : requiredFiles()) {
         if (!isRegularFile(bundle / file)) return file.string() + " is missing";
     }

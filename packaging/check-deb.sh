@@ -11,7 +11,8 @@ deb=$(ls "$out"/tolvar_*_*.deb)
 echo "built $deb"
 
 contents=$(dpkg-deb --contents "$deb")
-for path in ./opt/tolvar/Tolvar.app/bin/tolvar ./opt/tolvar/Tolvar.app/Info.json \
+for path in ./opt/tolvar/Tolvar.app/bin/tolvar ./opt/tolvar/Tolvar.app/libexec/tolvar-app \
+    ./opt/tolvar/Tolvar.app/Info.json \
     ./opt/tolvar/Tolvar.app/libexec/tolvar-codesign ./opt/tolvar/Tolvar.app/libexec/tolvar-capture-host \
     "./usr/bin/tolvar -> /opt/tolvar/Tolvar.app/bin/tolvar" \
     ./usr/share/applications/app.tolvar.desktop.desktop \

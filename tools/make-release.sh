@@ -42,7 +42,7 @@ if [ "$build_first" = 1 ]; then
 fi
 built="$build/Tolvar.app"
 codesign="$built/libexec/tolvar-codesign"
-for needed in "$built/Info.json" "$built/bin/tolvar" "$codesign" "$built/libexec/tolvar-assess"; do
+for needed in "$built/Info.json" "$built/bin/tolvar" "$built/libexec/tolvar-app" "$codesign" "$built/libexec/tolvar-assess"; do
     [ -e "$needed" ] || { echo "make-release: $needed is missing; build first" >&2; exit 1; }
 done
 

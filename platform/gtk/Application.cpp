@@ -12,6 +12,7 @@ namespace platform {
 namespace {
 
 constexpr const char* quickSaveOption = "--quick-save";
+constexpr const char* quickSaveActionName = "quick-save";
 
 constexpr const char* backgroundOption = "--background";
 
@@ -53,6 +54,11 @@ int runApplication(const std::string& applicationId, int argc, char** argv, Appl
         if (quickSave && hooks.quickSave) hooks.quickSave();
     };
     app->signal_activate().connect([&] { activate(false); });
+    // The launcher (bin/tolvar) asks a running instance for this action over the session bus
+    // instead of forwarding "--quick-save" as a command line, which needs the whole toolkit loaded.
+    auto quickSaveAction = Gio::SimpleAction::create(quickSaveActionName);
+    quickSaveAction->signal_activate().connect([&](const Glib::VariantBase&) { activate(true); });
+    app->add_action(quickSaveAction);
     app->signal_command_line().connect(
         [&](const Glib::RefPtr<Gio::ApplicationCommandLine>& commandLine) {
             // A later "--background" launch (a second login start) leaves the running Tolvar as it is.

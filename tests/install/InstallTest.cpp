@@ -89,9 +89,11 @@ Tree snapshot(const fs::path& root, bool foldersToo = true, bool folderTimes = t
     return tree;
 }
 
-// The processes of `executable` started with this automation folder (the desktop's launcher starts
-// them, so the test finds them by their program and environment).
-std::vector<pid_t> instancesOf(const fs::path& executable, const fs::path& automation) {
+// The application processes of `bundle` started with this automation folder (the desktop's launcher
+// starts them, so the test finds them by their program and environment). bin/tolvar hands each
+// launch to libexec/tolvar-app in the same process.
+std::vector<pid_t> instancesOf(const fs::path& bundle, const fs::path& automation) {
+    const fs::path executable = bundle / "libexec" / "tolvar-app";
     std::vector<pid_t> pids;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
@@ -106,10 +108,10 @@ std::vector<pid_t> instancesOf(const fs::path& executable, const fs::path& autom
     return pids;
 }
 
-void stopInstances(const fs::path& executable, const fs::path& automation) {
-    for (const pid_t pid : instancesOf(executable, automation)) ::kill(pid, SIGTERM);
-    for (int i = 0; i < 500 && !instancesOf(executable, automation).empty(); ++i) std::this_thread::sleep_for(20ms);
-    for (const pid_t pid : instancesOf(executable, automation)) ::kill(pid, SIGKILL);
+void stopInstances(const fs::path& bundle, const fs::path& automation) {
+    for (const pid_t pid : instancesOf(bundle, automation)) ::kill(pid, SIGTERM);
+    for (int i = 0; i < 500 && !instancesOf(bundle, automation).empty(); ++i) std::this_thread::sleep_for(20ms);
+    for (const pid_t pid : instancesOf(bundle, automation)) ::kill(pid, SIGKILL);
 }
 
 bool mainWindowVisible() { return !testsupport::commandOutput("xdotool search --onlyvisible --name '^Tolvar$' 2>/dev/null").empty(); }
@@ -234,7 +236,7 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     const fs::path launched = home.path() / "launched";
     ASSERT_EQ(run("gio launch " + quoted(launcher.string()), automated(launched), scratch).status, 0);
     EXPECT_TRUE(Journal(launched).waitFor("web-loaded", eventTimeout));
-    EXPECT_EQ(instancesOf(installed / "bin" / "tolvar", launched).size(), 1u);
+    EXPECT_EQ(instancesOf(installed, launched).size(), 1u);
     ASSERT_TRUE(waitForMainWindow(true));
     // The window's class is the entry's StartupWMClass, and it carries the application's icon.
     const std::string shown = testsupport::commandOutput("xdotool search --onlyvisible --name '^Tolvar$' | head -n 1");
@@ -242,7 +244,7 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     EXPECT_NE(testsupport::readFile(launcher).find("\nStartupWMClass=Tolvar\n"), std::string::npos);
     EXPECT_NE(properties.find("WM_CLASS(STRING) = \"tolvar\", \"Tolvar\""), std::string::npos) << properties;
     EXPECT_NE(properties.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << properties.substr(0, 200);
-    stopInstances(installed / "bin" / "tolvar", launched);
+    stopInstances(installed, launched);
 
     // The login start runs without the window; quick save still has its panel; a later launch shows
     // the window; "Start at Login" in the Tolvar menu removes and restores the autostart entry.
@@ -271,7 +273,7 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
         for (int i = 0; i < 500 && !reached; ++i, std::this_thread::sleep_for(20ms)) reached = fs::exists(autostart) == expected;
         EXPECT_TRUE(reached) << "Start at Login did not turn " << (expected ? "on" : "off");
     }
-    stopInstances(installed / "bin" / "tolvar", background);
+    stopInstances(installed, background);
 
     // Uninstalling removes exactly what the install wrote; the data stays until --purge.
     const Tree beforeData = snapshot(home.path(), false);
@@ -393,7 +395,7 @@ TEST_F(PerUserInstall, EntriesKeepWorkingAfterTheUpdaterSwapsInANewVersion) {
     fs::create_directories(home.path() / "tmp");
     ASSERT_EQ(run("gio launch " + quoted(launcher.string()), updating, scratch).status, 0);
     const auto event = Journal(automation).waitFor("self-update", 120s);
-    stopInstances(installed / "bin" / "tolvar", automation);
+    stopInstances(installed, automation);
     ASSERT_TRUE(event);
     EXPECT_EQ((*event)["ok"], true) << event->dump();
 
