@@ -57,13 +57,24 @@ bool readRequest(int connection, HttpRequest& request) {
     return true;
 }
 
-void sendAll(int connection, const std::string& bytes) {
+bool sendAll(int connection, const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return;
+        if (n <= 0) return false;
         sent += size_t(n);
     }
+    return true;
+}
+
+std::string headOf(const HttpResponse& response) {
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
+    head += "Content-Type: " + response.contentType + "\r\n";
+    if (response.then != HttpResponse::Then::repeat) {
+        head += "Content-Length: " + std::to_string(response.announcedLength.value_or(response.body.size())) + "\r\n";
+    }
+    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
+    return head + "Connection: close\r\n\r\n";
 }
 
 }  // namespace
@@ -102,6 +113,7 @@ LoopbackHttpServer::~LoopbackHttpServer() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
+    changed_.notify_all();
     shutdown(listener_, SHUT_RDWR);
     acceptor_.join();
     close(listener_);
@@ -134,14 +146,22 @@ void LoopbackHttpServer::serve(int connection) {
         }
         changed_.notify_all();
         const HttpResponse response = handler_(request);
-        std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
-        head += "Content-Type: " + response.contentType + "\r\n";
-        head += "Content-Length: " + std::to_string(response.announcedLength.value_or(response.body.size())) + "\r\n";
-        for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-        head += "Connection: close\r\n\r\n";
-        sendAll(connection, head + response.body);
+        const bool sent = response.silent || sendAll(connection, headOf(response) + response.body);
+        if (sent && response.then == HttpResponse::Then::stall) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return stopping_; });
+        }
+        while (sent && response.then == HttpResponse::Then::repeat && !stopping() &&
+               sendAll(connection, response.repeated)) {
+            std::this_thread::sleep_for(response.pause);
+        }
     }
     close(connection);
+}
+
+bool LoopbackHttpServer::stopping() const {
+    std::lock_guard lock(mutex_);
+    return stopping_;
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::requests() const {

@@ -31,6 +31,14 @@ struct HttpResponse {
     // Announced as Content-Length instead of the body's size: a larger value gives a response that
     // is cut off when the connection closes after the body.
     std::optional<std::size_t> announcedLength;
+    // What follows the body: the connection closes; or it stays open and silent until the server
+    // stops; or `repeated` is sent again and again, `pause` apart, until the client goes away (an
+    // endless or trickling answer, which announces no length).
+    enum class Then { close, stall, repeat } then = Then::close;
+    std::string repeated;
+    std::chrono::milliseconds pause{0};
+    // Nothing at all is sent: with Then::stall, a server that accepts and never answers.
+    bool silent = false;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests. Every connection is served on a
@@ -52,6 +60,7 @@ public:
 private:
     void acceptLoop();
     void serve(int connection);
+    bool stopping() const;
 
     Handler handler_;
     int listener_ = -1;

@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tools/BundleSignature.h"
@@ -35,7 +35,7 @@ TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
     ASSERT_EQ(std::system(("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'").c_str()), 0);
     fs::copy_file(fixtures / "releases" / "Tolvar-2.0.zip", releases / "Tolvar-2.0.zip");
 
-    devtest::ServiceProcess service(
+    testsupport::ServiceProcess service(
         {"--port", "0", "--data", (home.path() / "service").string(), "--releases", releases.string()});
     ASSERT_TRUE(service.base().starts_with("http://127.0.0.1:")) << "the stand-in service did not start";
     std::ofstream(releases / "version.json") << R"({"version": "2.0", "url": ")" << service.base()
