@@ -15,7 +15,7 @@
 #include <set>
 #include <thread>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 #include "bench/Figures.h"
 #include "bench/PrivateSession.h"
 #include "bench/ProcessTree.h"
@@ -224,7 +224,7 @@ void Bench::panelRound(int round) {
     auto& x = session.x();
     const fs::path automation = session.home() / "automation";
     fs::create_directories(automation);
-    devtest::ServiceProcess service({"--port", "0", "--data", (session.home() / "service").string(),
+    testsupport::ServiceProcess service({"--port", "0", "--data", (session.home() / "service").string(),
                                      "--demo-session", demoSession});
     auto environment = session.environment();
     environment["TOLVAR_E2E_DIR"] = automation.string();

@@ -33,53 +33,6 @@ namespace {
 
 constexpr const char* pageTitle = "Known Title — Capture Test ✓";
 
-// A program started with arguments and environment in a process group of its own; the whole group
-// is stopped with this object.
-class ChildGroup {
-public:
-    ChildGroup(const std::string& program, const std::vector<std::string>& arguments,
-               const std::map<std::string, std::optional<std::string>>& env, const fs::path& log) {
-        std::vector<std::string> argv{program};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            for (const auto& [name, value] : env) {
-                if (value) setenv(name.c_str(), value->c_str(), 1);
-                else unsetenv(name.c_str());
-            }
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (out >= 0) {
-                dup2(out, STDOUT_FILENO);
-                dup2(out, STDERR_FILENO);
-            }
-            std::vector<char*> list;
-            for (auto& argument : argv) list.push_back(argument.data());
-            list.push_back(nullptr);
-            execvp(program.c_str(), list.data());
-            _exit(127);
-        }
-        setpgid(pid_, pid_);
-    }
-    ~ChildGroup() {
-        kill(-pid_, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-        }
-        // Helpers (renderers, the zygote, the native-messaging host) go with the group.
-        kill(-pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-    }
-    ChildGroup(const ChildGroup&) = delete;
-    ChildGroup& operator=(const ChildGroup&) = delete;
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
-
 class BrowserCaptureTest : public ::testing::Test {
 protected:
     testsupport::TemporaryFolder home;
@@ -99,7 +52,7 @@ protected:
     }};
     std::string article = pages.url("/article");
     std::unique_ptr<testsupport::AppProcess> app;
-    std::unique_ptr<ChildGroup> browser;
+    std::unique_ptr<testsupport::AppProcess> browser;
     testsupport::Journal journal{automation};
     TestDisplay x;
 
@@ -136,7 +89,7 @@ protected:
             "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1", "--user-data-dir=" + profile().string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         arguments.push_back(article);
-        browser = std::make_unique<ChildGroup>("chromium", arguments, env, home.path() / "chromium.log");
+        browser = std::make_unique<testsupport::AppProcess>("/usr/bin/chromium", env, arguments, home.path() / "chromium.log");
     }
 
     // Waits for the browser window showing the article and makes it the active window.
@@ -170,22 +123,14 @@ protected:
         EXPECT_EQ(event["browserError"], 0);
     }
 
-    void setClipboard(const std::string& text) {
-        FILE* pipe = popen("xclip -selection clipboard -in 2>/dev/null", "w");
-        ASSERT_NE(pipe, nullptr);
-        fwrite(text.data(), 1, text.size(), pipe);
-        ASSERT_EQ(pclose(pipe), 0);
-    }
 };
 
 TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
     // The host manifests, written by the application itself.
     {
-        ChildGroup install(TOLVAR_EXECUTABLE, {"--install-browser-helpers"}, env,
-                           home.path() / "install.log");
-        int status = 0;
-        ASSERT_EQ(waitpid(install.pid(), &status, 0), install.pid());
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::readFile(home.path() / "install.log");
+        testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install-browser-helpers"}, home.path() / "install.log");
+        while (install.running()) std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(install.terminate(), 0) << testsupport::readFile(home.path() / "install.log");
     }
     const fs::path manifest = profile() / "NativeMessagingHosts" / "app.tolvar.desktop.capture.json";
     ASSERT_TRUE(fs::exists(manifest));
@@ -230,7 +175,7 @@ TEST_F(BrowserCaptureTest, TheDebuggingEndpointNamesTheFocusedPage) {
 TEST_F(BrowserCaptureTest, WithNeitherTheClipboardIsUsedAndTheErrorRecorded) {
     startChromium({});
     bringBrowserToFront();
-    setClipboard("https://example.org/from-the-clipboard");
+    ASSERT_TRUE(testsupport::setClipboard("https://example.org/from-the-clipboard"));
 
     present();
     const auto event = presented();

@@ -174,20 +174,13 @@ TEST_F(CaptureHostTest, BadMessagesLeaveTheLastGoodReport) {
     const struct {
         const char* name;
         std::string bytes;
-    } attacks[] = {
+    } attacks[] = {  // each reason a message is refused is tested with the rules; here, a few
         {"invalid JSON", frame("{\"browser\":\"chromium\",")},
-        {"not an object", frame("[1,2,3]")},
-        {"missing address", frame(R"({"browser":"chromium","title":"t","focused":1})")},
-        {"missing title", frame(R"({"browser":"chromium","address":"https://evil.example/","focused":1})")},
-        {"missing focused", frame(R"({"browser":"chromium","address":"https://evil.example/","title":"t"})")},
         {"unknown browser", frame(R"({"browser":"../../x","address":"https://evil.example/","title":"t","focused":1})")},
-        {"invalid UTF-8", frame("{\"browser\":\"chromium\",\"address\":\"\xc3\x28\",\"title\":\"t\",\"focused\":1}")},
         {"empty message", frame("")},
         {"deeply nested", frame(std::string(300'000, '[') + std::string(300'000, ']'))},
         {"length over 1 MB", frame(std::string(capture::longestMessage + 1, ' ') + message("https://evil.example/", "t"),
                                    static_cast<std::uint32_t>(capture::longestMessage + 1 + message("https://evil.example/", "t").size()))},
-        {"address over the text limit",
-         frame(message("https://evil.example/" + std::string(capture::longestText, 'a'), "t"))},
     };
     for (const auto& attack : attacks) {
         SCOPED_TRACE(attack.name);
@@ -203,22 +196,15 @@ TEST_F(CaptureHostTest, BadMessagesLeaveTheLastGoodReport) {
     EXPECT_EQ(host.wait(), 0);
 }
 
-TEST_F(CaptureHostTest, AHugeLengthPrefixEndsCleanlyWithTheReportIntact) {
-    Host host(runtime);
-    ASSERT_EQ(host.send(frame(message("https://example.org/good", "Good"))), json({{"accepted", true}}));
-    const std::string good = testsupport::readFile(stateFile);
-    host.write(frame("{\"browser\":\"chromium\"", 0xfffffff0u));
-    EXPECT_EQ(host.wait(), 0);
-    EXPECT_EQ(testsupport::readFile(stateFile), good);
-}
-
-TEST_F(CaptureHostTest, AStreamCutInsideAFrameEndsCleanly) {
-    Host host(runtime);
-    ASSERT_EQ(host.send(frame(message("https://example.org/good", "Good"))), json({{"accepted", true}}));
-    const std::string good = testsupport::readFile(stateFile);
-    host.write(std::string("\x20\x00", 2));
-    EXPECT_EQ(host.wait(), 0);
-    EXPECT_EQ(testsupport::readFile(stateFile), good);
+TEST_F(CaptureHostTest, AHugeLengthPrefixOrACutStreamEndsCleanlyWithTheReportIntact) {
+    for (const std::string& ending : {frame("{\"browser\":\"chromium\"", 0xfffffff0u), std::string("\x20\x00", 2)}) {
+        Host host(runtime);
+        ASSERT_EQ(host.send(frame(message("https://example.org/good", "Good"))), json({{"accepted", true}}));
+        const std::string good = testsupport::readFile(stateFile);
+        host.write(ending);
+        EXPECT_EQ(host.wait(), 0);
+        EXPECT_EQ(testsupport::readFile(stateFile), good);
+    }
 }
 
 TEST_F(CaptureHostTest, AFolderOpenToOthersIsNotUsed) {

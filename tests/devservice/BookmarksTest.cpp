@@ -123,17 +123,6 @@ TEST(DevserviceBookmarks, TagsFieldOfTheWebForm) {
     EXPECT_EQ(splitTagsField("Café CAFE\xCC\x81"), std::vector<std::string>{"Café"});
 }
 
-TEST(DevserviceBookmarks, JsonOfAStoredBookmark) {
-    Bookmark bookmark{7, "https://e.org", "E", {"a"}, true, "2024-01-01T00:00:00.000Z"};
-    const auto json = bookmarkJson(bookmark);
-    EXPECT_EQ(json["id"], 7);
-    EXPECT_EQ(json["url"], "https://e.org");
-    EXPECT_EQ(json["title"], "E");
-    EXPECT_EQ(json["tags"], nlohmann::json::array({"a"}));
-    EXPECT_EQ(json["isReadLater"], true);
-    EXPECT_EQ(json["createdAt"], "2024-01-01T00:00:00.000Z");
-}
-
 TEST(DevserviceCredentials, PasswordHashing) {
     const auto hash = credentials::hashPassword("tolvar-demo");
     EXPECT_EQ(hash.rfind("pbkdf2-sha256$100000$", 0), 0u);

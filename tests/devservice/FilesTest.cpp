@@ -16,9 +16,9 @@ class DevserviceFiles : public DevserviceProcess {};
 TEST_F(DevserviceFiles, FeedAndArchivesAreServedByteForByte) {
     const auto releases = folder("releases");
     const std::string feed = R"({"version":"9.9.9","url":"https://tolvar.app/download","zip":"http://127.0.0.1/Tolvar-9.9.9.zip"})";
-    devtest::writeFile(releases / "version.json", feed);
+    testsupport::writeFile(releases / "version.json", feed);
     const auto archive = randomBytes(700 * 1024 + 3);
-    devtest::writeFile(releases / "Tolvar-9.9.9.zip", archive);
+    testsupport::writeFile(releases / "Tolvar-9.9.9.zip", archive);
     start({"--releases", releases.string()});
 
     const auto feedReply = get("/downloads/version.json");
@@ -34,32 +34,21 @@ TEST_F(DevserviceFiles, FeedAndArchivesAreServedByteForByte) {
 
     // The feed is read on every request, so a test can swap in any document, valid or not.
     const std::string broken = "{\"version\": 1, \"url\": ";
-    devtest::writeFile(releases / "version.json", broken);
+    testsupport::writeFile(releases / "version.json", broken);
     EXPECT_EQ(get("/downloads/version.json").body, broken);
     std::filesystem::remove(releases / "version.json");
     EXPECT_EQ(get("/downloads/version.json").status, 404);
-
-    const auto head = devtest::httpRequest(port(), "HEAD", "/downloads/Tolvar-9.9.9.zip");
-    EXPECT_EQ(head.status, 200);
-    EXPECT_TRUE(head.body.empty());
-    EXPECT_EQ(devtest::httpRequest(port(), "POST", "/downloads/Tolvar-9.9.9.zip").status, 405);
-}
-
-TEST_F(DevserviceFiles, NothingIsServedWithoutTheFolders) {
-    start();
-    EXPECT_EQ(get("/downloads/version.json").status, 404);
-    EXPECT_EQ(get("/fixtures/links.html").status, 404);
 }
 
 TEST_F(DevserviceFiles, PathTraversalIsRefused) {
     const auto releases = folder("releases");
     const auto pages = folder("pages");
-    devtest::writeFile(releases / "version.json", "{}");
-    devtest::writeFile(releases / ".hidden", "hidden");
+    testsupport::writeFile(releases / "version.json", "{}");
+    testsupport::writeFile(releases / ".hidden", "hidden");
     std::filesystem::create_directories(releases / "sub");
-    devtest::writeFile(releases / "sub" / "inner.zip", "inner");
+    testsupport::writeFile(releases / "sub" / "inner.zip", "inner");
     const std::string secret = "SECRET-CONTENT-42";
-    devtest::writeFile(folder_.path() / "secret.txt", secret);
+    testsupport::writeFile(folder_.path() / "secret.txt", secret);
     start({"--releases", releases.string(), "--pages", pages.string()});
 
     for (const std::string prefix : {"/downloads/", "/fixtures/"}) {
@@ -68,7 +57,7 @@ TEST_F(DevserviceFiles, PathTraversalIsRefused) {
               "....//secret.txt", ".hidden", "%2ehidden", "sub/inner.zip", "sub%2Finner.zip", "", ".", "..", "%00",
               "version.json%00.zip", "/etc/passwd", "%2Fetc%2Fpasswd"}) {
             const std::string request = "GET " + prefix + tail + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-            const auto reply = devtest::parseReply(devtest::rawExchange(port(), request));
+            const auto reply = testsupport::parseReply(testsupport::rawExchange(port(), request));
             // Refused (400, 404), or for ".." resolved to the site's root and redirected; never served.
             EXPECT_TRUE(reply.status == 400 || reply.status == 404 || reply.status == 303)
                 << prefix << tail << " -> " << reply.status;
@@ -78,36 +67,6 @@ TEST_F(DevserviceFiles, PathTraversalIsRefused) {
         }
     }
     EXPECT_EQ(get("/downloads/version.json").status, 200) << "the server still serves its own files";
-}
-
-TEST_F(DevserviceFiles, BuiltInFixturePagesAreServed) {
-    start({"--pages", devtest::builtInFixtures().string()});
-    const struct {
-        const char* name;
-        const char* contains;
-    } pages[] = {
-        {"index.html", "links.html"},
-        {"links.html", "mailto:"},
-        {"links.html", "href=\"about:blank\""},
-        {"links.html", "https://accounts.google.com/"},
-        {"links.html", "https://example.org/"},
-        {"downloads.html", "download=\"report.zip\""},
-        {"upload.html", "type=\"file\""},
-        {"dialogs.html", "confirm("},
-        {"dialogs.html", "prompt("},
-        {"dialogs.html", "alert("},
-    };
-    for (const auto& page : pages) {
-        const auto reply = get(std::string("/fixtures/") + page.name);
-        EXPECT_EQ(reply.status, 200) << page.name;
-        EXPECT_EQ(reply.header("Content-Type"), "text/html; charset=utf-8") << page.name;
-        EXPECT_NE(reply.body.find(page.contains), std::string::npos) << page.name << " lacks " << page.contains;
-    }
-    const auto zip = get("/fixtures/sample.zip");
-    EXPECT_EQ(zip.status, 200);
-    EXPECT_EQ(zip.header("Content-Type"), "application/zip");
-    EXPECT_TRUE(zip.body == devtest::readFile(devtest::builtInFixtures() / "sample.zip"));
-    EXPECT_EQ(zip.body.substr(0, 2), "PK");
 }
 
 }  // namespace

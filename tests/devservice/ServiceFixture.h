@@ -6,7 +6,7 @@
 #include <iostream>
 #include <memory>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 
 // Starts the real tolvar-devservice with a data folder of its own, and stops it with SIGTERM after
 // each test, which must end it with status 0.
@@ -25,7 +25,7 @@ protected:
     void start(std::vector<std::string> extra = {}) {
         std::vector<std::string> arguments = {"--data", dataDir().string(), "--demo-session", demoToken};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        service_ = std::make_unique<devtest::ServiceProcess>(arguments);
+        service_ = std::make_unique<testsupport::ServiceProcess>(arguments);
     }
 
     // Stops the running service and expects a clean exit, with no failed GLib or libsoup check.
@@ -44,24 +44,24 @@ protected:
 
     int port() const { return service_->port(); }
 
-    static devtest::Headers cookie(const std::string& token) { return {{"Cookie", "tolvar_session=" + token}}; }
+    static testsupport::Headers cookie(const std::string& token) { return {{"Cookie", "tolvar_session=" + token}}; }
 
-    devtest::HttpReply get(const std::string& target, const devtest::Headers& headers = {}) const {
-        return devtest::httpRequest(port(), "GET", target, headers);
+    testsupport::HttpReply get(const std::string& target, const testsupport::Headers& headers = {}) const {
+        return testsupport::httpRequest(port(), "GET", target, headers);
     }
 
-    devtest::HttpReply postForm(const std::string& target, const std::string& body, devtest::Headers headers = {}) const {
+    testsupport::HttpReply postForm(const std::string& target, const std::string& body, testsupport::Headers headers = {}) const {
         headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
-        return devtest::httpRequest(port(), "POST", target, headers, body);
+        return testsupport::httpRequest(port(), "POST", target, headers, body);
     }
 
     // A batched web-API call.
-    devtest::HttpReply api(const std::string& procedure, const std::string& body,
+    testsupport::HttpReply api(const std::string& procedure, const std::string& body,
                            const std::optional<std::string>& token = std::string(demoToken),
                            const std::string& contentType = "application/json") const {
-        devtest::Headers headers = {{"Content-Type", contentType}};
+        testsupport::Headers headers = {{"Content-Type", contentType}};
         if (token) headers.emplace_back("Cookie", "tolvar_session=" + *token);
-        return devtest::httpRequest(port(), "POST", "/api/trpc/" + procedure + "?batch=1", headers, body);
+        return testsupport::httpRequest(port(), "POST", "/api/trpc/" + procedure + "?batch=1", headers, body);
     }
 
     static std::string createBody(const nlohmann::json& input) { return nlohmann::json{{"0", {{"json", input}}}}.dump(); }
@@ -85,6 +85,6 @@ protected:
         return "";
     }
 
-    devtest::TempDir folder_;
-    std::unique_ptr<devtest::ServiceProcess> service_;
+    testsupport::TemporaryFolder folder_;
+    std::unique_ptr<testsupport::ServiceProcess> service_;
 };

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 #include "devservice/Pages.h"
 #include "devservice/Service.h"
 #include "devservice/Store.h"
@@ -12,7 +12,7 @@ using namespace devservice;
 namespace {
 
 TEST(DevserviceStore, UsersAndPasswords) {
-    devtest::TempDir folder;
+    testsupport::TemporaryFolder folder;
     Store store(folder.path() / "db.sqlite3");
     const auto demo = store.ensureUser("demo", "tolvar-demo");
     const auto again = store.ensureUser("demo", "another password");
@@ -25,7 +25,7 @@ TEST(DevserviceStore, UsersAndPasswords) {
 }
 
 TEST(DevserviceStore, Sessions) {
-    devtest::TempDir folder;
+    testsupport::TemporaryFolder folder;
     Store store(folder.path() / "db.sqlite3");
     const auto demo = store.ensureUser("demo", "pw");
     const auto token = store.createSession(demo.id);
@@ -42,7 +42,7 @@ TEST(DevserviceStore, Sessions) {
 }
 
 TEST(DevserviceStore, BookmarksAreKeptVerbatimNewestFirstAndOncePerAddress) {
-    devtest::TempDir folder;
+    testsupport::TemporaryFolder folder;
     const auto file = folder.path() / "db.sqlite3";
     {
         Store store(file);
@@ -112,7 +112,7 @@ protected:
                        body};
     }
 
-    devtest::TempDir folder_;
+    testsupport::TemporaryFolder folder_;
     Store store_;
     ManualFetcher fetcher_;
     Service service_;

@@ -6,7 +6,7 @@ namespace e2e {
 
 void EndToEndTest::SetUp() {
     std::filesystem::create_directories(automation);
-    service = std::make_unique<devtest::ServiceProcess>(std::vector<std::string>{
+    service = std::make_unique<testsupport::ServiceProcess>(std::vector<std::string>{
         "--port", "0", "--data", (home.path() / "service").string(), "--demo-session", session, "--pages",
         TOLVAR_E2E_PAGES});
 }
@@ -54,15 +54,10 @@ json EndToEndTest::expect(const std::string& name, const std::function<bool(cons
     return *event;
 }
 
-void EndToEndTest::setClipboard(const std::string& text) {
-    FILE* pipe = popen("xclip -selection clipboard -in 2>/dev/null", "w");
-    ASSERT_NE(pipe, nullptr);
-    fwrite(text.data(), 1, text.size(), pipe);
-    ASSERT_EQ(pclose(pipe), 0);
-}
+void EndToEndTest::setClipboard(const std::string& text) { ASSERT_TRUE(testsupport::setClipboard(text)); }
 
 std::string EndToEndTest::bookmarksPage() {
-    return devtest::httpRequest(service->port(), "GET", "/app",
+    return testsupport::httpRequest(service->port(), "GET", "/app",
                                 {{"Cookie", std::string("tolvar_session=") + session}})
         .body;
 }

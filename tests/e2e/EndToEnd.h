@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 #include "tests/support/AppProcess.h"
 
 namespace e2e {
@@ -24,7 +24,7 @@ class EndToEndTest : public ::testing::Test {
 protected:
     testsupport::TemporaryFolder home;
     std::filesystem::path automation = home.path() / "automation";
-    std::unique_ptr<devtest::ServiceProcess> service;
+    std::unique_ptr<testsupport::ServiceProcess> service;
     std::unique_ptr<testsupport::AppProcess> app;
     testsupport::Journal journal{automation};
     int64_t lastSeq = 0;

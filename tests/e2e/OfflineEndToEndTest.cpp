@@ -71,7 +71,7 @@ TEST_F(OfflineTest, UnreachableServiceShowsOwnPageAndComesBackByItself) {
     EXPECT_EQ(expect("js-result")["result"], app);
 
     // The service comes back on the same port: the page follows without being asked.
-    service = std::make_unique<devtest::ServiceProcess>(std::vector<std::string>{
+    service = std::make_unique<testsupport::ServiceProcess>(std::vector<std::string>{
         "--port", std::to_string(port), "--data", (home.path() / "service").string(), "--demo-session", session,
         "--pages", TOLVAR_E2E_PAGES});
     const auto loaded = expect("web-loaded");
@@ -115,7 +115,7 @@ TEST_F(OfflineTest, UntrustedCertificateShowsThePageAndIsNeverRetriedSilently) {
                                        certificate.string(), "-key", key.string()});
     const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
     int probe = -1;
-    while ((probe = devtest::connectLoopback(port)) < 0 && std::chrono::steady_clock::now() < deadline) {
+    while ((probe = testsupport::connectLoopback(port)) < 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(50ms);
     }
     ASSERT_GE(probe, 0) << "the TLS server did not start";

@@ -113,15 +113,7 @@ protected:
             "/usr/bin/wl-copy", waylandClientEnvironment(), std::vector<std::string>{"--foreground", "--", text});
         const std::string paste = "env XDG_RUNTIME_DIR=" + runtime.string() + " WAYLAND_DISPLAY=" + socketName +
                                   " wl-paste --no-newline 2>/dev/null";
-        ASSERT_TRUE(waitUntil([&] {
-            std::string pasted;
-            FILE* pipe = popen(paste.c_str(), "r");
-            if (pipe == nullptr) return false;
-            char buffer[256];
-            for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) pasted.append(buffer, got);
-            pclose(pipe);
-            return pasted == text;
-        }));
+        ASSERT_TRUE(waitUntil([&] { return testsupport::commandOutput(paste) == text; }));
     }
 
     void writeReport(const std::string& address, const std::string& title) {

@@ -17,7 +17,7 @@
 #include <set>
 #include <thread>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -384,7 +384,7 @@ TEST_F(PerUserInstall, EntriesKeepWorkingAfterTheUpdaterSwapsInANewVersion) {
     const fs::path releases = home.path() / "releases";
     fs::create_directories(releases);
     fs::copy_file(fixtures / "releases" / "Tolvar-2.0.zip", releases / "Tolvar-2.0.zip");
-    devtest::ServiceProcess service({"--port", "0", "--data", (home.path() / "service").string(), "--releases", releases.string()});
+    testsupport::ServiceProcess service({"--port", "0", "--data", (home.path() / "service").string(), "--releases", releases.string()});
     std::ofstream(releases / "version.json") << R"({"version": "2.0", "url": ")" << service.base() << R"(/downloads/", "zip": ")"
                                              << service.base() << R"(/downloads/Tolvar-2.0.zip"})";
 

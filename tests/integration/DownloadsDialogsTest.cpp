@@ -32,13 +32,6 @@ std::string binaryBytes(std::size_t size) {
     return bytes;
 }
 
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 HttpResponse html(const std::string& body) { return {.body = "<!doctype html><html><body>" + body + "</body></html>"}; }
 
 HttpResponse attachment(const std::string& dispositionName, std::string bytes) {
@@ -197,7 +190,7 @@ TEST_F(DownloadsDialogsTest, AutomationDownloadWritesTheFileByteForByteReplacing
     auto finished = journal.waitFor("download-finished", eventTimeout);
     ASSERT_TRUE(finished) << "no download-finished event";
     EXPECT_EQ(finished->size(), 2u) << "only event and seq: " << finished->dump();
-    EXPECT_EQ(readBytes(automation / "download-report.pdf"), bytes);
+    EXPECT_EQ(testsupport::readFile(automation / "download-report.pdf"), bytes);
     EXPECT_EQ(downloadsInAutomation(), std::set<std::string>{"download-report.pdf"});
     // A page load that turns into a download is no failed load.
     for (const auto& event : journal.events()) {
@@ -234,11 +227,11 @@ TEST_F(DownloadsDialogsTest, AttachmentsDownloadWhateverTheirTypeWhileAnInlinePd
     command("go /export.pdf");
     auto finished = journal.waitFor("download-finished", eventTimeout, {}, (*loaded)["seq"]);
     ASSERT_TRUE(finished) << "the attachment PDF did not download";
-    EXPECT_EQ(readBytes(automation / "download-bookmarks.pdf"), pdf);
+    EXPECT_EQ(testsupport::readFile(automation / "download-bookmarks.pdf"), pdf);
     command("go /export.json");
     finished = journal.waitFor("download-finished", eventTimeout, {}, (*finished)["seq"]);
     ASSERT_TRUE(finished) << "the attachment JSON did not download";
-    EXPECT_EQ(readBytes(automation / "download-bookmarks.json"), json);
+    EXPECT_EQ(testsupport::readFile(automation / "download-bookmarks.json"), json);
 
     command("go /inline.pdf");
     loaded = journal.waitFor("web-loaded", eventTimeout, {}, (*finished)["seq"]);
@@ -271,7 +264,7 @@ TEST_F(DownloadsDialogsTest, SuggestedNameWithFolderPartsStaysInsideTheAutomatio
     ASSERT_EQ(names.size(), 1u);
     const fs::path written = automation / *names.begin();
     EXPECT_TRUE(fs::is_regular_file(written));
-    EXPECT_EQ(readBytes(written), bytes);
+    EXPECT_EQ(testsupport::readFile(written), bytes);
     for (const auto& entry : fs::recursive_directory_iterator(automation)) {
         EXPECT_FALSE(entry.is_directory()) << "no folder is made: " << entry.path();
     }
@@ -369,71 +362,6 @@ TEST_F(DownloadsDialogsTest, AutomationFileInputReceivesTheUploadFile) {
     ASSERT_TRUE(panel);
     EXPECT_EQ((*panel)["file"], "photo.png");
     EXPECT_TRUE(otherVisibleWindows(app.pid()).empty()) << "no chooser is shown in automation mode";
-}
-
-// A page that runs the script dialogs one after another and reports each answer.
-HttpResponse dialogsPage() {
-    return html(
-        "<p>Dialogs</p><script>"
-        "const report = (step, value) => fetch('/answer?step=' + step + '&value=' +"
-        " encodeURIComponent(JSON.stringify(value === undefined ? 'undefined' : value)));"
-        "window.addEventListener('load', () => setTimeout(async () => {"
-        " await report('alert', alert('Hello from the page'));"
-        " await report('confirm-ok', confirm('Proceed?'));"
-        " await report('confirm-cancel', confirm('Proceed again?'));"
-        " await report('prompt-typed', prompt('Your name?', 'Ada'));"
-        " await report('prompt-empty', prompt('Anything to add?'));"
-        " await report('prompt-cancel', prompt('Really?', 'kept'));"
-        "}, 100));</script>");
-}
-
-TEST_F(DownloadsDialogsTest, PageDialogsAnswerThePageAsTheirButtonsSay) {
-    std::mutex mutex;
-    std::vector<std::pair<std::string, std::string>> answers;
-    LoopbackHttpServer server([&](const HttpRequest& request) {
-        if (request.target.starts_with("/answer")) {
-            std::lock_guard lock(mutex);
-            answers.emplace_back(queryValue(request.target, "step"), queryValue(request.target, "value"));
-            return HttpResponse{.body = "ok"};
-        }
-        return dialogsPage();
-    });
-    env["TOLVAR_E2E_DIR"] = automation.string();
-    env["TOLVAR_START_URL"] = server.url("/app");
-    AppProcess app(TOLVAR_EXECUTABLE, env);
-
-    auto answered = [&](const std::string& step) {
-        server.waitForRequest([&](const HttpRequest& r) { return r.target.starts_with("/answer?step=" + step); },
-                              eventTimeout);
-        std::lock_guard lock(mutex);
-        for (const auto& [name, value] : answers) {
-            if (name == step) return value;
-        }
-        return std::string("(no answer)");
-    };
-    // Each dialog is a fresh, untitled window of its own; the keys go to it.
-    std::set<std::string> seen;
-    auto answer = [&](const std::string& keys) {
-        const std::string dialog = waitForWindow(app.pid(), "");
-        ASSERT_FALSE(dialog.empty()) << "no dialog for " << keys;
-        EXPECT_FALSE(seen.contains(dialog)) << "a dialog is not reused";
-        seen.insert(dialog);
-        pressKeys(dialog, keys);
-        ASSERT_TRUE(waitUntilGone(app.pid(), dialog));
-    };
-
-    answer("Return");
-    EXPECT_EQ(answered("alert"), "\"undefined\"");
-    answer("Return");
-    EXPECT_EQ(answered("confirm-ok"), "true");
-    answer("Escape");
-    EXPECT_EQ(answered("confirm-cancel"), "false");
-    answer("ctrl+a G r a c e Return");
-    EXPECT_EQ(answered("prompt-typed"), "\"Grace\"");
-    answer("Return");
-    EXPECT_EQ(answered("prompt-empty"), "\"\"") << "OK on an empty field answers the empty text, not null";
-    answer("Escape");
-    EXPECT_EQ(answered("prompt-cancel"), "null");
 }
 
 TEST_F(DownloadsDialogsTest, WithoutAutomationPanelsAreShownAndNothingReachesTheAutomationFolder) {

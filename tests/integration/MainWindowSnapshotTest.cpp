@@ -8,8 +8,11 @@
 #include "platform/MainWindow.h"
 #include "platform/QuickSavePanel.h"
 #include "tests/support/AppProcess.h"
+#include "tests/support/MainLoop.h"
 
 namespace {
+
+using testsupport::runMainLoopUntil;
 
 class LoadWatcher : public platform::WebViewDelegate {
 public:
@@ -25,11 +28,6 @@ public:
 uint32_t pixel(cairo_surface_t* image, int x, int y) {
     const auto* row = cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
     return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-}
-
-void runMainLoopUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done() && std::chrono::steady_clock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
 }
 
 // A window picture shows what the user sees: the menu bar on top and the page below it.

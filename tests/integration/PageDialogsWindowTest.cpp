@@ -10,9 +10,12 @@
 #include "platform/MainWindow.h"
 #include "platform/QuickSavePanel.h"
 #include "tests/support/AppProcess.h"
+#include "tests/support/MainLoop.h"
 #include "tests/support/LoopbackHttpServer.h"
 
 namespace {
+
+using testsupport::runMainLoopUntil;
 
 using testsupport::HttpRequest;
 using testsupport::HttpResponse;
@@ -39,12 +42,6 @@ public:
     }
     platform::MainWindow* window = nullptr;
 };
-
-bool runMainLoopUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done() && std::chrono::steady_clock::now() < deadline) g_main_context_iteration(nullptr, FALSE);
-    return done();
-}
 
 std::vector<GtkWindow*> visibleToplevels() {
     std::vector<GtkWindow*> windows;
@@ -267,10 +264,6 @@ TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsThe
     EXPECT_EQ(buttonLabels(prompt), (std::vector<std::string>{"OK", "Cancel"}));
     GtkEntry* field = fieldOf(prompt);
     ASSERT_NE(field, nullptr);
-    int width = 0, height = 0;
-    gtk_widget_get_size_request(GTK_WIDGET(field), &width, &height);
-    EXPECT_EQ(width, 300);
-    EXPECT_EQ(height, 24);
     EXPECT_STREQ(gtk_entry_get_text(field), "Reading list");
     EXPECT_EQ(accessibleLabelOf(GTK_WIDGET(field)), (AccessibleLabel{"New name?", "New name?"}));
     gtk_entry_set_text(field, "Later, maybe");

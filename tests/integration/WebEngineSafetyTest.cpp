@@ -148,9 +148,8 @@ TEST_F(WebEngineSafetyTest, PageProcessRunsUnderBubblewrapInItsOwnNamespaces) {
     for (const char* kind : {"pid", "net", "mnt", "uts"}) {
         EXPECT_NE(namespaceOf(web, kind), namespaceOf(0, kind)) << kind;
     }
-    std::ifstream status("/proc/" + std::to_string(web) + "/status");
-    std::string text((std::istreambuf_iterator<char>(status)), {});
-    EXPECT_NE(text.find("Seccomp:\t2"), std::string::npos) << "no seccomp filter";
+    EXPECT_NE(testsupport::readFile("/proc/" + std::to_string(web) + "/status").find("Seccomp:\t2"), std::string::npos)
+        << "no seccomp filter";
     // The sandboxed page works.
     EXPECT_EQ(script("return document.title + ' ' + (6 * 7)"), "Sandboxed 42");
     for (const auto& event : journal.events()) EXPECT_NE(event["event"], "web-sandbox-unavailable");

@@ -1,5 +1,6 @@
 #include "tests/support/AppProcess.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,7 +42,7 @@ std::map<std::string, std::optional<std::string>> userEnvironment(const fs::path
 }
 
 AppProcess::AppProcess(const fs::path& executable, const std::map<std::string, std::optional<std::string>>& env,
-                       const std::vector<std::string>& arguments) {
+                       const std::vector<std::string>& arguments, const std::optional<fs::path>& log) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
@@ -68,6 +69,11 @@ AppProcess::AppProcess(const fs::path& executable, const std::map<std::string, s
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         setpgid(0, 0);
+        if (log) {
+            const int out = open(log->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
@@ -102,6 +108,13 @@ int AppProcess::terminate(std::chrono::milliseconds grace) {
     // The web engine's helper processes belong to the group; none may outlive the test.
     kill(-pid_, SIGKILL);
     return *status_;
+}
+
+bool setClipboard(const std::string& text) {
+    FILE* pipe = ::popen("xclip -selection clipboard -in 2>/dev/null", "w");
+    if (pipe == nullptr) return false;
+    std::fwrite(text.data(), 1, text.size(), pipe);
+    return ::pclose(pipe) == 0;
 }
 
 std::string commandOutput(const std::string& command) {

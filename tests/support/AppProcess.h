@@ -33,10 +33,11 @@ std::map<std::string, std::optional<std::string>> userEnvironment(const std::fil
 
 // The built application (or another program), started with extra environment (a value of nothing
 // removes a variable) and arguments, in a process group of its own that is terminated with this object.
+// With a log file, its standard output and error go there.
 class AppProcess {
 public:
     AppProcess(const std::filesystem::path& executable, const std::map<std::string, std::optional<std::string>>& env,
-               const std::vector<std::string>& arguments = {});
+               const std::vector<std::string>& arguments = {}, const std::optional<std::filesystem::path>& log = {});
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
@@ -70,5 +71,8 @@ std::string readFile(const std::filesystem::path& path);
 
 // What a shell command prints on standard output (for example xdotool on the test's own display).
 std::string commandOutput(const std::string& command);
+
+// Puts text on the clipboard of the test's X display (xclip keeps offering it); false on failure.
+bool setClipboard(const std::string& text);
 
 }  // namespace testsupport

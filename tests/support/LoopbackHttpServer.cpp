@@ -58,7 +58,7 @@ bool readRequest(int connection, HttpRequest& request) {
     return true;
 }
 
-bool sendAll(int connection, std::string_view bytes) {
+bool sendAll(int connection, const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -68,12 +68,14 @@ bool sendAll(int connection, std::string_view bytes) {
     return true;
 }
 
-// Whether the client has closed its side (or the connection failed).
-bool peerClosed(int connection) {
-    pollfd ready{connection, POLLIN, 0};
-    if (poll(&ready, 1, 0) <= 0) return false;
-    char byte;
-    return recv(connection, &byte, 1, MSG_DONTWAIT) <= 0;
+std::string headOf(const HttpResponse& response) {
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
+    head += "Content-Type: " + response.contentType + "\r\n";
+    if (response.then != HttpResponse::Then::repeat || response.announcedLength) {
+        head += "Content-Length: " + std::to_string(response.announcedLength.value_or(response.body.size())) + "\r\n";
+    }
+    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
+    return head + "Connection: close\r\n\r\n";
 }
 
 }  // namespace
@@ -145,35 +147,22 @@ void LoopbackHttpServer::serve(int connection) {
         }
         changed_.notify_all();
         const HttpResponse response = handler_(request);
-        std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Answer\r\n";
-        head += "Content-Type: " + response.contentType + "\r\n";
-        head += "Content-Length: " + std::to_string(response.announcedLength.value_or(response.body.size())) + "\r\n";
-        for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-        head += "Connection: close\r\n\r\n";
-        if (!response.trickle) {
-            sendAll(connection, head + response.body);
-        } else if (sendAll(connection, head)) {
-            trickle(connection, response.body, *response.trickle);
+        const bool sent = response.silent || sendAll(connection, headOf(response) + response.body);
+        if (sent && response.then == HttpResponse::Then::stall) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return stopping_; });
+        }
+        while (sent && response.then == HttpResponse::Then::repeat && !stopping() &&
+               sendAll(connection, response.repeated)) {
+            std::this_thread::sleep_for(response.pause);
         }
     }
     close(connection);
 }
 
-void LoopbackHttpServer::trickle(int connection, const std::string& body, const HttpResponse::Trickle& pace) {
-    const std::string_view bytes(body.data(), std::min(body.size(), pace.stallAfter));
-    std::unique_lock lock(mutex_);
-    for (size_t sent = 0; !stopping_ && !peerClosed(connection);) {
-        if (sent < bytes.size()) {
-            const auto piece = bytes.substr(sent, pace.pieceBytes);
-            lock.unlock();
-            const bool ok = sendAll(connection, piece);
-            lock.lock();
-            if (!ok) return;
-            sent += piece.size();
-        }
-        changed_.wait_for(lock, sent < bytes.size() ? pace.pause : std::chrono::milliseconds(100),
-                          [this] { return stopping_; });
-    }
+bool LoopbackHttpServer::stopping() const {
+    std::lock_guard lock(mutex_);
+    return stopping_;
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::requests() const {

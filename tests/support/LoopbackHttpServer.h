@@ -31,15 +31,14 @@ struct HttpResponse {
     // Announced as Content-Length instead of the body's size: a larger value gives a response that
     // is cut off when the connection closes after the body.
     std::optional<std::size_t> announcedLength;
-    // A slow body that never ends by itself: pieces of `pieceBytes` with a pause after each, and after
-    // `stallAfter` bytes nothing more, the connection held open until the client closes it or the
-    // server stops.
-    struct Trickle {
-        std::size_t pieceBytes;
-        std::chrono::milliseconds pause;
-        std::size_t stallAfter;
-    };
-    std::optional<Trickle> trickle;
+    // What follows the body: the connection closes; or it stays open and silent until the server
+    // stops; or `repeated` is sent again and again, `pause` apart, until the client goes away (an
+    // endless or trickling answer, which announces no length unless `announcedLength` says one).
+    enum class Then { close, stall, repeat } then = Then::close;
+    std::string repeated;
+    std::chrono::milliseconds pause{0};
+    // Nothing at all is sent: with Then::stall, a server that accepts and never answers.
+    bool silent = false;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests. Every connection is served on a
@@ -61,7 +60,7 @@ public:
 private:
     void acceptLoop();
     void serve(int connection);
-    void trickle(int connection, const std::string& body, const HttpResponse::Trickle& pace);
+    bool stopping() const;
 
     Handler handler_;
     int listener_ = -1;

@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-#include "Harness.h"
+#include "tests/support/DevService.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tools/BundleSignature.h"
@@ -80,7 +80,7 @@ TEST(SelfUpdateEndToEnd, InstallsTheNewerBuildAndStartsAgainAsIt) {
     ASSERT_EQ(std::system(("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'").c_str()), 0);
     fs::copy_file(fixtures / "releases" / "Tolvar-2.0.zip", releases / "Tolvar-2.0.zip");
 
-    devtest::ServiceProcess service(
+    testsupport::ServiceProcess service(
         {"--port", "0", "--data", (home.path() / "service").string(), "--releases", releases.string()});
     ASSERT_TRUE(service.base().starts_with("http://127.0.0.1:")) << "the stand-in service did not start";
     std::ofstream(releases / "version.json") << R"({"version": "2.0", "url": ")" << service.base()
@@ -160,9 +160,13 @@ TEST(SelfUpdateEndToEnd, ManualInstallShowsItsProgressAndCancelLeavesTheBundleAs
                                         R"(", "zip": ")" + server->url("/downloads/Tolvar-2.0.zip") + R"("})"};
         }
         if (request.target == "/downloads/Tolvar-2.0.zip") {
+            // The first piece, then more every 100 ms for as long as the client reads.
             return HttpResponse{.contentType = "application/zip",
-                                .body = archive,
-                                .trickle = HttpResponse::Trickle{32768, 100ms, archive.size() / 2}};
+                                .body = archive.substr(0, 32768),
+                                .announcedLength = archive.size(),
+                                .then = HttpResponse::Then::repeat,
+                                .repeated = archive.substr(32768, 32768),
+                                .pause = 100ms};
         }
         return HttpResponse{.status = 404, .body = "not found"};
     });

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "tests/support/AppProcess.h"
@@ -94,52 +95,14 @@ private:
     LoopbackHttpServer server_;
 };
 
-// A raw server whose one answer to each connection is a 200 without a length, after which it sends
-// `chunk` every `pause` until the client goes away: an endless or trickling download.
-class StreamingServer {
-public:
-    StreamingServer(std::string chunk, std::chrono::milliseconds pause) : chunk_(std::move(chunk)), pause_(pause) {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 4);
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] {
-            while (!stopping_) {
-                const int connection = accept(listener_, nullptr, nullptr);
-                if (connection < 0) return;
-                char request[4096];
-                (void)recv(connection, request, sizeof request, 0);
-                const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\n\r\n";
-                bool open = send(connection, head.data(), head.size(), MSG_NOSIGNAL) > 0;
-                while (open && !stopping_) {
-                    open = send(connection, chunk_.data(), chunk_.size(), MSG_NOSIGNAL) > 0;
-                    if (pause_.count() > 0) std::this_thread::sleep_for(pause_);
-                }
-                close(connection);
-            }
-        });
-    }
-    ~StreamingServer() {
-        stopping_ = true;
-        shutdown(listener_, SHUT_RDWR);
-        close(listener_);
-        thread_.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/Tolvar.zip"; }
-
-private:
-    std::string chunk_;
-    std::chrono::milliseconds pause_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_ = false;
-    std::thread thread_;
-};
+// A server whose answer to each request is a 200 without a length, after which it sends `chunk`
+// every `pause` until the client goes away: an endless or trickling download.
+std::unique_ptr<LoopbackHttpServer> streamingServer(const std::string& chunk, std::chrono::milliseconds pause) {
+    return std::make_unique<LoopbackHttpServer>([=](const HttpRequest&) {
+        return HttpResponse{.contentType = "application/zip", .then = HttpResponse::Then::repeat, .repeated = chunk,
+                            .pause = pause};
+    });
+}
 
 // Runs one install on this thread's main loop and answers its result.
 std::optional<Failure> install(const InstallSetup& setup, const std::string& url, const std::string& version) {
@@ -282,25 +245,22 @@ TEST_F(InstallerTest, ArchiveAnsweredWith404) {
 
 TEST_F(InstallerTest, NetworkErrorIsADownloadFailure) {
     // A port that was free a moment ago: nothing listens there.
-    std::string url;
-    { StreamingServer gone("x", std::chrono::milliseconds(0)); url = gone.url(); }
+    const std::string url = streamingServer("x", std::chrono::milliseconds(0))->url("/Tolvar.zip");
     expectFailureStartingWith(url, "2.0", "download failed: ");
 }
 
 TEST_F(InstallerTest, EndlessDownloadIsCapped) {
-    StreamingServer endless(std::string(1 << 16, 'x'), std::chrono::milliseconds(0));
-    expectFailure(endless.url(), "2.0", "download failed: the download is larger than 67108864 bytes");
+    const auto endless = streamingServer(std::string(1 << 16, 'x'), std::chrono::milliseconds(0));
+    expectFailure(endless->url("/Tolvar.zip"), "2.0", "download failed: the download is larger than 67108864 bytes");
 }
 
 TEST_F(InstallerTest, TricklingDownloadIsCutOffInTime) {
-    StreamingServer trickle("x", std::chrono::milliseconds(50));
+    const auto trickle = streamingServer("x", std::chrono::milliseconds(50));
     auto chosen = installSetup();
     chosen.limits.longestSeconds = 2;
-    const auto started = std::chrono::steady_clock::now();
-    const auto failure = install(chosen, trickle.url(), "2.0");
+    const auto failure = install(chosen, trickle->url("/Tolvar.zip"), "2.0");
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->description(), "download failed: the download took longer than 2 seconds");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     expectUnchanged();
 }
 
@@ -352,14 +312,12 @@ TEST_F(InstallerTest, ArchiveBombStopsUnpackingBeforeTheDiskFills) {
     });
     auto chosen = installSetup();
     chosen.largestUnpacked = 8 << 20;
-    const auto started = std::chrono::steady_clock::now();
     const auto failure = install(chosen, url, "2.0");
     watching = false;
     watcher.join();
     ASSERT_TRUE(failure.has_value()) << "installed although it should have failed";
     EXPECT_EQ(failure->description(), "couldn't unpack the update");
     EXPECT_LE(largest.load(), std::uintmax_t{8} << 20) << "unpacked past the limit";
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     expectUnchanged();
 }
 
@@ -378,13 +336,6 @@ TEST_F(InstallerTest, ZipWithoutTolvarApp) {
     const fs::path folder = offeredCopy();
     fs::rename(folder / "Tolvar.app", folder / "Other.app");
     expectFailure(servePacked(folder, "Other.app"), "2.0", "no Tolvar.app in the update");
-}
-
-TEST_F(InstallerTest, ZipWithTolvarAppInsideASubFolder) {
-    const fs::path folder = offeredCopy();
-    fs::create_directories(folder / "release");
-    fs::rename(folder / "Tolvar.app", folder / "release" / "Tolvar.app");
-    expectFailure(servePacked(folder, "release"), "2.0", "no Tolvar.app in the update");
 }
 
 TEST_F(InstallerTest, EntryClimbingOutWithDotDot) {
@@ -413,30 +364,8 @@ TEST_F(InstallerTest, LinkThatLeavesTheBundleIsRefusedBeforeUnpacking) {
     }
 }
 
-TEST_F(InstallerTest, SetUidFile) {
-    const fs::path folder = offeredCopy();
-    fs::permissions(folder / "Tolvar.app" / "bin" / "tolvar", fs::perms::set_uid, fs::perm_options::add);
-    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
-}
-
-TEST_F(InstallerTest, FileAddedAfterSigning) {
-    const fs::path folder = offeredCopy();
-    std::ofstream(folder / "Tolvar.app" / "bin" / "helper") << "#!/bin/sh\n";
-    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
-}
-
-TEST_F(InstallerTest, FileRemovedAfterSigning) {
-    const fs::path folder = offeredCopy();
-    fs::remove(folder / "Tolvar.app" / "libexec" / "tolvar-assess");
-    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
-}
-
-TEST_F(InstallerTest, FileAlteredAfterSigning) {
-    const fs::path folder = offeredCopy();
-    std::ofstream(folder / "Tolvar.app" / "bin" / "tolvar", std::ios::binary | std::ios::in | std::ios::out) << "X";
-    expectFailureStartingWith(servePacked(folder), "2.0", "code signature invalid: ");
-}
-
+// What the signature check refuses is tested with the signing tool; here, that its refusal stops
+// the install.
 TEST_F(InstallerTest, UnsignedBundle) {
     const fs::path folder = offeredCopy();
     fs::remove_all(folder / "Tolvar.app" / "_CodeSignature");
@@ -461,10 +390,6 @@ TEST_F(InstallerTest, AnotherKeyClaimingTheSameTeam) {
 }
 
 TEST_F(InstallerTest, SignedBundleOfAnotherVersion) {
-    expectFailure(serve(fixtures / "releases" / "Tolvar-2.0.zip"), "3.0", "version mismatch: 2.0 instead of 3.0");
-}
-
-TEST_F(InstallerTest, OlderSignedBundle) {
     expectFailure(serve(fixtures / "releases" / "Tolvar-1.0.zip"), "2.0", "version mismatch: 1.0 instead of 2.0");
 }
 

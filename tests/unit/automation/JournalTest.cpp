@@ -10,17 +10,13 @@
 
 #include "automation/E2E.h"
 #include "platform/SnapshotSource.h"
+#include "tests/support/AppProcess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::readFile;
 
 // The automation folder of this test process. E2E reads TOLVAR_E2E_DIR once, so every test of
 // this program shares one folder and empties it first.

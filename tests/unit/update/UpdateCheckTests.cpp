@@ -16,13 +16,6 @@ namespace {
 const std::optional<std::string> none = std::nullopt;
 }
 
-TEST(UpdateCheckConstants, FeedAddressAndPersistedKeys) {
-    EXPECT_EQ(defaultFeed(), "https://web.tolvar.app/downloads/version.json");
-    EXPECT_EQ(&defaultFeed(), &defaultFeed());  // made once
-    EXPECT_EQ(lastCheckKey, "tolvar.update.lastCheck");
-    EXPECT_EQ(skippedKey, "tolvar.update.skippedVersion");
-}
-
 TEST(UpdateCheckFeed, OverrideCountsOnlyInAutomationModeAndOnlyWhenItIsAnAddress) {
     const struct {
         std::string name;
@@ -68,8 +61,6 @@ TEST(UpdateCheckCurrentVersion, PretendVersionThenBundleThenZero) {
         {"version null", false, none, R"({"CFBundleShortVersionString":null})", "0"},
         {"not an object", false, none, R"(["CFBundleShortVersionString","1.4"])", "0"},
         {"not JSON", false, none, "CFBundleShortVersionString=1.4", "0"},
-        {"not UTF-8", false, none, "{\"CFBundleShortVersionString\":\"1.\xff\"}", "0"},
-        {"too deep", false, none, std::string(100000, '['), "0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

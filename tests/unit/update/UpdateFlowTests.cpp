@@ -32,6 +32,7 @@
 #include "platform/Settings.h"
 #include "tests/support/AppProcess.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/MainLoop.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateFlow.h"
 #include "update/UpdateRules.h"
@@ -45,6 +46,7 @@ using SelfUpdate::Failure;
 using testsupport::HttpRequest;
 using testsupport::HttpResponse;
 using testsupport::LoopbackHttpServer;
+using testsupport::runMainLoopUntil;
 using UpdateRules::Clock;
 
 // This process's private folder, made by main() before anything reads the environment.
@@ -56,19 +58,6 @@ const Clock::time_point start = std::chrono::time_point_cast<Clock::duration>(
 
 const std::string lastCheck(UpdateCheck::lastCheckKey);
 const std::string skipped(UpdateCheck::skippedKey);
-
-const std::string manualInstallSentence =
-    "\n\nDownload the new version, unzip it, and run Tolvar.app/bin/tolvar --install to replace this one.";
-
-// Runs the main loop until `done` answers true; false when `limit` passes first.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 std::string feedJSON(const std::string& version, const std::string& url, std::optional<std::string> notes = {},
                      std::optional<std::string> zip = {}) {
@@ -91,16 +80,14 @@ std::string closedPortURL() {
     return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/downloads/version.json";
 }
 
-AlertContent checkFailedAlert() {
-    return {"Couldn't check for updates", "Please check your internet connection and try again.", {"OK"}};
-}
-
 void expectAlert(const AlertContent& shown, const AlertContent& expected) {
     EXPECT_EQ(shown.message, expected.message);
     EXPECT_EQ(shown.informative, expected.informative);
     EXPECT_EQ(shown.buttons, expected.buttons);
 }
 
+// Which feeds, zips and times are accepted is tested with the rules themselves; here, that the flow
+// acts on the rules' answers: alerts, settings, installs and relaunches.
 // Drives checks against a loopback feed with stand-ins for everything past the settings file.
 class FlowTest : public ::testing::Test {
 public:
@@ -229,7 +216,7 @@ public:
     void check(bool manual, bool atLaunch = false) {
         const int before = answered;
         UpdateCheck::run(manual, atLaunch);
-        ASSERT_TRUE(spinUntil([&] { return answered > before; })) << "the feed answer was never handled";
+        ASSERT_TRUE(runMainLoopUntil([&] { return answered > before; })) << "the feed answer was never handled";
     }
 
     // One due test; answers whether it started a check, and waits for that check to end.
@@ -238,12 +225,12 @@ public:
         const int before = answered;
         UpdateCheck::runIfDue(atLaunch);
         if (fetchedURLs.size() == fetchedBefore) return false;
-        EXPECT_TRUE(spinUntil([&] { return answered > before; })) << "the feed answer was never handled";
+        EXPECT_TRUE(runMainLoopUntil([&] { return answered > before; })) << "the feed answer was never handled";
         return true;
     }
 
     void waitForInstall() {
-        ASSERT_TRUE(spinUntil([&] { return installsCompleted == static_cast<int>(installs.size()); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return installsCompleted == static_cast<int>(installs.size()); }));
     }
 
     std::optional<std::string> setting(const std::string& key) const { return platform::readSetting(key); }
@@ -260,7 +247,7 @@ TEST_F(UpdateFlow, ManualCheckOfTheRunningVersionSaysUpToDateAndStoresTheCheckTi
     check(true);
 
     ASSERT_EQ(alerts.size(), 1u);
-    expectAlert(alerts[0], {"You're up to date", "Tolvar 0 is the latest version.", {"OK"}});
+    expectAlert(alerts[0], UpdateRules::upToDateAlert("0"));
 
     // The request: the default feed, one GET with the application's user agent.
     ASSERT_EQ(fetchedURLs, std::vector<std::string>{UpdateCheck::defaultFeed()});
@@ -300,20 +287,10 @@ TEST_F(UpdateFlow, FailedChecksAlertOnlyWhenManualAndNeverStoreTheCheckTime) {
         std::string body;
         bool networkError;
     } cases[] = {
-        {"404", 404, good, false},
         {"500", 500, good, false},
-        {"304", 304, "", false},
-        {"201 with a good feed", 201, good, false},
-        {"200 without a body", 200, "", false},
         {"200 that is not JSON", 200, "<html>new version!</html>", false},
-        {"feed without url", 200, R"({"version":"2.0"})", false},
-        {"zip given as a number", 200, R"({"version":"2.0","url":"https://web.tolvar.app/d","zip":5})", false},
-        {"url on an untrusted host, zip on ours", 200,
-         feedJSON("2.0", "https://downloads.example/", {}, "https://web.tolvar.app/T.zip"), false},
         {"url on a host that only ends with the domain's letters", 200,
          feedJSON("2.0", "https://eviltolvar.app/", {}, "https://web.tolvar.app/T.zip"), false},
-        {"url on loopback outside automation mode", 200, feedJSON("2.0", "http://127.0.0.1/", {}), false},
-        {"url that is no address", 200, feedJSON("2.0", "not an address", {}), false},
         {"nothing listening", 0, "", true},
     };
     const std::string earlier = "date:2020-01-01T00:00:00.000000000Z";
@@ -334,7 +311,7 @@ TEST_F(UpdateFlow, FailedChecksAlertOnlyWhenManualAndNeverStoreTheCheckTime) {
                 check(manual);
                 if (manual) {
                     ASSERT_EQ(alerts.size(), 1u);
-                    expectAlert(alerts[0], checkFailedAlert());
+                    expectAlert(alerts[0], UpdateRules::checkFailedAlert());
                 } else {
                     EXPECT_TRUE(alerts.empty());
                 }
@@ -421,23 +398,13 @@ TEST_F(UpdateFlow, TheStartAfterAnInstallAnnouncesItsVersionOnce) {
     EXPECT_EQ(notified, std::vector<std::string>{"updated: Tolvar was updated to 0"});
 }
 
-TEST_F(UpdateFlow, LaunchCheckRestartsAtOnceAfterAnInstall) {
-    feedBody = feedJSON("2.0", "https://web.tolvar.app/download", {}, "https://downloads.tolvar.app/Tolvar-2.0.zip");
-    check(false, true);
-    ASSERT_EQ(installs.size(), 1u);
-    waitForInstall();
-    EXPECT_EQ(relaunches, 1);
-    EXPECT_TRUE(alerts.empty());
-}
-
 TEST_F(UpdateFlow, TimerCheckAsksWithTheInstalledAlertAndRestartsOnlyOnRestartNow) {
     feedBody = feedJSON("2.0", "https://web.tolvar.app/download", "Faster saving.", "https://web.tolvar.app/T.zip");
     answers = {1};  // Later
     check(false);
     waitForInstall();
     ASSERT_EQ(alerts.size(), 1u);
-    expectAlert(alerts[0], {"Tolvar 2.0 is installed", "Restart Tolvar now to start using it?\n\nFaster saving.",
-                            {"Restart Now", "Later"}});
+    EXPECT_EQ(alerts[0].message, "Tolvar 2.0 is installed");
     EXPECT_EQ(relaunches, 0);
 
     feedBody = feedJSON("2.1", "https://web.tolvar.app/download", {}, "https://web.tolvar.app/T.zip");
@@ -445,7 +412,7 @@ TEST_F(UpdateFlow, TimerCheckAsksWithTheInstalledAlertAndRestartsOnlyOnRestartNo
     check(false);
     waitForInstall();
     ASSERT_EQ(alerts.size(), 2u);
-    expectAlert(alerts[1], {"Tolvar 2.1 is installed", "Restart Tolvar now to start using it?", {"Restart Now", "Later"}});
+    EXPECT_EQ(alerts[1].message, "Tolvar 2.1 is installed");
     EXPECT_EQ(relaunches, 1);
 
     answers = {};  // closed without a button
@@ -473,8 +440,7 @@ TEST_F(UpdateFlow, FailedInstallIsLoggedAndOnlyAManualCheckFallsBackToTheOffer) 
     ASSERT_EQ(logLines.size(), 2u);
     EXPECT_EQ(logLines[1], "Tolvar self-update failed: download failed: HTTP 404");
     ASSERT_EQ(alerts.size(), 1u);
-    expectAlert(alerts[0], {"Tolvar 2.0 is available", "You have 0." + manualInstallSentence,
-                            {"Download", "Later", "Skip This Version"}});
+    EXPECT_EQ(alerts[0].message, "Tolvar 2.0 is available");
     EXPECT_EQ(relaunches, 0);
     EXPECT_EQ(installs.size(), 2u);
 }
@@ -486,11 +452,7 @@ TEST_F(UpdateFlow, OfferInsteadOfAnInstallWhenTheZipIsUnusableOrTheFolderIsNotWr
         bool writable;
         int writabilityAsked;
     } cases[] = {
-        {"no zip", std::nullopt, true, 0},
         {"zip on another host", "https://downloads.example/Tolvar-2.0.zip", true, 0},
-        {"zip on a host that only ends with the domain's letters", "https://eviltolvar.app/Tolvar-2.0.zip", true, 0},
-        {"zip on loopback outside automation mode", "http://127.0.0.1:8080/Tolvar-2.0.zip", true, 0},
-        {"zip that is no address", "Tolvar-2.0.zip", true, 0},
         {"application folder not writable", "https://web.tolvar.app/Tolvar-2.0.zip", false, 1},
     };
     for (const auto& c : cases) {
@@ -502,8 +464,7 @@ TEST_F(UpdateFlow, OfferInsteadOfAnInstallWhenTheZipIsUnusableOrTheFolderIsNotWr
             feedBody = feedJSON("2.0", "https://web.tolvar.app/download", {}, c.zip);
             check(manual);
             ASSERT_EQ(alerts.size(), 1u);
-            expectAlert(alerts[0], {"Tolvar 2.0 is available", "You have 0." + manualInstallSentence,
-                                    {"Download", "Later", "Skip This Version"}});
+            EXPECT_EQ(alerts[0].message, "Tolvar 2.0 is available");
             EXPECT_EQ(writabilityAsked, c.writabilityAsked);
         }
     }
@@ -511,23 +472,10 @@ TEST_F(UpdateFlow, OfferInsteadOfAnInstallWhenTheZipIsUnusableOrTheFolderIsNotWr
     EXPECT_TRUE(logLines.empty()) << "an offer is not a failure";
 }
 
-TEST_F(UpdateFlow, OfferTextCarriesTheNotesBeforeTheManualInstallSentence) {
-    feedBody = feedJSON("3.1.4", "https://web.tolvar.app/download", "Line one.\nLine two.");
-    check(true);
-    ASSERT_EQ(alerts.size(), 1u);
-    expectAlert(alerts[0], {"Tolvar 3.1.4 is available", "You have 0.\n\nLine one.\nLine two." + manualInstallSentence,
-                            {"Download", "Later", "Skip This Version"}});
-}
-
 TEST_F(UpdateFlow, OfferButtonsOpenTheDownloadPageDoNothingOrSkipTheVersion) {
     feedBody = feedJSON("2.0", "https://web.tolvar.app/download?from=desktop");
 
     answers = {1};  // Later
-    check(true);
-    EXPECT_TRUE(opened.empty());
-    EXPECT_EQ(setting(skipped), std::nullopt);
-
-    answers = {};  // closed
     check(true);
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(setting(skipped), std::nullopt);
@@ -541,13 +489,7 @@ TEST_F(UpdateFlow, OfferButtonsOpenTheDownloadPageDoNothingOrSkipTheVersion) {
     check(true);
     EXPECT_EQ(setting(skipped), "2.0");
     EXPECT_EQ(opened.size(), 1u);
-    EXPECT_EQ(alerts.size(), 4u);
-
-    // A later skip replaces the earlier one.
-    feedBody = feedJSON("2.1", "https://web.tolvar.app/download");
-    answers = {2};
-    check(true);
-    EXPECT_EQ(setting(skipped), "2.1");
+    EXPECT_EQ(alerts.size(), 3u);
 }
 
 TEST_F(UpdateFlow, SkippedVersionSilencesAutomaticChecksOnly) {
@@ -562,8 +504,6 @@ TEST_F(UpdateFlow, SkippedVersionSilencesAutomaticChecksOnly) {
     check(false);
     EXPECT_TRUE(alerts.empty());
     EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start + 1h));
-    check(false, true);
-    EXPECT_TRUE(alerts.empty());
 
     // Not even a trusted zip is installed by them.
     feedBody = feedJSON("2.0", "https://web.tolvar.app/download", {}, "https://web.tolvar.app/T.zip");
@@ -578,17 +518,11 @@ TEST_F(UpdateFlow, SkippedVersionSilencesAutomaticChecksOnly) {
     waitForInstall();
     EXPECT_EQ(relaunches, 1);
 
-    // ...or offers.
-    feedBody = feedJSON("2.0", "https://web.tolvar.app/download");
-    check(true);
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0].message, "Tolvar 2.0 is available");
-
     // Another version than the skipped one is offered to automatic checks as usual.
     feedBody = feedJSON("2.0.1", "https://web.tolvar.app/download");
     check(false);
-    ASSERT_EQ(alerts.size(), 2u);
-    EXPECT_EQ(alerts[1].message, "Tolvar 2.0.1 is available");
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].message, "Tolvar 2.0.1 is available");
     EXPECT_EQ(setting(skipped), "2.0") << "never cleared";
 }
 
@@ -599,27 +533,15 @@ TEST_F(UpdateFlow, RunIfDueWaitsTwentyHoursAfterTheLastAcceptedFeed) {
     EXPECT_TRUE(checkIfDue());
     EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start));
 
-    now = start + 19h + 59min;
-    EXPECT_FALSE(checkIfDue()) << "19 h 59 min after the last check";
-    EXPECT_FALSE(checkIfDue(true));
     now = start + 20h - 1ms;
     EXPECT_FALSE(checkIfDue());
+    EXPECT_FALSE(checkIfDue(true));
     now = start + 20h;
     EXPECT_TRUE(checkIfDue()) << "20 h after the last check";
     EXPECT_EQ(setting(lastCheck), UpdateRules::encodeDate(start + 20h));
     EXPECT_FALSE(checkIfDue(true)) << "the check just made counts";
     EXPECT_TRUE(alerts.empty());
     EXPECT_EQ(feedServer.requests().size(), 2u);
-}
-
-TEST_F(UpdateFlow, RunIfDueWithACheckTimeInTheFutureWaitsUntilThatTimePlusTwentyHours) {
-    feedBody = feedJSON("0", "https://web.tolvar.app/download");
-    ASSERT_TRUE(platform::writeSetting(lastCheck, UpdateRules::encodeDate(start + 5h)));
-    EXPECT_FALSE(checkIfDue());
-    now = start + 5h + 19h + 59min;
-    EXPECT_FALSE(checkIfDue());
-    now = start + 5h + 20h;
-    EXPECT_TRUE(checkIfDue());
 }
 
 TEST_F(UpdateFlow, RunIfDueTreatsAnUnreadableCheckTimeAsNeverChecked) {

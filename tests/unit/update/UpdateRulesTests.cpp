@@ -164,26 +164,6 @@ TEST(UpdateAlerts, TextsAndButtons) {
               "Restart Tolvar now to start using it?");
 }
 
-TEST(UpdateRequest, UserAgentAndLogLine) {
-    EXPECT_EQ(userAgent("1.4.2"), "TolvarDesktop/1.4.2 (Linux)");
-    EXPECT_EQ(failureLogLine(SelfUpdate::Failure::download("HTTP 404").description()),
-              "Tolvar self-update failed: download failed: HTTP 404");
-}
-
-TEST(SelfUpdateFailure, Descriptions) {
-    using SelfUpdate::Failure;
-    EXPECT_EQ(Failure::download("HTTP 404").description(), "download failed: HTTP 404");
-    EXPECT_EQ(Failure::signature("x").description(), "code signature invalid: x");
-    EXPECT_EQ(Failure::team(" vs T").description(), "signed by a different team:  vs T");
-    EXPECT_EQ(Failure::gatekeeper("x").description(), "not accepted by Gatekeeper: x");
-    EXPECT_EQ(Failure::version("1 instead of 2").description(), "version mismatch: 1 instead of 2");
-    EXPECT_EQ(Failure::swap("x").description(), "couldn't replace the app: x");
-    EXPECT_EQ(Failure::notWritable().description(), "app folder not writable");
-    EXPECT_EQ(Failure::unzip().description(), "couldn't unpack the update");
-    EXPECT_EQ(Failure::noApp().description(), "no Tolvar.app in the update");
-    EXPECT_EQ(Failure::cancelled().description(), "cancelled by the user");
-}
-
 TEST(UpdateNotification, OnlyForTheRecordedRunningVersion) {
     EXPECT_EQ(updatedNotification("2.0", "2.0"), "Tolvar was updated to 2.0");
     EXPECT_EQ(updatedNotification("2.0", "1.0"), std::nullopt);  // the swap never happened

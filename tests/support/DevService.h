@@ -2,41 +2,25 @@
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-// Helpers for the tests of tolvar-devservice: a temporary folder, the real service binary run as a
-// child process, a small HTTP/1.1 client on plain sockets (so malformed requests can be sent too),
-// and a tiny loopback HTTP server for pages the service is asked to fetch.
-namespace devtest {
+#include "tests/support/AppProcess.h"
+
+// The real tolvar-devservice run as a child process, and a small HTTP/1.1 client on plain sockets
+// (so malformed requests can be sent too).
+namespace testsupport {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 using namespace std::chrono_literals;
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
-std::string readFile(const std::filesystem::path& path);
 
 struct HttpReply {
     int status = 0;  // 0: no parseable reply (connection closed, reset or timed out)
@@ -101,52 +85,7 @@ private:
     std::optional<int> exitStatus_;
 };
 
-// Runs the binary to completion (for argument errors); answers exit status and standard error.
-std::pair<int, std::string> runToExit(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 10s);
-
-std::string serviceBinary();
+// The fixture pages the service can serve.
 std::filesystem::path builtInFixtures();
 
-// A tiny HTTP server on 127.0.0.1 for pages the service fetches: every connection runs in its
-// own thread and is answered by the handler, which sees the request path.
-class TinyHttpServer {
-public:
-    struct Reply {
-        std::string bytes;        // written as is (status line, headers, body)
-        bool stall = false;       // write `bytes`, then keep the connection open without a word
-        bool endless = false;     // write `bytes`, then padding until the peer goes away
-    };
-    using Handler = std::function<Reply(const std::string& path)>;
-
-    explicit TinyHttpServer(Handler handler);
-    ~TinyHttpServer();
-    TinyHttpServer(const TinyHttpServer&) = delete;
-    TinyHttpServer& operator=(const TinyHttpServer&) = delete;
-
-    int port() const { return port_; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-    // Every request path seen so far.
-    std::vector<std::string> paths();
-
-    static Reply html(const std::string& body, const std::string& contentType = "text/html; charset=utf-8");
-    static Reply redirect(const std::string& location);
-
-private:
-    void acceptLoop();
-    void serve(int fd);
-
-    Handler handler_;
-    int listener_ = -1;
-    int port_ = 0;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-    std::atomic<bool> stopping_{false};
-    std::thread acceptor_;
-    std::mutex mutex_;
-    std::vector<std::thread> workers_;
-    std::vector<int> connections_;
-    std::vector<std::string> paths_;
-};
-
-}  // namespace devtest
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "Harness.h"
+#include "tests/support/DevService.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,10 +16,11 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
-namespace devtest {
+namespace testsupport {
 namespace {
 
 std::string lower(std::string text) {
@@ -51,9 +52,9 @@ std::string decodeChunked(const std::string& body) {
     return out;
 }
 
-std::pair<pid_t, int> spawnService(const std::vector<std::string>& arguments, const std::filesystem::path& logFile,
-                                   bool pipeStdout) {
-    std::vector<std::string> argvStrings{serviceBinary()};
+// Starts the service with its standard output on a pipe, whose reading end is answered.
+std::pair<pid_t, int> spawnService(const std::vector<std::string>& arguments, const std::filesystem::path& logFile) {
+    std::vector<std::string> argvStrings{TOLVAR_DEVSERVICE_BIN};
     argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& a : argvStrings) argv.push_back(a.data());
@@ -62,19 +63,15 @@ std::pair<pid_t, int> spawnService(const std::vector<std::string>& arguments, co
     int pipeFds[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (pipeStdout) {
-        if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    }
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (pipeStdout) close(pipeFds[1]);
+    close(pipeFds[1]);
     if (rc != 0) {
-        if (pipeStdout) close(pipeFds[0]);
+        close(pipeFds[0]);
         throw std::runtime_error("cannot start " + argvStrings[0] + ": " + std::strerror(rc));
     }
     return {pid, pipeFds[0]};
@@ -99,30 +96,10 @@ std::optional<int> waitWithTimeout(pid_t pid, std::chrono::milliseconds timeout)
 
 }  // namespace
 
-// --- TempDir -----------------------------------------------------------------------------------
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tolvar-devservice-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // --- HTTP client -------------------------------------------------------------------------------
@@ -233,8 +210,6 @@ std::string rawExchange(int port, const std::string& bytes, std::chrono::millise
 
 // --- ServiceProcess ----------------------------------------------------------------------------
 
-std::string serviceBinary() { return TOLVAR_DEVSERVICE_BIN; }
-
 std::filesystem::path builtInFixtures() { return TOLVAR_DEVSERVICE_FIXTURES; }
 
 ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, std::chrono::milliseconds startTimeout) {
@@ -244,7 +219,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, std::c
     close(logFd);
     logFile_ = pattern;
 
-    auto [pid, out] = spawnService(arguments, logFile_, true);
+    auto [pid, out] = spawnService(arguments, logFile_);
     pid_ = pid;
     std::string firstLine;
     const auto deadline = deadlineAfter(startTimeout);
@@ -305,124 +280,4 @@ long ServiceProcess::peakResidentKiB() const {
     return -1;
 }
 
-std::pair<int, std::string> runToExit(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
-    TempDir folder;
-    const auto logFile = folder.path() / "stderr.log";
-    auto [pid, unused] = spawnService(arguments, logFile, false);
-    (void)unused;
-    auto status = waitWithTimeout(pid, timeout);
-    if (!status) {
-        kill(pid, SIGKILL);
-        waitWithTimeout(pid, 5s);
-        return {-1, readFile(logFile)};
-    }
-    return {*status, readFile(logFile)};
-}
-
-// --- TinyHttpServer ----------------------------------------------------------------------------
-
-TinyHttpServer::TinyHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = 0;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        throw std::runtime_error("the test server cannot listen");
-    }
-    port_ = ntohs(address.sin_port);
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    wakeRead_ = wake[0];
-    wakeWrite_ = wake[1];
-    acceptor_ = std::thread([this] { acceptLoop(); });
-}
-
-TinyHttpServer::~TinyHttpServer() {
-    stopping_ = true;
-    [[maybe_unused]] auto ignored = write(wakeWrite_, "x", 1);
-    acceptor_.join();
-    {
-        std::lock_guard lock(mutex_);
-        for (int fd : connections_) shutdown(fd, SHUT_RDWR);
-    }
-    for (auto& worker : workers_) worker.join();
-    close(listener_);
-    close(wakeRead_);
-    close(wakeWrite_);
-}
-
-std::vector<std::string> TinyHttpServer::paths() {
-    std::lock_guard lock(mutex_);
-    return paths_;
-}
-
-TinyHttpServer::Reply TinyHttpServer::html(const std::string& body, const std::string& contentType) {
-    return Reply{"HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\nContent-Length: " +
-                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body,
-                 false, false};
-}
-
-TinyHttpServer::Reply TinyHttpServer::redirect(const std::string& location) {
-    return Reply{"HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
-                 false, false};
-}
-
-void TinyHttpServer::acceptLoop() {
-    while (!stopping_) {
-        pollfd fds[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (poll(fds, 2, -1) <= 0) continue;
-        if (fds[1].revents) break;
-        const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        std::lock_guard lock(mutex_);
-        connections_.push_back(fd);
-        workers_.emplace_back([this, fd] { serve(fd); });
-    }
-}
-
-void TinyHttpServer::serve(int fd) {
-    std::string request;
-    char buffer[4096];
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (poll(fds, 2, 5000) <= 0 || fds[1].revents) break;
-        const auto n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(n));
-    }
-    const auto firstSpace = request.find(' ');
-    const auto secondSpace = request.find(' ', firstSpace + 1);
-    if (firstSpace != std::string::npos && secondSpace != std::string::npos) {
-        const auto path = request.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-        {
-            std::lock_guard lock(mutex_);
-            paths_.push_back(path);
-        }
-        const auto reply = handler_(path);
-        if (sendAll(fd, reply.bytes)) {
-            if (reply.stall) {
-                pollfd wake{wakeRead_, POLLIN, 0};
-                while (!stopping_) poll(&wake, 1, 100);
-            } else if (reply.endless) {
-                const std::string padding(64 * 1024, ' ');
-                while (!stopping_ && sendAll(fd, padding)) {
-                }
-            }
-        }
-    }
-    shutdown(fd, SHUT_RDWR);
-    std::lock_guard lock(mutex_);
-    // The descriptor is closed here, once nobody can shut it down any more.
-    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        if (*it == fd) {
-            connections_.erase(it);
-            break;
-        }
-    }
-    close(fd);
-}
-
-}  // namespace devtest
+}  // namespace testsupport
