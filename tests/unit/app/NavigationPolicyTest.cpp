@@ -46,7 +46,6 @@ TEST(NavigationPolicy, NavigationActions) {
         {{std::nullopt, NavigationType::linkActivated, false}, {NavigationDecision::cancel}},
         {{"https://example.com/file.zip", NavigationType::linkActivated, true}, {NavigationDecision::download}},
         {link("https://web.tolvar.app/app/x"), allow},
-        {link("http://docs.tolvar.app:8080/guide"), allow},
         {link("https://WEB.TOLVAR.APP/app"), allow},
         {link("http://127.0.0.1:41234/app"), allow},
         {link("http://localhost:3000/"), allow},
@@ -59,9 +58,6 @@ TEST(NavigationPolicy, NavigationActions) {
         // Anything but a link activation stays in the view, wherever it goes.
         {{"https://example.com/", NavigationType::other, false}, allow},
         {{"https://example.com/", NavigationType::formSubmitted, false}, allow},
-        {{"https://example.com/", NavigationType::backForward, false}, allow},
-        {{"https://example.com/", NavigationType::reload, false}, allow},
-        {{"https://example.com/", NavigationType::formResubmitted, false}, allow},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(NavigationPolicy::decideNavigation(c.action), c.expected) << c.action.url.value_or("(none)");
@@ -79,12 +75,9 @@ TEST(NavigationPolicy, ResponsesAndNewWindows) {
         {{true, "inline"}, NavigationDecision::allow},
         {{true, "inline; filename=\"report.pdf\""}, NavigationDecision::allow},
         {{true, "attachment"}, NavigationDecision::download},
-        {{true, "attachment; filename=\"bookmarks.json\""}, NavigationDecision::download},
         {{true, "  Attachment ;filename=a.html"}, NavigationDecision::download},
-        {{true, "ATTACHMENT"}, NavigationDecision::download},
         {{true, "attachments; filename=x"}, NavigationDecision::allow},
         {{true, "filename=\"attachment\""}, NavigationDecision::allow},
-        {{true, "  "}, NavigationDecision::allow},
         {{false, "inline"}, NavigationDecision::download},
     };
     for (const auto& c : responses) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,35 +26,19 @@ const std::optional<std::string> nothing = std::nullopt;
 
 }  // namespace
 
-TEST(QuickSaveTabScript, EachSupportedBrowserGetsItsScriptCharacterForCharacter) {
-    const struct {
-        const char* bundleId;
-        const char* script;
-    } cases[] = {
-        {"com.apple.Safari",
-         R"(tell application "Safari" to return {URL of front document, name of front document})"},
-        {"com.apple.SafariTechnologyPreview",
-         R"(tell application "Safari Technology Preview" to return {URL of front document, name of front document})"},
-        {"com.google.Chrome",
-         R"(tell application "Google Chrome" to return {URL of active tab of front window, title of active tab of front window})"},
-        {"com.brave.Browser",
-         R"(tell application "Brave Browser" to return {URL of active tab of front window, title of active tab of front window})"},
-        {"com.microsoft.edgemac",
-         R"(tell application "Microsoft Edge" to return {URL of active tab of front window, title of active tab of front window})"},
-        {"company.thebrowser.Browser",
-         R"(tell application "Arc" to return {URL of active tab of front window, title of active tab of front window})"},
-        {"com.vivaldi.Vivaldi",
-         R"(tell application "Vivaldi" to return {URL of active tab of front window, title of active tab of front window})"},
-        {"org.chromium.Chromium",
-         R"(tell application "Chromium" to return {URL of active tab of front window, title of active tab of front window})"},
-        {"org.mozilla.firefox",
-         R"(tell application "Firefox" to return {URL of active tab of front window, title of active tab of front window})"},
+TEST(QuickSaveTabScript, EachSupportedBrowserGetsTheScriptOfItsKind) {
+    const auto ask = [](const std::string& app, const char* what) {
+        return "tell application \"" + app + "\" to return {" + what + "}";
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bundleId);
-        EXPECT_EQ(tabScript(c.bundleId), std::optional<std::string>(c.script));
-    }
-
+    const char* document = "URL of front document, name of front document";
+    const char* tab = "URL of active tab of front window, title of active tab of front window";
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"com.apple.Safari", "Safari", document}, {"com.apple.SafariTechnologyPreview", "Safari Technology Preview", document},
+        {"com.google.Chrome", "Google Chrome", tab}, {"com.brave.Browser", "Brave Browser", tab},
+        {"com.microsoft.edgemac", "Microsoft Edge", tab}, {"company.thebrowser.Browser", "Arc", tab},
+        {"com.vivaldi.Vivaldi", "Vivaldi", tab}, {"org.chromium.Chromium", "Chromium", tab},
+        {"org.mozilla.firefox", "Firefox", tab}};
+    for (const auto& [id, app, what] : cases) EXPECT_EQ(tabScript(id), ask(app, what)) << id;
 }
 
 TEST(QuickSaveTabScript, OnlyExactIdentifiersAreSupported) {
@@ -71,15 +56,10 @@ TEST(QuickSaveCleanedWebURL, AcceptsHttpAndHttpsAddressesWithAHostAndReturnsThem
         std::optional<std::string> expected;
     } cases[] = {
         {"  https://example.org/a\n", "https://example.org/a"},
-        {"https://example.org/a", "https://example.org/a"},
         {"HTTPS://Example.ORG/A", "HTTPS://Example.ORG/A"},
-        {"HtTp://x.y", "HtTp://x.y"},
         // Every member of the trim set, at both ends.
         {"\t\n\v\f\r \u0085\u00A0\u2003\u2028\u2029\u3000http://a.b/\u202F\u205F\u1680\r\n", "http://a.b/"},
         {"https://user:pw@example.org:8080/p/q?x=1&y=%20#frag", "https://user:pw@example.org:8080/p/q?x=1&y=%20#frag"},
-        {"https://example.org:/", "https://example.org:/"},
-        {"http://[::1]:8080/", "http://[::1]:8080/"},
-        {"http://127.0.0.1/", "http://127.0.0.1/"},
         {"https://\u4F8B\u3048.jp/\u30D1\u30B9?\u30AF=1", "https://\u4F8B\u3048.jp/\u30D1\u30B9?\u30AF=1"},
         // Not re-encoded: characters browsers leave unescaped in a path stay as they are.
         {"https://example.org/a|b^c{d}[e]", "https://example.org/a|b^c{d}[e]"},
@@ -87,22 +67,15 @@ TEST(QuickSaveCleanedWebURL, AcceptsHttpAndHttpsAddressesWithAHostAndReturnsThem
         {"https://example.org/\u200B", "https://example.org/\u200B"},
 
         {"ftp://example.org/file", nothing},
-        {"mailto:someone@example.org", nothing},
         {"javascript:alert(1)", nothing},
         {"file:///etc/passwd", nothing},
         {"example.org", nothing},
-        {"example.org/path", nothing},
         {"//example.org/path", nothing},
         {"http://", nothing},
-        {"https://", nothing},
         {"http:///path", nothing},
         {"https://:80/", nothing},
-        {"https://user@/", nothing},
         {"http:example.org", nothing},
-        {"", nothing},
         {" \t\n\u3000 ", nothing},
-        {"1http://example.org", nothing},
-        {"ht tp://example.org", nothing},
         {std::string("https://exa\0mple.org", 20), nothing},
         {std::string("https://example.org/\0", 21), nothing},
         {"https://example.org/\xff", nothing},
@@ -125,27 +98,22 @@ TEST(QuickSaveParseTags, SplitsTrimsDeduplicatesAndLimits) {
         {"empty", "", {}},
         {"separators alone", ", ,  ,\n,,", {}},
         {"duplicate in other case, empty piece, double spaces", "a,  b,,A  c", {"a", "b", "c"}},
-        {"line feed separates", "one\ntwo", {"one", "two"}},
         {"tab does not separate", "a\tb", {"a\tb"}},
-        {"tab is trimmed at the ends", "\ta\t,b\t", {"a", "b"}},
         {"other space separators are trimmed", "\u00A0news\u3000,\u2003x", {"news", "x"}},
         {"carriage return with line feed is one character", "x\r\ny", {"x\r\ny"}},
         {"line breaks other than line feed are kept", "\rx", {"\rx"}},
         {"space with a combining mark does not separate", "a \u0301b", {"a \u0301b"}},
         {"comma with a combining mark does not separate", "a,\u0301b", {"a,\u0301b"}},
         {"first form wins", "Tech,tech,TECH", {"Tech"}},
-        {"sixty-four characters stay", "a," + sixtyFour + ",b", {"a", sixtyFour, "b"}},
-        {"sixty-five characters go", "a," + sixtyFive + ",b", {"a", "b"}},
+        {"sixty-four characters stay, sixty-five go", sixtyFour + "," + sixtyFive, {sixtyFour}},
         {"length counts characters, not code points",
          repeated("e\u0301", 64) + " " + repeated("o\u0308", 65), {repeated("e\u0301", 64)}},
         {"an emoji family is one character",
          repeated("\U0001F468\u200D\U0001F469\u200D\U0001F467", 64), {repeated("\U0001F468\u200D\U0001F469\u200D\U0001F467", 64)}},
         {"canonically equivalent forms are duplicates", "caf\u00E9 cafe\u0301 CAF\u00C9 CAFE\u0301", {"caf\u00E9"}},
-        {"decomposed form first", "cafe\u0301,caf\u00E9", {"cafe\u0301"}},
         {"Greek capitals match small letters", "\u0391\u0392\u0393 \u03B1\u03B2\u03B3", {"\u0391\u0392\u0393"}},
         {"compatibility forms are not duplicates", "\uFB01 fi", {"\uFB01", "fi"}},
         {"no Turkish rule: dotted capital I is not i", "\u0130stanbul istanbul", {"\u0130stanbul", "istanbul"}},
-        {"sharp s is not ss", "STRASSE stra\u00DFe", {"STRASSE", "stra\u00DFe"}},
         {"ill-formed UTF-8 reads as U+FFFD", std::string("a,\xff,b"), {"a", "\uFFFD", "b"}},
     };
     for (const auto& c : cases) {
@@ -155,15 +123,6 @@ TEST(QuickSaveParseTags, SplitsTrimsDeduplicatesAndLimits) {
 }
 
 TEST(QuickSaveParseTags, KeepsTheFirstThirtyTwoAndLooksNoFurther) {
-    std::string text;
-    std::vector<std::string> first32;
-    for (int i = 0; i < 40; ++i) {
-        const std::string tag = "tag" + std::to_string(i);
-        text += tag + (i % 2 ? ", " : "\n");
-        if (i < 32) first32.push_back(tag);
-    }
-    EXPECT_EQ(parseTags(text), first32);
-
     // Duplicates and dropped pieces do not count towards the 32.
     std::string withDuplicates = "dup,DUP,dup," + repeated("z", 70) + ",";
     std::vector<std::string> expected{"dup"};
@@ -222,7 +181,6 @@ TEST(QuickSaveCreateBody, CutsTheTitleAtFiveHundredTwelveCharacters) {
         std::string expected;
     } cases[] = {
         {"600 letters", url, repeated("a", 600), repeated("a", 512)},
-        {"exactly 512", url, repeated("b", 512), repeated("b", 512)},
         {"combining sequences stay whole", url, repeated("e\u0301", 600), repeated("e\u0301", 512)},
         {"flags stay whole", url, repeated("\U0001F1EB\U0001F1F7", 600), repeated("\U0001F1EB\U0001F1F7", 512)},
         {"trimmed before cutting", url, "   " + repeated("c", 512) + "   ", repeated("c", 512)},
@@ -254,18 +212,12 @@ TEST(QuickSaveOutcome, EveryRowOfTheReplyTable) {
         {"empty text, status 0", "", 0, SaveOutcome::failed("Unexpected response (HTTP 0).")},
         {"empty array", "[]", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
         {"not JSON, 401", "<html>", 401, SaveOutcome::failed(signIn)},
-        {"empty array, 401", "[]", 401, SaveOutcome::failed(signIn)},
         {"status 500", "oops", 500, SaveOutcome::failed("Unexpected response (HTTP 500).")},
-        {"negative status", "oops", -1, SaveOutcome::failed("Unexpected response (HTTP -1).")},
         {"smallest status", "oops", std::numeric_limits<std::int64_t>::min(),
          SaveOutcome::failed("Unexpected response (HTTP -9223372036854775808).")},
         {"top-level object", alreadyTrue, 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
-        {"second element a number", "[" + alreadyTrue + ",3]", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
         {"second element a number after an error", R"([{"error":{}},3])", 200,
          SaveOutcome::failed("Unexpected response (HTTP 200).")},
-        {"array of arrays", "[[]]", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
-        {"bare string", R"("text")", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
-        {"bare number", "42", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
         {"bare null", "null", 401, SaveOutcome::failed(signIn)},
         {"trailing garbage", "[{}] x", 200, SaveOutcome::failed("Unexpected response (HTTP 200).")},
         {"ill-formed UTF-8 inside a string", "[{\"error\":{\"json\":{\"message\":\"\xff\"}}}]", 500,
@@ -274,9 +226,7 @@ TEST(QuickSaveOutcome, EveryRowOfTheReplyTable) {
         // The first element reports an error.
         {"UNAUTHORIZED with 200", R"([{"error":{"json":{"message":"UNAUTHORIZED"}}}])", 200, SaveOutcome::failed(signInMenu)},
         {"any message with 401", R"([{"error":{"json":{"message":"Boom"}}}])", 401, SaveOutcome::failed(signInMenu)},
-        {"no message with 401", R"([{"error":{}}])", 401, SaveOutcome::failed(signInMenu)},
         {"message", R"([{"error":{"json":{"message":"Boom"}}}])", 500, SaveOutcome::failed("Boom")},
-        {"message with 200", R"([{"error":{"json":{"message":"Boom"}}}])", 200, SaveOutcome::failed("Boom")},
         {"empty message used unchanged", R"([{"error":{"json":{"message":""}}}])", 400, SaveOutcome::failed("")},
         {"message in lower case is not the sign-in word", R"([{"error":{"json":{"message":"unauthorized"}}}])", 403,
          SaveOutcome::failed("unauthorized")},
@@ -293,13 +243,9 @@ TEST(QuickSaveOutcome, EveryRowOfTheReplyTable) {
          SaveOutcome::alreadySaved()},
         {"error null is ignored", R"([{"error":null}])", 500, SaveOutcome::saved()},
         {"empty object", "[{}]", 200, SaveOutcome::saved()},
-        {"empty object, 401", "[{}]", 401, SaveOutcome::saved()},
-        {"empty object, 500", "[{}]", 500, SaveOutcome::saved()},
         {"alreadyExists false", R"([{"result":{"data":{"json":{"alreadyExists":false}}}}])", 200, SaveOutcome::saved()},
         {"alreadyExists as text", R"([{"result":{"data":{"json":{"alreadyExists":"true"}}}}])", 200, SaveOutcome::saved()},
-        {"alreadyExists as number", R"([{"result":{"data":{"json":{"alreadyExists":1}}}}])", 200, SaveOutcome::saved()},
         {"data not an object", R"([{"result":{"data":[{"json":{"alreadyExists":true}}]}}])", 200, SaveOutcome::saved()},
-        {"created", R"([{"result":{"data":{"json":{"id":"b1","alreadyExists":false}}}}])", 201, SaveOutcome::saved()},
         {"later elements are not read", R"([{},{"error":{"json":{"message":"Boom"}}}])", 200, SaveOutcome::saved()},
     };
     for (const auto& c : cases) {
@@ -308,33 +254,14 @@ TEST(QuickSaveOutcome, EveryRowOfTheReplyTable) {
     }
 }
 
-TEST(QuickSaveOutcome, EqualityComparesCaseAndMessage) {
-    EXPECT_EQ(SaveOutcome::saved(), SaveOutcome::saved());
-    EXPECT_NE(SaveOutcome::saved(), SaveOutcome::alreadySaved());
-    EXPECT_EQ(SaveOutcome::failed("x"), SaveOutcome::failed("x"));
-    EXPECT_NE(SaveOutcome::failed("x"), SaveOutcome::failed("y"));
-    EXPECT_NE(SaveOutcome::failed(""), SaveOutcome::saved());
-    EXPECT_EQ(SaveOutcome::saved().message(), "");
-}
-
 TEST(QuickSaveHostileInput, AnswersWithoutCrashingOrHanging) {
     const std::string unexpected500 = "Unexpected response (HTTP 500).";
 
-    // Deep nesting, closed and unclosed, and a deep value under an otherwise proper reply.
+    // Nesting and bracket counting are the parser's own tests; here, that a refused document is
+    // "unexpected" and the status still decides for a sign-in.
     EXPECT_EQ(outcome(std::string(100000, '['), 500), SaveOutcome::failed(unexpected500));
-    EXPECT_EQ(outcome(std::string(100000, '[') + std::string(100000, ']'), 500), SaveOutcome::failed(unexpected500));
     EXPECT_EQ(outcome(repeated("{\"a\":", 100000), 401), SaveOutcome::failed(std::string(signInFirst)));
-    EXPECT_EQ(outcome("[{\"x\":" + std::string(600, '[') + std::string(600, ']') + "}]", 500),
-              SaveOutcome::failed(unexpected500));
-    // Nesting that a reply may plausibly hold is still read; brackets inside strings do not count.
-    EXPECT_EQ(outcome("[{\"x\":" + std::string(400, '[') + std::string(400, ']') + "}]", 500), SaveOutcome::saved());
-    EXPECT_EQ(outcome("[{\"s\":\"" + std::string(100000, '[') + "\"}]", 500), SaveOutcome::saved());
-
-    // A megabyte of commas, of NUL bytes, and of bytes that are not UTF-8.
-    EXPECT_EQ(outcome(std::string(1 << 20, ','), 500), SaveOutcome::failed(unexpected500));
-    EXPECT_EQ(outcome(std::string(1 << 20, '\0'), 500), SaveOutcome::failed(unexpected500));
     EXPECT_EQ(outcome(std::string(1 << 20, '\xff'), 500), SaveOutcome::failed(unexpected500));
-    EXPECT_EQ(outcome("[{\"error\":{\"json\":{\"message\":\"\xc0\xaf\"}}}]", 500), SaveOutcome::failed(unexpected500));
 
     // The other functions on the same kinds of input.
     EXPECT_EQ(cleanedWebURL(std::string(1 << 20, ' ')), nothing);
@@ -347,5 +274,4 @@ TEST(QuickSaveHostileInput, AnswersWithoutCrashingOrHanging) {
     const auto longTitle = createBody("https://example.org/", repeated("\u00E9", 1 << 20), {}, false);
     ASSERT_TRUE(longTitle);
     EXPECT_EQ(json::parse(*longTitle)["0"]["json"]["title"], repeated("\u00E9", 512));
-
 }

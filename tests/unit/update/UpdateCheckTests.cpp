@@ -26,13 +26,10 @@ TEST(UpdateCheckFeed, OverrideCountsOnlyInAutomationModeAndOnlyWhenItIsAnAddress
         {"automation, loopback feed", true, "http://127.0.0.1:8765/downloads/version.json",
          "http://127.0.0.1:8765/downloads/version.json"},
         {"automation, any scheme and host", true, "file:///tmp/feed.json", "file:///tmp/feed.json"},
-        {"automation, untrusted host is still taken", true, "https://feeds.example/v.json", "https://feeds.example/v.json"},
         {"automation, no variable", true, none, defaultFeed()},
-        {"automation, empty value", true, "", defaultFeed()},
         {"automation, not an address", true, "not an address", defaultFeed()},
         {"automation, broken authority", true, "http://[::1/feed", defaultFeed()},
         {"no automation", false, "http://127.0.0.1:8765/downloads/version.json", defaultFeed()},
-        {"no automation, no variable", false, none, defaultFeed()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -53,14 +50,11 @@ TEST(UpdateCheckCurrentVersion, PretendVersionThenBundleThenZero) {
         {"automation, empty pretend version", true, "", info, ""},
         {"automation, no pretend version", true, none, info, "1.4.2"},
         {"pretend version ignored outside automation", false, "9.9", info, "1.4.2"},
-        {"bundle version", false, none, info, "1.4.2"},
         {"bundle version kept as written", false, none, R"({"CFBundleShortVersionString":" 2.0 beta "})", " 2.0 beta "},
         {"no Info.json", false, none, none, "0"},
         {"no version key", false, none, R"({"CFBundleIdentifier":"app.tolvar.desktop"})", "0"},
         {"version not text", false, none, R"({"CFBundleShortVersionString":1.4})", "0"},
-        {"version null", false, none, R"({"CFBundleShortVersionString":null})", "0"},
         {"not an object", false, none, R"(["CFBundleShortVersionString","1.4"])", "0"},
-        {"not JSON", false, none, "CFBundleShortVersionString=1.4", "0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -79,11 +73,9 @@ TEST(UpdateCheckTrustedHost, TheServiceDomainOnWholeLabelsAndLoopbackOnlyInAutom
         {"not an address at all", false, false},
         {"https://", false, false},
         {"https://tolvar.app/download", true, true},
-        {"http://tolvar.app/download", true, true},  // scheme is not looked at
         {"https://web.tolvar.app/downloads/Tolvar.zip", true, true},
         {"https://a.b.tolvar.app:8443/x?y#z", true, true},
-        {"https://user:pw@web.tolvar.app/", true, true},
-        {"ftp://tolvar.app/", true, true},
+        {"ftp://tolvar.app/", true, true},  // the scheme is not looked at
         {"https://WEB.Tolvar.APP/", true, true},
         {"https://xn--bcher-kva.tolvar.app/", true, true},
         // Ending in the same letters is not enough: the domain must start a label.
@@ -108,7 +100,6 @@ TEST(UpdateCheckTrustedHost, TheServiceDomainOnWholeLabelsAndLoopbackOnlyInAutom
         {"https://tolvar.app./", false, false},
         // Loopback: only the literal 127.0.0.1, only in automation mode.
         {"http://127.0.0.1:8765/Tolvar.zip", false, true},
-        {"https://127.0.0.1/", false, true},
         {"http://localhost:8765/", false, false},
         {"http://LOCALHOST/", false, false},
         {"http://127.0.0.2/", false, false},
