@@ -222,23 +222,14 @@ TEST_F(DownloadsDialogsTest, AutomationFileInputReceivesTheUploadFile) {
 }
 
 TEST_F(DownloadsDialogsTest, WithoutAutomationPanelsAreShownAndNothingReachesTheAutomationFolder) {
-    const fs::path upload = home.path() / "fixtures" / "photo.png";
-    fs::create_directories(upload.parent_path());
-    std::ofstream(upload, std::ios::binary) << "not to be uploaded";
     LoopbackHttpServer server([&](const HttpRequest& request) {
         if (request.target == "/report") return attachment("report.pdf", binaryBytes(2048));
-        if (request.target.starts_with("/answer") || request.target.starts_with("/uploaded")) {
-            return HttpResponse{.body = "ok"};
-        }
-        auto page = uploadPage();
-        page.body += "<script>window.addEventListener('load', () => setTimeout(async () => {"
-                     " await fetch('/answer?confirm=' + confirm('Shown without automation?'));"
-                     " const link = document.createElement('a'); link.href = '/report';"
-                     " document.body.appendChild(link); link.click(); }, 100));</script>";
-        return page;
+        if (request.target.starts_with("/answer")) return HttpResponse{.body = "ok"};
+        return html("<script>window.addEventListener('load', () => setTimeout(async () => {"
+                    " await fetch('/answer?confirm=' + confirm('Shown without automation?'));"
+                    " const link = document.createElement('a'); link.href = '/report';"
+                    " document.body.appendChild(link); link.click(); }, 100));</script>");
     });
-    // The automation variables other than the folder itself do nothing without it.
-    env["TOLVAR_E2E_UPLOAD"] = upload.string();
     env["TOLVAR_START_URL"] = server.url("/app");
     AppProcess app(TOLVAR_EXECUTABLE, env);
 
@@ -253,26 +244,12 @@ TEST_F(DownloadsDialogsTest, WithoutAutomationPanelsAreShownAndNothingReachesThe
     ASSERT_FALSE(save.empty()) << "no save panel";
     pressKeys(save, "Escape");
     ASSERT_TRUE(waitUntilGone(app.pid(), save));
-
-    // A file input opens a chooser although TOLVAR_E2E_UPLOAD is set; cancelling gives no files.
-    const std::string window = waitForMainWindow();
-    ASSERT_FALSE(window.empty());
-    std::string open;
-    for (int attempt = 0; attempt < 5 && open.empty(); ++attempt) {
-        clickPage(window);
-        open = waitForWindow(app.pid(), "Open", 3s);
-    }
-    ASSERT_FALSE(open.empty()) << "no open panel";
-    pressKeys(open, "Escape");
-    ASSERT_TRUE(waitUntilGone(app.pid(), open));
     std::this_thread::sleep_for(1s);
-
     EXPECT_FALSE(fs::exists(automation / "events.jsonl"));
     EXPECT_TRUE(fs::is_empty(automation)) << "nothing appears in the automation folder";
     for (const auto& file : filesOutsideAutomation()) {
         EXPECT_EQ(file.filename().string().find("report"), std::string::npos) << "cancelled download written: " << file;
     }
-    for (const auto& request : server.requests()) EXPECT_FALSE(request.target.starts_with("/uploaded")) << request.target;
     EXPECT_TRUE(app.running());
 }
 
