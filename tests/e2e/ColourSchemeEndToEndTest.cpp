@@ -3,8 +3,6 @@
 #include <cairo.h>
 #include <signal.h>
 
-#include <thread>
-
 #include "EndToEnd.h"
 
 namespace e2e {
@@ -35,18 +33,10 @@ protected:
     }
 
     bool portalLogged(const std::string& line) {
-        const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
-        while (testsupport::readFile(portalLog).find(line) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(50ms);
-        }
-        return true;
+        return waitUntil([&] { return testsupport::readFile(portalLog).find(line) != std::string::npos; });
     }
 
-    std::string pagePrefersDark() {
-        send("js return String(matchMedia('(prefers-color-scheme: dark)').matches)\n");
-        return expect("js-result")["result"];
-    }
+    std::string pagePrefersDark() { return script("return String(matchMedia('(prefers-color-scheme: dark)').matches)"); }
 
     // The brightness of the panel's background in its picture.
     int panelBackground() {
@@ -73,11 +63,7 @@ TEST_F(ColourSchemeTest, PanelAndPageFollowTheDesktopsColourSchemeWhileRunning) 
 
     ASSERT_EQ(::kill(portal->pid(), SIGHUP), 0);
     ASSERT_TRUE(portalLogged("emit SettingChanged color-scheme 2"));
-    std::string prefersDark;
-    for (int attempt = 0; attempt < 50 && (prefersDark = pagePrefersDark()) != "false"; ++attempt) {
-        std::this_thread::sleep_for(100ms);
-    }
-    EXPECT_EQ(prefersDark, "false") << "the page follows the switch to light";
+    EXPECT_TRUE(waitUntil([&] { return pagePrefersDark() == "false"; })) << "the page follows the switch to light";
     EXPECT_GT(panelBackground(), 200) << "a light panel";
 }
 

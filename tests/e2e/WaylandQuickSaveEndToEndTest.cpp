@@ -5,10 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <sstream>
-#include <thread>
 
 #include "EndToEnd.h"
 #include "capture/ReportStore.h"
@@ -35,14 +32,15 @@ protected:
 
     void SetUp() override {
         EndToEndTest::SetUp();
-        auto env = testsupport::userEnvironment(home.path());
         weston = std::make_unique<testsupport::AppProcess>(
             "/usr/bin/weston", env,
             std::vector<std::string>{"--backend=x11-backend.so", std::string("--socket=") + socketName,
                                      "--idle-time=0", "--no-config", "--use-pixman", "--width=1280", "--height=900",
                                      "--log=" + (home.path() / "weston.log").string()});
         ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(runtime / socketName); })) << "weston did not start";
-        extraEnvironment = {{"WAYLAND_DISPLAY", socketName}, {"GDK_BACKEND", "wayland"}, {"DISPLAY", std::nullopt}};
+        env["WAYLAND_DISPLAY"] = socketName;
+        env["GDK_BACKEND"] = "wayland";
+        env["DISPLAY"] = std::nullopt;
     }
 
     void TearDown() override {
@@ -51,21 +49,6 @@ protected:
         clipboardOwner.reset();
         portal.reset();
         weston.reset();
-    }
-
-    static bool waitUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + eventTimeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(50ms);
-        }
-        return true;
-    }
-
-    std::map<std::string, std::optional<std::string>> waylandClientEnvironment() {
-        auto env = testsupport::userEnvironment(home.path());
-        env.insert(extraEnvironment.begin(), extraEnvironment.end());
-        return env;
     }
 
     void startPortal(const std::string& mode, const std::map<std::string, std::optional<std::string>>& env = {}) {
@@ -83,10 +66,7 @@ protected:
     }
 
     bool waitForPortalLine(const std::string& line) {
-        return waitUntil([&] {
-            const auto lines = portalCalls();
-            return std::find(lines.begin(), lines.end(), line) != lines.end();
-        });
+        return waitUntil([&] { return ("\n" + testsupport::readFile(portalLog)).find("\n" + line + "\n") != std::string::npos; });
     }
 
     // A "shortcut" event of this run that matches; it may come before the first page load.
@@ -99,7 +79,7 @@ protected:
     // Another client's window takes the keyboard focus, as the browser has when the user presses
     // the shortcut; the main window's page notices that it lost the focus.
     void focusAnotherWindow() {
-        otherWindow = std::make_unique<testsupport::AppProcess>("/usr/bin/weston-flower", waylandClientEnvironment());
+        otherWindow = std::make_unique<testsupport::AppProcess>("/usr/bin/weston-flower", env);
         for (int attempt = 0; attempt < 100; ++attempt) {
             send("js return document.hasFocus()\n");
             if (expect("js-result")["result"] == "false") return;
@@ -110,7 +90,7 @@ protected:
     // wl-copy briefly takes the keyboard focus to set the selection; it has once wl-paste reads it.
     void copyToClipboard(const std::string& text) {
         clipboardOwner = std::make_unique<testsupport::AppProcess>(
-            "/usr/bin/wl-copy", waylandClientEnvironment(), std::vector<std::string>{"--foreground", "--", text});
+            "/usr/bin/wl-copy", env, std::vector<std::string>{"--foreground", "--", text});
         const std::string paste = "env XDG_RUNTIME_DIR=" + runtime.string() + " WAYLAND_DISPLAY=" + socketName +
                                   " wl-paste --no-newline 2>/dev/null";
         ASSERT_TRUE(waitUntil([&] { return testsupport::commandOutput(paste) == text; }));
@@ -131,11 +111,10 @@ protected:
 };
 
 TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
-    startPortal("bind");
+    startPortal("bind", {{"FAKE_PORTAL_SHORTCUTS_VERSION", "2"}});
     launch();
     auto bound = shortcut([](const json& e) { return e["trigger"] == portalTrigger; });
     EXPECT_EQ(bound["statusMenu"], std::string("Save Current Page…  ") + portalTrigger);
-    EXPECT_EQ(bound["bookmarksMenu"], std::string("Quick Save Current Page…  ") + portalTrigger);
     const std::vector<std::string> asked{"ready", "Register app.tolvar.desktop", "CreateSession", "ListShortcuts",
                                          "BindShortcuts quick-save|Save the current page to Tolvar|CTRL+ALT+b"};
     EXPECT_EQ(portalCalls(), asked);
@@ -149,7 +128,6 @@ TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
     EXPECT_EQ(presented["frontApp"], "com.google.Chrome");
     EXPECT_EQ(presented["url"], "https://example.org/front-tab");
     EXPECT_EQ(presented["title"], "The Front Tab");
-    EXPECT_EQ(presented["focusTag"], true);
     send("esc\n");
     expect("closed");
 
@@ -163,10 +141,17 @@ TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
     EXPECT_EQ(presented["frontApp"], "");
     EXPECT_EQ(presented["url"], "https://example.org/copied");
     EXPECT_EQ(presented["source"], "clipboard");
-    EXPECT_EQ(presented["status"], "");
-    EXPECT_EQ(presented["focusTag"], true);
     send("esc\n");
     expect("closed");
+
+    // Preferences show the bound trigger and open the desktop's own settings for it.
+    send("preferences\n");
+    const auto shown = expect("preferences");
+    EXPECT_EQ(shown["choice"], "portal");
+    EXPECT_EQ(shown["shortcut"], portalTrigger);
+    EXPECT_EQ(shown["shortcutSettings"], true);
+    send("open-shortcut-settings\n");
+    EXPECT_TRUE(waitForPortalLine("ConfigureShortcuts"));
 
     // The user changes the trigger in the desktop's settings.
     ASSERT_EQ(::kill(portal->pid(), SIGUSR2), 0);
@@ -182,7 +167,6 @@ TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
 }
 
 TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
-    const std::string hint = "Paste a link, or bind a keyboard shortcut to “tolvar --quick-save”.";
     // No portal at all; then a portal that refuses; then one that never answers the binding.
     for (const std::string mode : {"none", "refuse", "silent"}) {
         SCOPED_TRACE(mode);
@@ -194,7 +178,6 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
         }
         send("present\n");
         const auto presented = expect("presented");
-        EXPECT_EQ(presented["status"], hint);
         EXPECT_EQ(presented["visible"], true);
         // A portal that never answers the binding says nothing; the others settle on no trigger.
         if (mode != "silent") shortcut([](const json&) { return true; });
@@ -202,33 +185,9 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
             if (event["event"] != "shortcut") continue;
             EXPECT_EQ(event["trigger"], "");
             EXPECT_EQ(event["statusMenu"], "Save Current Page…");
-            EXPECT_EQ(event["bookmarksMenu"], "Quick Save Current Page…");
         }
         send("esc\n");
         expect("closed");
-        portal.reset();
-        std::filesystem::remove(portalLog);
-    }
-}
-
-// Preferences show the trigger the portal bound and, from the interface's version 2 on, a button that
-// opens the desktop's own settings for it.
-TEST_F(WaylandQuickSaveTest, PreferencesShowThePortalsShortcut) {
-    for (const std::string version : {"1", "2"}) {
-        SCOPED_TRACE(version);
-        startPortal("bind", {{"FAKE_PORTAL_SHORTCUTS_VERSION", version}});
-        if (app) relaunchWithFreshJournal();
-        else launch();
-        shortcut([](const json& e) { return e["trigger"] == portalTrigger; });
-        send("preferences\n");
-        const auto shown = expect("preferences");
-        EXPECT_EQ(shown["choice"], "portal");
-        EXPECT_EQ(shown["shortcut"], portalTrigger);
-        EXPECT_EQ(shown["shortcutSettings"], version == "2");
-        if (version == "2") {
-            send("open-shortcut-settings\n");
-            EXPECT_TRUE(waitForPortalLine("ConfigureShortcuts"));
-        }
         portal.reset();
         std::filesystem::remove(portalLog);
     }

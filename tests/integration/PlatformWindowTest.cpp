@@ -1,10 +1,13 @@
-// The platform's page dialogs and file panels against the real toolkit and web engine: their
-// texts, buttons, field, answers, and that they block the main window only.
+// The platform's windows against the real toolkit and web engine: window pictures, the quick-save
+// panel, and page dialogs and file panels (their texts, buttons, field, answers, and that they block
+// the main window only).
+#include <cairo.h>
 #include <gtest/gtest.h>
 #include <gtkmm.h>
 
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "platform/Dialogs.h"
 #include "platform/MainWindow.h"
@@ -27,9 +30,11 @@ public:
     platform::NavigationDecision decideNavigation(const platform::NavigationAction&) override {
         return platform::NavigationDecision::allow;
     }
-    platform::NavigationDecision decideResponse(const platform::NavigationResponse&) override { return platform::NavigationDecision::allow; }
+    platform::NavigationDecision decideResponse(const platform::NavigationResponse&) override {
+        return platform::NavigationDecision::allow;
+    }
     void newWindowRequested(const platform::NavigationAction&) override {}
-    void loadFinished() override {}
+    void loadFinished() override { loaded = true; }
     void runAlert(const std::string& message, std::function<void()> done) override {
         platform::runAlertDialog(*window, message, std::move(done));
     }
@@ -41,17 +46,8 @@ public:
         platform::runTextInputDialog(*window, prompt, defaultText, std::move(done));
     }
     platform::MainWindow* window = nullptr;
+    bool loaded = false;
 };
-
-std::vector<GtkWindow*> visibleToplevels() {
-    std::vector<GtkWindow*> windows;
-    GList* all = gtk_window_list_toplevels();
-    for (GList* item = all; item != nullptr; item = item->next) {
-        if (gtk_widget_get_visible(GTK_WIDGET(item->data))) windows.push_back(GTK_WINDOW(item->data));
-    }
-    g_list_free(all);
-    return windows;
-}
 
 // Compares addresses only: `window` may be gone already.
 bool isToplevel(gconstpointer window) {
@@ -61,13 +57,16 @@ bool isToplevel(gconstpointer window) {
     return found;
 }
 
+// The visible toplevel window that `matches`, waiting for one; nullptr when none came.
 template <typename Test>
 GtkWindow* waitForToplevel(Test matches) {
     GtkWindow* found = nullptr;
     runMainLoopUntil([&] {
-        for (GtkWindow* window : visibleToplevels()) {
-            if (matches(window)) found = window;
+        GList* all = gtk_window_list_toplevels();
+        for (GList* item = all; item != nullptr; item = item->next) {
+            if (gtk_widget_get_visible(GTK_WIDGET(item->data)) && matches(GTK_WINDOW(item->data))) found = GTK_WINDOW(item->data);
         }
+        g_list_free(all);
         return found != nullptr;
     });
     return found;
@@ -111,10 +110,6 @@ struct AccessibleLabel {
     bool operator==(const AccessibleLabel&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const AccessibleLabel& label) {
-    return out << "{name \"" << label.name << "\", labelled by \"" << label.labelledBy << "\"}";
-}
-
 AccessibleLabel accessibleLabelOf(GtkWidget* widget) {
     AtkObject* accessible = gtk_widget_get_accessible(widget);
     AccessibleLabel result{atk_object_get_name(accessible) ? atk_object_get_name(accessible) : "", ""};
@@ -141,7 +136,7 @@ void forEachDescendant(GtkWidget* widget, const Visit& visit) {
 
 // One application, main window and second window for the whole program: GTK allows one
 // application registration per process.
-class PageDialogsWindowTest : public ::testing::Test {
+class PlatformWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder = new testsupport::TemporaryFolder;
@@ -175,7 +170,6 @@ protected:
         if (dialog == nullptr) return nullptr;
         EXPECT_TRUE(gtk_window_get_modal(dialog));
         EXPECT_EQ(gtk_window_get_transient_for(dialog), mainWindow);
-        EXPECT_STREQ(gtk_window_get_title(dialog) ? gtk_window_get_title(dialog) : "", "") << "no title";
         // The dialog's grab holds the main window's group; the other window's group has none.
         EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(mainWindow)), GTK_WIDGET(dialog));
         EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(other->gobj())), nullptr)
@@ -199,7 +193,7 @@ protected:
     static inline Gtk::Window* other = nullptr;
 };
 
-TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsTheButtonSays) {
+TEST_F(PlatformWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsTheButtonSays) {
     std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> answers;
     testsupport::LoopbackHttpServer server([&](const HttpRequest& request) {
@@ -219,7 +213,6 @@ TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsThe
                     " await report('confirm-ok', confirm('Delete this bookmark?'));"
                     " await report('confirm-cancel', confirm('Delete this one too?'));"
                     " await report('prompt-ok', prompt('New name?', 'Reading list'));"
-                    " await report('prompt-empty', prompt('Note?'));"
                     " await report('prompt-cancel', prompt('Tag?', 'kept'));"
                     "}, 50));</script>"};
     });
@@ -236,53 +229,68 @@ TEST_F(PageDialogsWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsThe
         return found.value_or("(no answer)");
     };
 
-    GtkWidget* alert = expectModalDialog();
-    ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(messageOf(alert), "Saved.");
-    EXPECT_EQ(gtk_dialog_get_widget_for_response(GTK_DIALOG(alert), GTK_RESPONSE_CANCEL), nullptr);
-    EXPECT_EQ(fieldOf(alert), nullptr);
-    click(alert, GTK_RESPONSE_OK);
-    EXPECT_EQ(answerOf("alert"), "%22undefined%22");
+    const struct {
+        const char* step;
+        std::string message;
+        std::vector<std::string> buttons;
+        const char* field;  // its default text; nullptr: no field
+        const char* typed;
+        int response;
+        const char* answer;
+    } dialogs[] = {
+        {"alert", "Saved.", {"OK"}, nullptr, nullptr, GTK_RESPONSE_OK, "%22undefined%22"},
+        {"confirm-ok", "Delete this bookmark?", {"OK", "Cancel"}, nullptr, nullptr, GTK_RESPONSE_OK, "true"},
+        {"confirm-cancel", "Delete this one too?", {"OK", "Cancel"}, nullptr, nullptr, GTK_RESPONSE_CANCEL, "false"},
+        {"prompt-ok", "New name?", {"OK", "Cancel"}, "Reading list", "Later, maybe", GTK_RESPONSE_OK,
+         "%22Later%2C%20maybe%22"},
+        {"prompt-cancel", "Tag?", {"OK", "Cancel"}, "kept", nullptr, GTK_RESPONSE_CANCEL, "null"},
+    };
+    for (const auto& expected : dialogs) {
+        SCOPED_TRACE(expected.step);
+        GtkWidget* dialog = expectModalDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(messageOf(dialog), expected.message);
+        EXPECT_EQ(buttonLabels(dialog), expected.buttons);
+        GtkEntry* field = fieldOf(dialog);
+        ASSERT_EQ(field != nullptr, expected.field != nullptr);
+        if (field != nullptr) {
+            EXPECT_STREQ(gtk_entry_get_text(field), expected.field);
+            EXPECT_EQ(accessibleLabelOf(GTK_WIDGET(field)), (AccessibleLabel{expected.message, expected.message}));
+            if (expected.typed != nullptr) gtk_entry_set_text(field, expected.typed);
+        }
+        click(dialog, expected.response);
+        EXPECT_EQ(answerOf(expected.step), expected.answer);
+    }
+}
 
-    GtkWidget* confirmation = expectModalDialog();
-    ASSERT_NE(confirmation, nullptr);
-    EXPECT_EQ(messageOf(confirmation), "Delete this bookmark?");
-    EXPECT_EQ(buttonLabels(confirmation), (std::vector<std::string>{"OK", "Cancel"}));
-    EXPECT_EQ(fieldOf(confirmation), nullptr);
-    click(confirmation, GTK_RESPONSE_OK);
-    EXPECT_EQ(answerOf("confirm-ok"), "true");
+// The picture of a PNG, or a surface in an error state.
+cairo_surface_t* decodePNG(const std::string& png) {
+    std::string_view rest(png);
+    return cairo_image_surface_create_from_png_stream(
+        [](void* closure, unsigned char* data, unsigned int length) {
+            auto& left = *static_cast<std::string_view*>(closure);
+            if (left.size() < length) return CAIRO_STATUS_READ_ERROR;
+            std::copy_n(left.data(), length, data);
+            left.remove_prefix(length);
+            return CAIRO_STATUS_SUCCESS;
+        },
+        &rest);
+}
 
-    GtkWidget* second = expectModalDialog();
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(messageOf(second), "Delete this one too?");
-    click(second, GTK_RESPONSE_CANCEL);
-    EXPECT_EQ(answerOf("confirm-cancel"), "false");
+uint32_t pixel(cairo_surface_t* image, int x, int y) {
+    const auto* row = cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+    return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+}
 
-    GtkWidget* prompt = expectModalDialog();
-    ASSERT_NE(prompt, nullptr);
-    EXPECT_EQ(messageOf(prompt), "New name?");
-    EXPECT_EQ(buttonLabels(prompt), (std::vector<std::string>{"OK", "Cancel"}));
-    GtkEntry* field = fieldOf(prompt);
-    ASSERT_NE(field, nullptr);
-    EXPECT_STREQ(gtk_entry_get_text(field), "Reading list");
-    EXPECT_EQ(accessibleLabelOf(GTK_WIDGET(field)), (AccessibleLabel{"New name?", "New name?"}));
-    gtk_entry_set_text(field, "Later, maybe");
-    click(prompt, GTK_RESPONSE_OK);
-    EXPECT_EQ(answerOf("prompt-ok"), "%22Later%2C%20maybe%22");
+double statusHeight(const platform::QuickSavePanel& panel) {
+    for (const auto& control : panel.controlFrames()) {
+        if (control.name == "status") return control.frame.height;
+    }
+    return -1;
+}
 
-    // A fresh dialog: no default text gives an empty field, whatever the last one held.
-    GtkWidget* empty = expectModalDialog();
-    ASSERT_NE(empty, nullptr);
-    ASSERT_NE(fieldOf(empty), nullptr);
-    EXPECT_STREQ(gtk_entry_get_text(fieldOf(empty)), "");
-    click(empty, GTK_RESPONSE_OK);
-    EXPECT_EQ(answerOf("prompt-empty"), "%22%22") << "OK on an empty field answers the empty text";
-
-    GtkWidget* cancelled = expectModalDialog();
-    ASSERT_NE(cancelled, nullptr);
-    EXPECT_STREQ(gtk_entry_get_text(fieldOf(cancelled)), "kept");
-    click(cancelled, GTK_RESPONSE_CANCEL);
-    EXPECT_EQ(answerOf("prompt-cancel"), "null");
+void settle() {
+    while (g_main_context_iteration(nullptr, FALSE)) {}
 }
 
 class IgnoredPanelDelegate : public platform::QuickSavePanelDelegate {
@@ -291,7 +299,7 @@ public:
     void panelCancel() override {}
 };
 
-TEST_F(PageDialogsWindowTest, QuickSavePanelFieldsAreNamedAfterTheirCaptionsAndTheStatusIsAnnounced) {
+TEST_F(PlatformWindowTest, QuickSavePanelIsNamedForAssistiveTechnologiesAndItsStatusStaysWithinTwoLines) {
     IgnoredPanelDelegate delegate;
     auto panel = platform::createQuickSavePanel(delegate);
     panel->present(platform::PanelField::url);
@@ -337,6 +345,35 @@ TEST_F(PageDialogsWindowTest, QuickSavePanelFieldsAreNamedAfterTheirCaptionsAndT
     panel->setStatus("Could not reach Tolvar.", platform::StatusColour::error);
     g_signal_handler_disconnect(statusAccessible, handler);
     EXPECT_EQ(inserted, (std::vector<std::string>{"Saving…", "Could not reach Tolvar."}));
+
+    // A service's error message of many lines (a validation reply of JSON text) keeps the status line
+    // at two lines and the panel at its size, and its picture, taken at once as for "save-result", is drawn.
+    runMainLoopUntil([&] { return panel->frameSize().height > 1 && statusHeight(*panel) > 0; });
+    settle();
+    const auto size = panel->frameSize();
+    const double oneLine = statusHeight(*panel);
+
+    std::string message = "[\n  {\n    \"code\": \"too_big\",\n";
+    for (int i = 0; i < 10; ++i) message += "    \"path\": [\"title\"],\r\n\n";
+    message += "    \"message\": \"String must contain at most 512 character(s)\"\n  }\n]";
+    panel->setStatus(message, platform::StatusColour::error);
+    const auto png = panel->snapshotPNG();
+    settle();
+    EXPECT_EQ(panel->status(), message);
+    EXPECT_LE(statusHeight(*panel), 2 * oneLine + 1);
+    EXPECT_EQ(panel->frameSize().height, size.height);
+    EXPECT_EQ(panel->frameSize().width, size.width);
+
+    ASSERT_TRUE(png);
+    cairo_surface_t* image = decodePNG(*png);
+    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_height(image), int(size.height));
+    std::set<uint32_t> colours;
+    for (int y = 0; y < cairo_image_surface_get_height(image); y += 2) {
+        for (int x = 0; x < cairo_image_surface_get_width(image); x += 2) colours.insert(pixel(image, x, y));
+    }
+    EXPECT_GT(colours.size(), 8u) << "the picture is blank";
+    cairo_surface_destroy(image);
     panel->hide();
 }
 
@@ -346,7 +383,7 @@ GtkFileChooser* waitForChooser() {
     return chooser != nullptr ? GTK_FILE_CHOOSER(chooser) : nullptr;
 }
 
-TEST_F(PageDialogsWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
+TEST_F(PlatformWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
     const struct {
         platform::FileInputRequest request;
         GtkFileChooserAction action;
@@ -375,7 +412,7 @@ TEST_F(PageDialogsWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
     }
 }
 
-TEST_F(PageDialogsWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenFile) {
+TEST_F(PlatformWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenFile) {
     std::optional<fs::path> destination;
     bool answered = false;
     platform::runSaveFileChooser(*window, "report.pdf", [&](std::optional<fs::path> chosen) {
@@ -398,18 +435,28 @@ TEST_F(PageDialogsWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenF
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
     ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
     EXPECT_EQ(destination, folder->path() / "report.pdf");
+}
 
-    // Cancelled, it answers nothing.
-    answered = false;
-    platform::runSaveFileChooser(*window, "other.pdf", [&](std::optional<fs::path> chosen) {
-        answered = true;
-        destination = std::move(chosen);
-    });
-    chooser = waitForChooser();
-    ASSERT_NE(chooser, nullptr);
-    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-    ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
-    EXPECT_FALSE(destination.has_value());
+// A window picture shows what the user sees: the menu bar on top and the page below it.
+TEST_F(PlatformWindowTest, MainWindowPictureShowsMenuBarAndPage) {
+    host->loaded = false;
+    window->webView().load("data:text/html,<body style='background:%23ff0000'></body>", 30);
+    ASSERT_TRUE(runMainLoopUntil([&] { return host->loaded; }));
+    // Let the page paint once before drawing it.
+    bool painted = false;
+    g_timeout_add(500, [](gpointer flag) -> gboolean { return *static_cast<bool*>(flag) = true, G_SOURCE_REMOVE; },
+                  &painted);
+    runMainLoopUntil([&] { return painted; });
+
+    const auto png = window->snapshotPNG();
+    ASSERT_TRUE(png);
+    cairo_surface_t* image = decodePNG(*png);
+    ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(image), 800);
+    EXPECT_EQ(cairo_image_surface_get_height(image), 600);
+    EXPECT_NE(pixel(image, 400, 5), 0xff0000u) << "the menu bar is at the top";
+    EXPECT_EQ(pixel(image, 400, 300), 0xff0000u) << "the page fills the rest";
+    cairo_surface_destroy(image);
 }
 
 }  // namespace
