@@ -1,21 +1,13 @@
-// Quick save from a real browser: Debian's Chromium, started with a profile of its own under a
-// temporary XDG config folder, shows a page served on loopback and is made the active window; the
-// built application is asked to "present" and its "presented" event must carry that page. Once
-// through the extension and its native-messaging host, once through the remote-debugging endpoint,
-// and once with neither, where the clipboard is used and the error number recorded.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// Quick save from a real Chromium with a profile of its own, showing a loopback page in the active
+// window: the built application's "presented" event must carry that page, through the extension and
+// its native-messaging host, through the remote-debugging endpoint, and with neither from the clipboard.
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -68,12 +60,7 @@ protected:
     }
 
     void TearDown() override {
-        if (HasFailure()) {
-            std::cerr << "journal:\n" << testsupport::readFile(automation / "events.jsonl") << "\n";
-            std::cerr << "chromium log (tail):\n";
-            const std::string log = testsupport::readFile(home.path() / "chromium.log");
-            std::cerr << log.substr(log.size() > 4000 ? log.size() - 4000 : 0) << "\n";
-        }
+        if (HasFailure()) std::cerr << "journal:\n" << testsupport::readFile(automation / "events.jsonl") << "\n";
         browser.reset();
         app.reset();
     }
@@ -95,10 +82,7 @@ protected:
     // Waits for the browser window showing the article and makes it the active window.
     void bringBrowserToFront() {
         std::optional<unsigned long> window;
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (!(window = x.findWindow("Chromium", "Known Title")) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(100ms);
-        }
+        testsupport::waitUntil([&] { return (window = x.findWindow("Chromium", "Known Title")).has_value(); }, 30s);
         ASSERT_TRUE(window) << "no Chromium window with the article";
         x.activate(*window);
     }
@@ -129,7 +113,7 @@ TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
     // The host manifests, written by the application itself.
     {
         testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install-browser-helpers"}, home.path() / "install.log");
-        while (install.running()) std::this_thread::sleep_for(20ms);
+        testsupport::waitUntil([&] { return !install.running(); }, 60s);
         ASSERT_EQ(install.terminate(), 0) << testsupport::readFile(home.path() / "install.log");
     }
     const fs::path manifest = profile() / "NativeMessagingHosts" / "app.tolvar.desktop.capture.json";
@@ -143,12 +127,8 @@ TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
 
     // The extension's report of the article reaches the user's runtime folder.
     const fs::path state = fs::path(*env.at("XDG_RUNTIME_DIR")) / "tolvar-capture" / "chromium.json";
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (testsupport::readFile(state).find(article) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_NE(testsupport::readFile(state).find(article), std::string::npos) << "no report from the extension";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::readFile(state).find(article) != std::string::npos; }, 30s))
+        << "no report from the extension";
     EXPECT_EQ(fs::status(state).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     // No remote debugging in this run: the page can only have come from the extension.
     EXPECT_FALSE(fs::exists(profile() / "DevToolsActivePort"));
@@ -160,11 +140,7 @@ TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
 TEST_F(BrowserCaptureTest, TheDebuggingEndpointNamesTheFocusedPage) {
     startChromium({"--remote-debugging-port=0"});
     bringBrowserToFront();
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!fs::exists(profile() / "DevToolsActivePort") && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_TRUE(fs::exists(profile() / "DevToolsActivePort"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fs::exists(profile() / "DevToolsActivePort"); }, 30s));
     // No extension and no host manifest in this run: the page can only come from the endpoint.
     EXPECT_FALSE(fs::exists(fs::path(*env.at("XDG_RUNTIME_DIR")) / "tolvar-capture"));
 

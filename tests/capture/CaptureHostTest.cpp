@@ -1,26 +1,24 @@
 // The built tolvar-capture-host, driven as a browser drives it: length-prefixed JSON on its
-// standard input, answers on its standard output, reports in the runtime folder.
+// standard input until that ends, answers on its standard output, reports in the runtime folder.
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "capture/CaptureRules.h"
 #include "capture/NativeMessaging.h"
-#include "tests/support/AppProcess.h"
+#include "tests/support/DevService.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -34,99 +32,11 @@ std::string frame(const std::string& body, std::uint32_t announced) {
 }
 std::string frame(const std::string& body) { return frame(body, static_cast<std::uint32_t>(body.size())); }
 
-std::string message(const std::string& address, const std::string& title, double focused = 1700000000000.0) {
-    return json{{"browser", "chromium"}, {"address", address}, {"title", title}, {"focused", focused}}.dump();
+std::string report(const std::string& address) {
+    return frame(json{{"browser", "chromium"}, {"address", address}, {"title", "T"}, {"focused", 1700000000000.0}}.dump());
 }
 
-// The host as a child process with its standard input and output on pipes.
-class Host {
-public:
-    explicit Host(std::optional<fs::path> runtime) {
-        int in[2];
-        int out[2];
-        EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            if (runtime) setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
-            else unsetenv("XDG_RUNTIME_DIR");
-            execl(TOLVAR_CAPTURE_HOST, TOLVAR_CAPTURE_HOST, "chrome-extension://dahoghcobakddfbcgfklaanklikmjkgp/",
-                  nullptr);
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        input_ = in[1];
-        output_ = out[0];
-    }
-    ~Host() {
-        closeInput();
-        if (output_ >= 0) close(output_);
-        if (!status_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // Writes raw bytes (from a thread, so a large body cannot block against unread answers).
-    void write(const std::string& bytes) {
-        std::thread writer([this, &bytes] {
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t put = ::write(input_, bytes.data() + done, bytes.size() - done);
-                if (put <= 0) break;
-                done += static_cast<std::size_t>(put);
-            }
-        });
-        writer.join();
-    }
-
-    // The next answer, waiting up to five seconds; nothing when none comes.
-    std::optional<json> answer() {
-        pollfd entry{output_, POLLIN, 0};
-        if (poll(&entry, 1, 5000) <= 0) return std::nullopt;
-        const auto f = capture::readFrame(output_, capture::longestMessage);
-        if (f.kind != capture::Frame::Kind::message) return std::nullopt;
-        return json::parse(f.body, nullptr, false);
-    }
-
-    json send(const std::string& bytes) {
-        write(bytes);
-        auto reply = answer();
-        EXPECT_TRUE(reply.has_value()) << "no answer";
-        return reply.value_or(json());
-    }
-
-    void closeInput() {
-        if (input_ >= 0) close(input_);
-        input_ = -1;
-    }
-
-    // The exit status after the input closed; fails the test if the host was killed by a signal.
-    int wait() {
-        closeInput();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "the host did not end";
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        status_ = status;
-        EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    std::optional<int> status_;
-};
+const json accepted = {{"accepted", true}};
 
 class CaptureHostTest : public ::testing::Test {
 protected:
@@ -141,15 +51,34 @@ protected:
     }
 
     json state() const { return json::parse(testsupport::readFile(stateFile), nullptr, false); }
+
+    // Runs the host on `input` (with or without a runtime folder) until it ends; expects a clean exit
+    // and answers what it wrote back, one value a frame.
+    std::vector<json> run(const std::string& input, bool withRuntime = true) {
+        const fs::path in = temporary.path() / "in", out = temporary.path() / "out";
+        testsupport::writeFile(in, input);
+        const std::string environment = withRuntime ? "XDG_RUNTIME_DIR='" + runtime.string() + "'" : "-u XDG_RUNTIME_DIR";
+        // exec: the host is this process's own child, as it is the browser's.
+        const int status = std::system(("exec env " + environment + " '" TOLVAR_CAPTURE_HOST
+                                        "' chrome-extension://dahoghcobakddfbcgfklaanklikmjkgp/ <'" + in.string() +
+                                        "' >'" + out.string() + "'").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        std::vector<json> answers;
+        const int fd = open(out.c_str(), O_RDONLY | O_CLOEXEC);
+        for (auto f = capture::readFrame(fd, capture::longestMessage); f.kind == capture::Frame::Kind::message;
+             f = capture::readFrame(fd, capture::longestMessage)) {
+            answers.push_back(json::parse(f.body, nullptr, false));
+        }
+        close(fd);
+        return answers;
+    }
 };
 
-TEST_F(CaptureHostTest, AGoodReportIsKeptForTheUserAlone) {
-    Host host(runtime);
-    EXPECT_EQ(host.send(frame(message("https://example.org/a", "Page A"))), json({{"accepted", true}}));
+TEST_F(CaptureHostTest, TheLatestGoodReportIsKeptForTheUserAlone) {
+    EXPECT_EQ(run(report("https://example.org/a") + report("https://example.org/b")), (std::vector<json>{accepted, accepted}));
     const auto stored = state();
     EXPECT_EQ(stored["browser"], "chromium");
-    EXPECT_EQ(stored["address"], "https://example.org/a");
-    EXPECT_EQ(stored["title"], "Page A");
+    EXPECT_EQ(stored["address"], "https://example.org/b");
     EXPECT_EQ(stored["focused"], 1700000000000.0);
     EXPECT_EQ(stored["pid"], getpid());  // the process that started the host
     struct stat info {};
@@ -158,96 +87,77 @@ TEST_F(CaptureHostTest, AGoodReportIsKeptForTheUserAlone) {
     EXPECT_EQ(info.st_uid, geteuid());
     ASSERT_EQ(stat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-
-    // The latest report replaces the one before, and nothing else is left in the folder.
-    EXPECT_EQ(host.send(frame(message("https://example.org/b", "Page B"))), json({{"accepted", true}}));
-    EXPECT_EQ(state()["address"], "https://example.org/b");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    EXPECT_EQ(host.wait(), 0);
 }
 
+// Each reason a message is refused is tested with the rules; here, a few through the host, which
+// must keep the last good report and stay in step with the stream.
 TEST_F(CaptureHostTest, BadMessagesLeaveTheLastGoodReport) {
-    Host host(runtime);
-    ASSERT_EQ(host.send(frame(message("https://example.org/good", "Good"))), json({{"accepted", true}}));
-    const std::string good = testsupport::readFile(stateFile);
-
-    const struct {
-        const char* name;
-        std::string bytes;
-    } attacks[] = {  // each reason a message is refused is tested with the rules; here, a few
-        {"invalid JSON", frame("{\"browser\":\"chromium\",")},
-        {"unknown browser", frame(R"({"browser":"../../x","address":"https://evil.example/","title":"t","focused":1})")},
-        {"empty message", frame("")},
-        {"deeply nested", frame(std::string(300'000, '[') + std::string(300'000, ']'))},
-        {"length over 1 MB", frame(std::string(capture::longestMessage + 1, ' ') + message("https://evil.example/", "t"),
-                                   static_cast<std::uint32_t>(capture::longestMessage + 1 + message("https://evil.example/", "t").size()))},
-    };
-    for (const auto& attack : attacks) {
-        SCOPED_TRACE(attack.name);
-        const auto reply = host.send(attack.bytes);
-        EXPECT_EQ(reply["accepted"], false);
-        EXPECT_TRUE(reply["reason"].is_string() && !reply["reason"].get<std::string>().empty());
-        EXPECT_EQ(testsupport::readFile(stateFile), good);
+    const std::string evil = report("https://evil.example/").substr(4);
+    const std::string attacks =
+        frame("{\"browser\":\"chromium\",") +
+        frame(R"({"browser":"../../x","address":"https://evil.example/","title":"t","focused":1})") + frame("") +
+        frame(std::string(300'000, '[') + std::string(300'000, ']')) +
+        frame(std::string(capture::longestMessage + 1, ' ') + evil,
+              static_cast<std::uint32_t>(capture::longestMessage + 1 + evil.size()));
+    for (const bool thenGood : {false, true}) {
+        SCOPED_TRACE(thenGood ? "a good report after the attacks" : "the attacks last");
+        const auto answers = run(report("https://example.org/good") + attacks + (thenGood ? report("https://example.org/next") : ""));
+        ASSERT_EQ(answers.size(), thenGood ? 7u : 6u);
+        EXPECT_EQ(answers.front(), accepted);
+        for (std::size_t i = 1; i < 6; ++i) {
+            EXPECT_EQ(answers[i].value("accepted", true), false) << i;
+            EXPECT_NE(answers[i].value("reason", ""), "") << i;
+        }
+        EXPECT_EQ(state()["address"], thenGood ? "https://example.org/next" : "https://example.org/good");
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     }
-
-    // After all of that the stream is still in step: the next good report is taken.
-    EXPECT_EQ(host.send(frame(message("https://example.org/next", "Next"))), json({{"accepted", true}}));
-    EXPECT_EQ(state()["address"], "https://example.org/next");
-    EXPECT_EQ(host.wait(), 0);
 }
 
 TEST_F(CaptureHostTest, AHugeLengthPrefixOrACutStreamEndsCleanlyWithTheReportIntact) {
     for (const std::string& ending : {frame("{\"browser\":\"chromium\"", 0xfffffff0u), std::string("\x20\x00", 2)}) {
-        Host host(runtime);
-        ASSERT_EQ(host.send(frame(message("https://example.org/good", "Good"))), json({{"accepted", true}}));
-        const std::string good = testsupport::readFile(stateFile);
-        host.write(ending);
-        EXPECT_EQ(host.wait(), 0);
-        EXPECT_EQ(testsupport::readFile(stateFile), good);
+        EXPECT_EQ(run(report("https://example.org/good") + ending), std::vector<json>{accepted});
+        EXPECT_EQ(state()["address"], "https://example.org/good");
     }
 }
 
-TEST_F(CaptureHostTest, AFolderOpenToOthersIsNotUsed) {
-    fs::create_directories(folder);
-    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec,
-                    fs::perm_options::replace);
-    Host host(runtime);
-    EXPECT_EQ(host.send(frame(message("https://example.org/a", "A")))["accepted"], false);
-    EXPECT_FALSE(fs::exists(stateFile));
-    EXPECT_EQ(host.wait(), 0);
-}
-
-TEST_F(CaptureHostTest, AFolderThatIsALinkIsNotFollowed) {
+TEST_F(CaptureHostTest, NoReportIsStoredInAFolderOpenToOthersBehindALinkOrWithoutARuntimeFolder) {
     const fs::path elsewhere = temporary.path() / "elsewhere";
-    fs::create_directories(elsewhere);
-    fs::permissions(elsewhere, fs::perms::owner_all, fs::perm_options::replace);
-    fs::create_directory_symlink(elsewhere, folder);
-    Host host(runtime);
-    EXPECT_EQ(host.send(frame(message("https://example.org/a", "A")))["accepted"], false);
+    const std::vector<std::pair<std::string, std::function<void()>>> cases{
+        {"open to others", [&] {
+             fs::create_directories(folder);
+             fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read,
+                             fs::perm_options::replace);
+         }},
+        {"a link", [&] {
+             fs::create_directories(elsewhere);
+             fs::permissions(elsewhere, fs::perms::owner_all, fs::perm_options::replace);
+             fs::create_directory_symlink(elsewhere, folder);
+         }},
+        {"no runtime folder", [] {}},
+    };
+    for (const auto& [name, prepare] : cases) {
+        SCOPED_TRACE(name);
+        fs::remove_all(folder);
+        prepare();
+        const auto answers = run(report("https://example.org/a"), name != "no runtime folder");
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0].value("accepted", true), false);
+        EXPECT_FALSE(fs::exists(stateFile));
+    }
     EXPECT_TRUE(fs::is_empty(elsewhere));
-    EXPECT_EQ(host.wait(), 0);
 }
 
 TEST_F(CaptureHostTest, AStateFileThatIsALinkIsReplacedNotWrittenThrough) {
     fs::create_directories(folder);
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
     const fs::path victim = temporary.path() / "victim";
-    { std::ofstream(victim) << "keep me"; }
+    testsupport::writeFile(victim, "keep me");
     fs::create_symlink(victim, stateFile);
-    Host host(runtime);
-    EXPECT_EQ(host.send(frame(message("https://example.org/a", "A")))["accepted"], true);
+    EXPECT_EQ(run(report("https://example.org/a")), std::vector<json>{accepted});
     EXPECT_EQ(testsupport::readFile(victim), "keep me");
     EXPECT_FALSE(fs::is_symlink(stateFile));
     EXPECT_EQ(state()["address"], "https://example.org/a");
-    EXPECT_EQ(host.wait(), 0);
-}
-
-TEST_F(CaptureHostTest, WithoutARuntimeFolderNothingIsStored) {
-    Host host(std::nullopt);
-    const auto reply = host.send(frame(message("https://example.org/a", "A")));
-    EXPECT_EQ(reply["accepted"], false);
-    EXPECT_EQ(host.wait(), 0);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-// The X display of a test, for what a window manager would do: finding a window and making it the
-// active one. Xlib stays out of this header, because its macros clash with GoogleTest's names.
+// What a window manager would do on a test's X display: find a window and make it the active one.
+// (No Xlib in this header: its macros clash with GoogleTest's names.)
 class TestDisplay {
 public:
     TestDisplay();
@@ -17,8 +17,7 @@ public:
     // A viewable top-level window of that class whose title (_NET_WM_NAME) contains `part`.
     std::optional<unsigned long> findWindow(const std::string& windowClass, const std::string& part);
 
-    // Announces the window as active on the root window (_NET_ACTIVE_WINDOW), raises it and gives it
-    // the input focus, as a window manager does when the user clicks it.
+    // Sets _NET_ACTIVE_WINDOW to it, raises it and gives it the focus, as when the user clicks it.
     void activate(unsigned long window);
 
 private:

@@ -9,17 +9,13 @@ protected:
     // The message of the error element of a reply, or "" when there is none.
     static std::string errorMessage(const testsupport::HttpReply& reply) {
         const auto json = reply.json();
-        if (!json.is_array() || json.empty() || !json[0].is_object()) return "";
-        const auto& first = json[0];
-        if (!first.contains("error") || !first["error"].contains("json")) return "";
-        const auto& message = first["error"]["json"]["message"];
-        return message.is_string() ? message.get<std::string>() : "";
+        const nlohmann::json::json_pointer message("/0/error/json/message");
+        return json.contains(message) && json[message].is_string() ? json[message].get<std::string>() : "";
     }
 
     static nlohmann::json resultOf(const testsupport::HttpReply& reply) {
         const auto json = reply.json();
-        if (!json.is_array() || json.empty()) return nullptr;
-        return json[0]["result"]["data"]["json"];
+        return json.is_array() && !json.empty() ? json[0]["result"]["data"]["json"] : nlohmann::json();
     }
 };
 

@@ -131,15 +131,6 @@ TEST_F(DevserviceServiceLogic, TitleLookupAnswersWhenTheFetchCompletes) {
     EXPECT_EQ(json[0]["result"]["data"]["json"]["title"], "A <Title>");
 }
 
-TEST_F(DevserviceServiceLogic, SignInRedirectKeepsTheRequestedPage) {
-    auto responses = call(Request{"GET", "/app/bookmarks/new", "url=https%3A%2F%2Fe.org%2F%3Fa%3D1%26b", {}, ""});
-    ASSERT_EQ(responses.size(), 1u);
-    EXPECT_EQ(responses[0].status, 303);
-    ASSERT_EQ(responses[0].headers[0].first, "Location");
-    EXPECT_EQ(responses[0].headers[0].second,
-              "/app/signin?next=%2Fapp%2Fbookmarks%2Fnew%3Furl%3Dhttps%253A%252F%252Fe.org%252F%253Fa%253D1%2526b");
-}
-
 TEST_F(DevserviceServiceLogic, EveryRequestIsAnsweredExactlyOnce) {
     const std::vector<Request> requests = {
         {"GET", "/", "", {}, ""},

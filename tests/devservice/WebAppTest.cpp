@@ -14,10 +14,8 @@ TEST_F(DevserviceWebApp, SignInSetsAnHttpOnlySessionCookieForTheWholeSite) {
     const auto cookies = reply.headerValues("Set-Cookie");
     ASSERT_EQ(cookies.size(), 1u);
     const auto& setCookie = cookies[0];
-    EXPECT_EQ(setCookie.rfind("tolvar_session=", 0), 0u) << setCookie;
     EXPECT_NE(setCookie.find("; HttpOnly"), std::string::npos) << setCookie;
     EXPECT_NE(setCookie.find("; Path=/;"), std::string::npos) << setCookie;
-
     const auto token = signIn("demo", "tolvar-demo");
     ASSERT_FALSE(token.empty());
     const auto page = get("/app", cookie(token));

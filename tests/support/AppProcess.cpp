@@ -95,11 +95,7 @@ bool AppProcess::running() {
 int AppProcess::terminate(std::chrono::milliseconds grace) {
     if (status_) return *status_;
     kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + grace;
-    while (running() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (running()) {
+    if (!waitUntil([this] { return !running(); }, grace)) {
         kill(-pid_, SIGKILL);
         int status = 0;
         waitpid(pid_, &status, 0);
@@ -127,6 +123,14 @@ std::string commandOutput(const std::string& command) {
     return output;
 }
 
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    for (const auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -146,17 +150,17 @@ std::vector<nlohmann::json> Journal::events() const {
 std::optional<nlohmann::json> Journal::waitFor(const std::string& name, std::chrono::milliseconds timeout,
                                                const std::function<bool(const nlohmann::json&)>& matches,
                                                int64_t afterSeq) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
+    std::optional<nlohmann::json> found;
+    waitUntil([&] {
         for (const auto& event : events()) {
-            if (event.value("event", "") == name && event.value("seq", int64_t(0)) > afterSeq &&
-                (!matches || matches(event))) {
-                return event;
+            if (event.value("event", "") == name && event.value("seq", int64_t(0)) > afterSeq && (!matches || matches(event))) {
+                found = event;
+                return true;
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return std::nullopt;
+        return false;
+    }, timeout);
+    return found;
 }
 
 }  // namespace testsupport

@@ -69,6 +69,9 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 
+// Asks `done` every 20 ms until it answers true or `timeout` passes; answers its last answer.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
 // What a shell command prints on standard output (for example xdotool on the test's own display).
 std::string commandOutput(const std::string& command);
 

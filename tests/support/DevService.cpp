@@ -1,13 +1,10 @@
 #include "tests/support/DevService.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,8 +14,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace testsupport {
 namespace {
@@ -37,63 +32,6 @@ int millisLeft(std::chrono::steady_clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-std::string decodeChunked(const std::string& body) {
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < body.size()) {
-        const auto lineEnd = body.find("\r\n", pos);
-        if (lineEnd == std::string::npos) break;
-        const auto size = std::strtoul(body.substr(pos, lineEnd - pos).c_str(), nullptr, 16);
-        pos = lineEnd + 2;
-        if (size == 0) break;
-        out += body.substr(pos, size);
-        pos += size + 2;
-    }
-    return out;
-}
-
-// Starts the service with its standard output on a pipe, whose reading end is answered.
-std::pair<pid_t, int> spawnService(const std::vector<std::string>& arguments, const std::filesystem::path& logFile) {
-    std::vector<std::string> argvStrings{TOLVAR_DEVSERVICE_BIN};
-    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : argvStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int pipeFds[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (rc != 0) {
-        close(pipeFds[0]);
-        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + std::strerror(rc));
-    }
-    return {pid, pipeFds[0]};
-}
-
-// waitpid with a time limit; answers the decoded exit status or nothing.
-std::optional<int> waitWithTimeout(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto deadline = deadlineAfter(timeout);
-    while (true) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            if (WIFEXITED(status)) return WEXITSTATUS(status);
-            if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-            return -1;
-        }
-        if (done < 0) return -1;
-        if (millisLeft(deadline) == 0) return std::nullopt;
-        std::this_thread::sleep_for(10ms);
-    }
-}
-
 }  // namespace
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -105,10 +43,8 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
 // --- HTTP client -------------------------------------------------------------------------------
 
 std::optional<std::string> HttpReply::header(const std::string& name) const {
-    for (const auto& [key, value] : headers) {
-        if (lower(key) == lower(name)) return value;
-    }
-    return std::nullopt;
+    const auto values = headerValues(name);
+    return values.empty() ? std::nullopt : std::optional(values.front());
 }
 
 std::vector<std::string> HttpReply::headerValues(const std::string& name) const {
@@ -138,10 +74,8 @@ HttpReply parseReply(const std::string& raw) {
         value.erase(0, value.find_first_not_of(' '));
         reply.headers.emplace_back(line.substr(0, colon), value);
     }
-    reply.body = raw.substr(headEnd + 4);
-    if (lower(reply.header("Transfer-Encoding").value_or("")) == "chunked") {
-        reply.body = decodeChunked(reply.body);
-    } else if (auto length = reply.header("Content-Length")) {
+    reply.body = raw.substr(headEnd + 4);  // the service announces the length of every answer
+    if (auto length = reply.header("Content-Length")) {
         reply.body = reply.body.substr(0, std::strtoul(length->c_str(), nullptr, 10));
     }
     return reply;
@@ -212,67 +146,34 @@ std::string rawExchange(int port, const std::string& bytes, std::chrono::millise
 
 std::filesystem::path builtInFixtures() { return TOLVAR_DEVSERVICE_FIXTURES; }
 
-ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, std::chrono::milliseconds startTimeout) {
-    char pattern[] = "/tmp/tolvar-devservice-log-XXXXXX";
-    const int logFd = mkstemp(pattern);
-    if (logFd < 0) throw std::runtime_error("mkstemp failed");
-    close(logFd);
-    logFile_ = pattern;
-
-    auto [pid, out] = spawnService(arguments, logFile_);
-    pid_ = pid;
-    std::string firstLine;
-    const auto deadline = deadlineAfter(startTimeout);
-    while (firstLine.find('\n') == std::string::npos) {
-        pollfd p{out, POLLIN, 0};
-        if (poll(&p, 1, millisLeft(deadline)) <= 0) break;
-        char buffer[256];
-        const auto n = read(out, buffer, sizeof buffer);
-        if (n <= 0) break;
-        firstLine.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(out);
-    const auto newline = firstLine.find('\n');
+ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, std::chrono::milliseconds startTimeout)
+    : app_(std::make_unique<AppProcess>(TOLVAR_DEVSERVICE_BIN, std::map<std::string, std::optional<std::string>>{},
+                                        arguments, folder_.path() / "log")) {
+    // The service prints its address as a line of its own once it listens.
     const std::string prefix = "http://127.0.0.1:";
-    if (newline == std::string::npos || firstLine.rfind(prefix, 0) != 0) {
-        stop(SIGKILL);
-        throw std::runtime_error("the service printed no address; its log:\n" + log());
-    }
-    base_ = firstLine.substr(0, newline);
+    const auto addressLine = [&] {
+        std::istringstream lines(log());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(prefix) && !lines.eof()) return line;
+        }
+        return std::string();
+    };
+    waitUntil([&] { return !addressLine().empty() || !app_->running(); }, startTimeout);
+    base_ = addressLine();
+    if (base_.empty()) throw std::runtime_error("the service printed no address; its log:\n" + log());
     port_ = std::atoi(base_.substr(prefix.size()).c_str());
 }
 
-ServiceProcess::~ServiceProcess() {
-    if (running()) stop(SIGTERM, 2s);  // falls back to SIGKILL
-    std::error_code ignored;
-    std::filesystem::remove(logFile_, ignored);
-}
-
-bool ServiceProcess::running() {
-    if (exitStatus_ || pid_ <= 0) return false;
-    if (auto status = waitWithTimeout(pid_, 0ms)) {
-        exitStatus_ = *status;
-        return false;
-    }
-    return true;
-}
-
 int ServiceProcess::stop(int signal, std::chrono::milliseconds timeout) {
-    if (!running()) return exitStatus_.value_or(-1);
-    kill(pid_, signal);
-    if (auto status = waitWithTimeout(pid_, timeout)) {
-        exitStatus_ = *status;
-        return *status;
-    }
-    kill(pid_, SIGKILL);
-    exitStatus_ = waitWithTimeout(pid_, 5s).value_or(-1);
-    return -1;
+    if (app_->running()) kill(app_->pid(), signal);
+    waitUntil([this] { return !app_->running(); }, timeout);
+    return app_->terminate(0ms);
 }
 
-std::string ServiceProcess::log() const { return readFile(logFile_); }
+std::string ServiceProcess::log() const { return readFile(folder_.path() / "log"); }
 
 long ServiceProcess::peakResidentKiB() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::ifstream status("/proc/" + std::to_string(app_->pid()) + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,16 +33,9 @@ struct HttpReply {
     nlohmann::json json() const;  // discarded value when the body is not JSON
 };
 
-// Parses a complete HTTP/1.x reply read up to the closing of the connection.
-HttpReply parseReply(const std::string& raw);
-
-// Connects to 127.0.0.1:port; answers the socket or -1.
-int connectLoopback(int port);
-
-// Sends all bytes; false when the peer closed or reset the connection.
-bool sendAll(int fd, const std::string& bytes);
-
-// Reads until the peer closes or `timeout` passes.
+HttpReply parseReply(const std::string& raw);  // a whole HTTP/1.x reply, read until the connection closed
+int connectLoopback(int port);                  // the socket, or -1
+bool sendAll(int fd, const std::string& bytes);  // false when the peer closed or reset the connection
 std::string readUntilClosed(int fd, std::chrono::milliseconds timeout);
 
 // One request with "Connection: close"; Host and Content-Length are added.
@@ -51,25 +45,19 @@ HttpReply httpRequest(int port, const std::string& method, const std::string& ta
 // Sends raw bytes on a fresh connection and answers what came back before the connection closed.
 std::string rawExchange(int port, const std::string& bytes, std::chrono::milliseconds timeout = 5s);
 
-// The real tolvar-devservice binary, started with the given arguments. Its standard error goes to
-// a log file that failing tests print.
+// The real tolvar-devservice binary, started with the given arguments; stopped (SIGTERM, then SIGKILL)
+// with this object. Its output goes to a log file that failing tests print.
 class ServiceProcess {
 public:
     explicit ServiceProcess(const std::vector<std::string>& arguments, std::chrono::milliseconds startTimeout = 10s);
-    // Stops the service if it still runs: SIGTERM, then SIGKILL after two seconds.
-    ~ServiceProcess();
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     int port() const { return port_; }
     const std::string& base() const { return base_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return app_->pid(); }
+    bool running() { return app_->running(); }
 
-    // True while the process has not exited.
-    bool running();
-
-    // Sends the signal and waits for the exit; answers the exit status, 128 + signal number when a
-    // signal ended it, or -1 when it did not end within the timeout (it is then killed).
+    // Sends the signal and waits for the exit; answers the exit status, or -1 when a signal ended it or
+    // it did not end within the timeout (it is then killed).
     int stop(int signal, std::chrono::milliseconds timeout = 5s);
 
     std::string log() const;
@@ -78,11 +66,10 @@ public:
     long peakResidentKiB() const;
 
 private:
-    pid_t pid_ = -1;
+    TemporaryFolder folder_;
+    std::unique_ptr<AppProcess> app_;
     int port_ = 0;
     std::string base_;
-    std::filesystem::path logFile_;
-    std::optional<int> exitStatus_;
 };
 
 // The fixture pages the service can serve.

@@ -1,5 +1,7 @@
 #include "tests/support/LoopbackHttpServer.h"
 
+#include "tests/support/DevService.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -55,16 +57,6 @@ bool readRequest(int connection, HttpRequest& request) {
         }
     }
     request.body = data.substr(headEnd + 4, wanted);
-    return true;
-}
-
-bool sendAll(int connection, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += size_t(n);
-    }
     return true;
 }
 

@@ -28,17 +28,13 @@ struct HttpResponse {
     std::string contentType = "text/html; charset=utf-8";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    // Announced as Content-Length instead of the body's size: a larger value gives a response that
-    // is cut off when the connection closes after the body.
-    std::optional<std::size_t> announcedLength;
-    // What follows the body: the connection closes; or it stays open and silent until the server
-    // stops; or `repeated` is sent again and again, `pause` apart, until the client goes away (an
-    // endless or trickling answer, which announces no length unless `announcedLength` says one).
+    std::optional<std::size_t> announcedLength;  // the Content-Length sent instead of the body's size
+    // After the body the connection closes; or stays open and silent until the server stops; or gets
+    // `repeated`, `pause` apart, until the client goes away (with no length unless one is announced).
     enum class Then { close, stall, repeat } then = Then::close;
     std::string repeated;
     std::chrono::milliseconds pause{0};
-    // Nothing at all is sent: with Then::stall, a server that accepts and never answers.
-    bool silent = false;
+    bool silent = false;  // nothing at all is sent: with Then::stall, a server that never answers
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, for tests. Every connection is served on a

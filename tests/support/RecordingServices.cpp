@@ -6,21 +6,6 @@
 
 namespace testsupport {
 
-std::string FakePanel::text(platform::PanelField field) const {
-    const auto found = texts.find(field);
-    return found == texts.end() ? "" : found->second;
-}
-
-void FakePanel::setStatus(const std::string& value, platform::StatusColour shown) {
-    statusText = value;
-    colour = shown;
-}
-
-void FakePanel::present(platform::PanelField field) {
-    visible = true;
-    focused = field;
-}
-
 void FakePanel::pressKey(const std::string& character, std::uint16_t) {
     if (character == "\r") return delegate_.panelSave();
     if (character == "\x1b") return delegate_.panelCancel();

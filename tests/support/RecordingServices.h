@@ -80,14 +80,14 @@ public:
     std::optional<platform::PanelField> focused;
     std::function<void()> onFocus;  // run by the test, as the desktop gives the panel the keyboard
 
-    std::string text(platform::PanelField field) const override;
+    std::string text(platform::PanelField field) const override { return texts.contains(field) ? texts.at(field) : ""; }
     void setText(platform::PanelField field, const std::string& value) override { texts[field] = value; }
     bool readLater() const override { return readLaterOn; }
     void setReadLater(bool on) override { readLaterOn = on; }
     std::string status() const override { return statusText; }
-    void setStatus(const std::string& value, platform::StatusColour shown) override;
+    void setStatus(const std::string& value, platform::StatusColour shown) override { statusText = value, colour = shown; }
     void setSaveEnabled(bool enabled) override { saveEnabled = enabled; }
-    void present(platform::PanelField field) override;
+    void present(platform::PanelField field) override { visible = true, focused = field; }
     void hide() override { visible = false; }
     void focus(platform::PanelField field) override { focused = field; }
     void whenFocused(std::function<void()> work) override { onFocus = std::move(work); }
