@@ -69,7 +69,7 @@ TEST_F(DevserviceApi, CreateStoresAndASecondCreateReportsAlreadyExists) {
 
 // Each refusal of the call's reader is tested with the reader; here, that one becomes a 400.
 TEST_F(DevserviceApi, BadBodiesAnswer400WithAMessageAndStoreNothing) {
-    for (const std::string body : {std::string("not json"), createBody({{"url", "ftp://example.org/"}})}) {
+    for (const std::string& body : {std::string("not json"), createBody({{"url", "ftp://example.org/"}})}) {
         const auto reply = api("bookmarks.create", body);
         EXPECT_EQ(reply.status, 400) << body;
         EXPECT_FALSE(errorMessage(reply).empty()) << reply.body;
