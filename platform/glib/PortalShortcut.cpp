@@ -11,12 +11,11 @@
 
 #include "platform/DesktopIntegration.h"
 #include "platform/glib/GObjectPtr.h"
+#include "platform/glib/Portal.h"
 
 namespace platform {
 namespace {
 
-constexpr const char* portalName = "org.freedesktop.portal.Desktop";
-constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* shortcutsInterface = "org.freedesktop.portal.GlobalShortcuts";
 constexpr const char* registryInterface = "org.freedesktop.host.portal.Registry";
 
@@ -80,7 +79,7 @@ public:
         if (!offersSettings()) return;
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-        g_dbus_connection_call(connection_.get(), portalName, portalPath, shortcutsInterface, "ConfigureShortcuts",
+        g_dbus_connection_call(connection_.get(), portal::busName, portal::objectPath, shortcutsInterface, "ConfigureShortcuts",
                                g_variant_new("(osa{sv})", sessionHandle_.c_str(), "", &options), nullptr,
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
     }
@@ -111,12 +110,12 @@ private:
     }
 
     void subscribeToShortcuts() {
-        activatedSubscription_ = subscribe(portalPath, shortcutsInterface, "Activated", &Session::onActivated);
-        changedSubscription_ = subscribe(portalPath, shortcutsInterface, "ShortcutsChanged", &Session::onChanged);
+        activatedSubscription_ = subscribe(portal::objectPath, shortcutsInterface, "Activated", &Session::onActivated);
+        changedSubscription_ = subscribe(portal::objectPath, shortcutsInterface, "ShortcutsChanged", &Session::onChanged);
     }
 
     guint subscribe(const std::string& path, const char* interface, const char* member, GDBusSignalCallback callback) {
-        return g_dbus_connection_signal_subscribe(connection_.get(), portalName, interface, member, path.c_str(), nullptr,
+        return g_dbus_connection_signal_subscribe(connection_.get(), portal::busName, interface, member, path.c_str(), nullptr,
                                                   G_DBUS_SIGNAL_FLAGS_NONE, callback, new Weak(weak_from_this()),
                                                   [](gpointer data) { delete static_cast<Weak*>(data); });
     }
@@ -130,7 +129,7 @@ private:
         if (access("/.flatpak-info", F_OK) == 0) return readVersion();
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-        g_dbus_connection_call(connection_.get(), portalName, portalPath, registryInterface, "Register",
+        g_dbus_connection_call(connection_.get(), portal::busName, portal::objectPath, registryInterface, "Register",
                                g_variant_new("(sa{sv})", request_.applicationId.c_str(), &options), nullptr,
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &Session::onRegistered, weakSelf());
     }
@@ -142,7 +141,7 @@ private:
     }
 
     void readVersion() {
-        g_dbus_connection_call(connection_.get(), portalName, portalPath, "org.freedesktop.DBus.Properties", "Get",
+        g_dbus_connection_call(connection_.get(), portal::busName, portal::objectPath, "org.freedesktop.DBus.Properties", "Get",
                                g_variant_new("(ss)", shortcutsInterface, "version"), G_VARIANT_TYPE("(v)"),
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &Session::onVersion, weakSelf());
     }
@@ -229,7 +228,7 @@ private:
         pendingResponse_ = handler;
         responseSubscription_ =
             subscribe(requestPath(token), "org.freedesktop.portal.Request", "Response", &Session::onResponse);
-        g_dbus_connection_call(connection_.get(), portalName, portalPath, shortcutsInterface, method, parameters,
+        g_dbus_connection_call(connection_.get(), portal::busName, portal::objectPath, shortcutsInterface, method, parameters,
                                G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &Session::onRequestMade,
                                weakSelf());
     }
@@ -270,7 +269,7 @@ private:
         for (char& c : sender) {
             if (c == '.') c = '_';
         }
-        return std::string(portalPath) + "/request/" + sender + "/" + token;
+        return std::string(portal::objectPath) + "/request/" + sender + "/" + token;
     }
 
     std::string nextToken() { return "tolvar" + std::to_string(++tokens_); }

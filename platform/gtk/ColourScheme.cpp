@@ -6,12 +6,11 @@
 #include <optional>
 
 #include "platform/Desktop.h"
+#include "platform/glib/Portal.h"
 
 namespace platform {
 namespace {
 
-constexpr const char* portalName = "org.freedesktop.portal.Desktop";
-constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* settingsInterface = "org.freedesktop.portal.Settings";
 constexpr const char* appearance = "org.freedesktop.appearance";
 constexpr const char* colourSchemeKey = "color-scheme";
@@ -74,10 +73,10 @@ void followDesktopColourScheme() {
     gboolean dark = FALSE;
     g_object_get(settings, "gtk-application-prefer-dark-theme", &dark, nullptr);
     gtkPrefersDark = dark;
-    g_dbus_connection_signal_subscribe(bus, portalName, settingsInterface, "SettingChanged", portalPath, appearance,
+    g_dbus_connection_signal_subscribe(bus, portal::busName, settingsInterface, "SettingChanged", portal::objectPath, appearance,
                                        G_DBUS_SIGNAL_FLAGS_NONE, onSettingChanged, nullptr, nullptr);
     // "Read" rather than the newer "ReadOne", which older portals lack.
-    g_dbus_connection_call(bus, portalName, portalPath, settingsInterface, "Read",
+    g_dbus_connection_call(bus, portal::busName, portal::objectPath, settingsInterface, "Read",
                            g_variant_new("(ss)", appearance, colourSchemeKey), G_VARIANT_TYPE("(v)"),
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, onRead, nullptr);
 }
