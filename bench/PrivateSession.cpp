@@ -70,7 +70,8 @@ std::string startAndReadFirstLine(std::vector<std::string> arguments) {
 PrivateSession::PrivateSession() {
     display_ = ":" + startAndReadFirstLine({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
                                             "tcp", "-noreset"});
-    const std::string bus = startAndReadFirstLine({"dbus-daemon", "--session", "--nofork", "--print-address=1"});
+    const std::string bus = startAndReadFirstLine(
+        {"dbus-daemon", "--config-file=" SESSION_BUS_CONFIG, "--nofork", "--print-address=1"});
     environment_ = testsupport::userEnvironment(home());
     environment_["DISPLAY"] = display_;
     environment_["DBUS_SESSION_BUS_ADDRESS"] = bus;
