@@ -22,7 +22,7 @@ constexpr double changedEventDelay = 0.1;
 
 platform::ShortcutChoice shortcutChoice(const QuickSaveController& quickSave) {
     // A portal that bound nothing and cannot show its settings leaves nothing to show but the way around it.
-    if (quickSave.bindsThroughPortal() && (quickSave.shortcutInEffect() || quickSave.portalOffersSettings())) {
+    if (quickSave.bindsThroughPortal() && (quickSave.portalBoundATrigger() || quickSave.portalOffersSettings())) {
         return platform::ShortcutChoice::desktopPortal;
     }
     if (!platform::isWaylandSession()) return platform::ShortcutChoice::keyGrab;

@@ -51,6 +51,7 @@ public:
     std::optional<std::string> shortcutInEffect() const { return trigger_; }
     bool holdsX11Shortcut() const { return x11KeyHeld_; }
     bool bindsThroughPortal() const { return portalShortcut_ != nullptr; }
+    bool portalBoundATrigger() const;
     bool portalOffersSettings() const;
     void openPortalSettings();
     // Shows or hides the status item; whether it is wanted is kept under `statusItemSettingKey`
@@ -72,7 +73,7 @@ private:
     };
 
     // Shows the trigger in effect; the portal's answers are also journaled.
-    void showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal);
+    void showTrigger(bool journaled);
     // The automation verbs "present", "type", "enter" and "esc".
     void registerCommands();
     bool grab(const QuickSaveShortcut::Combination& combination);
@@ -88,6 +89,7 @@ private:
     std::unique_ptr<platform::QuickSavePanel> panel_;
     std::unique_ptr<platform::StatusItem> statusItem_;
     std::unique_ptr<platform::PortalShortcut> portalShortcut_;
+    std::optional<std::string> portalTrigger_;  // as the portal described it
     bool x11KeyHeld_ = false;
     QuickSaveShortcut::Combination x11Combination_;  // the combination grabbed, or wanted when not held
     std::optional<std::string> trigger_;  // the shortcut in effect, as shown

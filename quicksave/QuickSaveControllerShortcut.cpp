@@ -28,8 +28,12 @@ QuickSaveController::ShortcutChange QuickSaveController::changeShortcut(const st
         x11KeyHeld_ = true;
     }
     platform::writeSetting(std::string(QuickSaveShortcut::settingKey), combination->accelerator());
-    showTrigger(std::nullopt, false);
+    showTrigger(false);
     return {true, ""};
+}
+
+bool QuickSaveController::portalBoundATrigger() const {
+    return QuickSaveShortcut::triggerInEffect(std::nullopt, portalTrigger_).has_value();
 }
 
 bool QuickSaveController::portalOffersSettings() const {

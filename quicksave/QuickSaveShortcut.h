@@ -41,6 +41,9 @@ Combination chosenCombination(const std::optional<std::string>& stored);
 inline constexpr std::string_view portalShortcutId = "quick-save";
 inline constexpr std::string_view portalDescription = "Save the current page to Tolvar";
 inline constexpr std::string_view portalPreferredTrigger = "CTRL+ALT+b";
+// Set once the portal was asked to bind: a portal that binds nothing (and may open the desktop's
+// settings instead) is not asked again at every start.
+inline constexpr std::string_view portalBindAskedKey = "tolvar.portalShortcutBindAsked";
 
 // Where the X11 key could not be grabbed, a Wayland session may still offer the portal.
 bool shouldAskPortal(bool x11KeyHeld, bool waylandSession);

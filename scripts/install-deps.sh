@@ -35,6 +35,8 @@ tests=(
   weston wl-clipboard
   # a self-signed certificate and a TLS server for the untrusted-certificate test
   openssl
+  # the global shortcut against Debian's real KDE Plasma portal stack
+  xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin
 )
 
 packages=("${runtime[@]}")
