@@ -83,6 +83,12 @@ void QuickSaveController::install() {
              .bindingAsked =
                  [] { platform::writeSetting(std::string(QuickSaveShortcut::portalBindAskedKey), "true"); }});
     }
+    if (platform::services().isGnomeSession()) {
+        gnomeKeybindings_ = platform::services().openGnomeKeybindings([weakSelf] {
+            if (auto self = weakSelf.lock()) self->followGnomeKeybinding();
+        });
+        if (gnomeKeybindings_) followGnomeKeybinding();
+    }
     registerCommands();
     platform::services().runAfter(panelBuildDelay, [weakSelf] {
         auto self = weakSelf.lock();
@@ -92,7 +98,7 @@ void QuickSaveController::install() {
 
 void QuickSaveController::showTrigger(bool journaled) {
     trigger_ = QuickSaveShortcut::triggerInEffect(
-        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, portalTrigger_);
+        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, portalTrigger_, gnomeTrigger_);
     const auto shown = QuickSaveShortcut::texts(trigger_);
     if (statusItem_) {
         statusItem_->setItemTitle(0, shown.statusMenuTitle);

@@ -49,9 +49,11 @@ inline constexpr std::string_view portalBindAskedKey = "tolvar.portalShortcutBin
 bool shouldAskPortal(bool x11KeyHeld, bool waylandSession);
 
 // The trigger in effect: the X11 key's label when it is held, else the portal's description of the trigger
-// it bound (nothing when the portal bound none, or described it with blank text), else nothing.
+// it bound (nothing when the portal bound none, or described it with blank text), else the binding
+// of this program's entry in GNOME's keyboard shortcuts, else nothing.
 std::optional<std::string> triggerInEffect(const std::optional<std::string>& heldX11Key,
-                                           const std::optional<std::string>& portalTrigger);
+                                           const std::optional<std::string>& portalTrigger,
+                                           const std::optional<std::string>& gnomeTrigger = std::nullopt);
 
 // The texts that name the trigger.
 struct Texts {

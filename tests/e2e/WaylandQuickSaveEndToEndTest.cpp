@@ -214,6 +214,110 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
     }
 }
 
+// GNOME before 48 offers no GlobalShortcuts portal: Preferences adds an entry to GNOME's own keyboard
+// shortcuts when asked, with GNOME's real schemas and a private GSettings store.
+TEST_F(WaylandQuickSaveTest, GnomeKeyboardShortcutIsAddedOnRequestFollowedAndRemoved) {
+    env["XDG_CURRENT_DESKTOP"] = "ubuntu:GNOME";
+    env["GSETTINGS_BACKEND"] = "keyfile";
+    const std::string list = "org.gnome.settings-daemon.plugins.media-keys custom-keybindings";
+    const std::string folder = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+    const auto gsettings = [&](const std::string& arguments) {
+        return commandOutput("env XDG_CONFIG_HOME=" + (home.path() / "config").string() +
+                             " GSETTINGS_BACKEND=keyfile gsettings " + arguments + " 2>&1");
+    };
+    // An entry as "name|command|binding".
+    const auto entry = [&](const std::string& name) {
+        std::string text;
+        for (const char* key : {"name", "command", "binding"}) {
+            auto value = gsettings("get org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + folder + name +
+                                   "/ " + key);
+            if (!value.empty() && value.back() == '\n') value.pop_back();
+            text += (text.empty() ? "" : "|") + value;
+        }
+        return text;
+    };
+    const auto setEntry = [&](const std::string& name, const std::string& key, const std::string& value) {
+        gsettings("set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + folder + name + "/ " + key +
+                  " \"" + value + "\"");
+    };
+    // The user's own two entries.
+    gsettings("set " + list + " \"['" + folder + "custom0/', '" + folder + "custom1/']\"");
+    for (const auto& [key, value] : {std::pair{"name", "Terminal"}, {"command", "gnome-terminal"}, {"binding", "<Super>t"}}) {
+        setEntry("custom0", key, value);
+    }
+    for (const auto& [key, value] : {std::pair{"name", "Notes"}, {"command", "gnote"}, {"binding", "<Primary><Shift>n"}}) {
+        setEntry("custom1", key, value);
+    }
+    const std::string users = "['" + folder + "custom0/', '" + folder + "custom1/']\n";
+    ASSERT_EQ(gsettings("get " + list), users);
+    const std::string terminal = "'Terminal'|'gnome-terminal'|'<Super>t'";
+    const std::string notes = "'Notes'|'gnote'|'<Primary><Shift>n'";
+
+    launch();
+    shortcut([](const json& e) { return e["trigger"] == ""; });
+    send("preferences\n");
+    auto shown = expect("preferences");
+    EXPECT_EQ(shown["choice"], "gnome");
+    EXPECT_EQ(shown["gnomeKeybinding"], "Add Ctrl+Alt+B to GNOME's keyboard shortcuts");
+    EXPECT_EQ(gsettings("get " + list), users) << "written before the click";
+
+    send("gnome-keybinding\n");
+    auto changed = expect("gnome-keybinding");
+    EXPECT_EQ(changed["message"], "");
+    EXPECT_EQ(changed["added"], true);
+    EXPECT_EQ(changed["button"], "Remove from GNOME's keyboard shortcuts");
+    EXPECT_EQ(changed["shown"], "Ctrl+Alt+B");
+    EXPECT_EQ(gsettings("get " + list), "['" + folder + "custom0/', '" + folder + "custom1/', '" + folder + "custom2/']\n");
+    EXPECT_EQ(entry("custom0"), terminal);
+    EXPECT_EQ(entry("custom1"), notes);
+    EXPECT_EQ(entry("custom2"), "'Tolvar quick save'|'" TOLVAR_EXECUTABLE " --quick-save'|'<Primary><Alt>b'");
+    auto named = shortcut([](const json& e) { return e["trigger"] == "Ctrl+Alt+B"; });
+    EXPECT_EQ(named["statusMenu"], "Save Current Page…  Ctrl+Alt+B");
+    EXPECT_EQ(named["hint"], "Paste a link, or press Ctrl+Alt+B while a browser page is in front.");
+
+    // The user changes the binding in GNOME's Settings; the texts follow, and the next start finds
+    // the entry rather than adding another.
+    setEntry("custom2", "binding", "<Super>b");
+    named = shortcut([](const json& e) { return e["trigger"] == "Super+B"; });
+    EXPECT_EQ(named["tooltip"], "Tolvar — Super+B saves the page you're reading");
+    relaunchWithFreshJournal();
+    shortcut([](const json& e) { return e["trigger"] == "Super+B"; });
+    send("preferences\n");
+    EXPECT_EQ(expect("preferences")["gnomeKeybinding"], "Remove from GNOME's keyboard shortcuts");
+
+    // Removed again: the user's entries stay as they were.
+    send("gnome-keybinding\n");
+    changed = expect("gnome-keybinding");
+    EXPECT_EQ(changed["added"], false);
+    EXPECT_EQ(changed["button"], "Add Ctrl+Alt+B to GNOME's keyboard shortcuts");
+    EXPECT_EQ(gsettings("get " + list), users);
+    EXPECT_EQ(entry("custom0"), terminal);
+    EXPECT_EQ(entry("custom1"), notes);
+    shortcut([](const json& e) { return e["trigger"] == ""; });
+
+    // Uninstalling takes the entry out.
+    send("gnome-keybinding\n");
+    EXPECT_EQ(expect("gnome-keybinding")["added"], true);
+    commandOutput("env HOME=" + home.path().string() + " XDG_CONFIG_HOME=" + (home.path() / "config").string() +
+                  " XDG_DATA_HOME=" + (home.path() / "data").string() +
+                  " GSETTINGS_BACKEND=keyfile " TOLVAR_EXECUTABLE " --uninstall 2>&1");
+    EXPECT_EQ(gsettings("get " + list), users);
+    EXPECT_EQ(entry("custom1"), notes);
+
+    // Another entry takes Ctrl+Alt+B: nothing is added, and the window says why. (Started again:
+    // the key file store, unlike GNOME's own, does not promise a running program sees another's
+    // write before its next one.)
+    setEntry("custom1", "binding", "<Control><Alt>b");
+    relaunchWithFreshJournal();
+    send("preferences\n");
+    expect("preferences");
+    send("gnome-keybinding\n");
+    changed = expect("gnome-keybinding");
+    EXPECT_EQ(changed["message"], "Ctrl+Alt+B is already used by “Notes” in GNOME's keyboard shortcuts, so nothing was added.");
+    EXPECT_EQ(changed["added"], false);
+    EXPECT_EQ(gsettings("get " + list), users);
+}
+
 // Debian 12's portal stack for KDE Plasma: the xdg-desktop-portal 1.16 frontend with the Plasma 5.27
 // backend and kglobalaccel5, each started on the test's own bus (nothing is activated there) and
 // X display, with an xdg-open stand-in that records what the desktop asks it to open.
