@@ -22,10 +22,11 @@ constexpr double changedEventDelay = 0.1;
 
 platform::ShortcutChoice shortcutChoice(const QuickSaveController& quickSave) {
     // A portal that bound nothing and cannot show its settings leaves nothing to show but the way around it.
-    if (quickSave.bindsThroughPortal() && (quickSave.shortcutInEffect() || quickSave.portalOffersSettings())) {
+    if (quickSave.bindsThroughPortal() && (quickSave.portalBoundATrigger() || quickSave.portalOffersSettings())) {
         return platform::ShortcutChoice::desktopPortal;
     }
     if (!platform::isWaylandSession()) return platform::ShortcutChoice::keyGrab;
+    if (quickSave.offersGnomeKeybinding()) return platform::ShortcutChoice::gnomeKeybinding;
     return platform::ShortcutChoice::none;
 }
 
@@ -33,6 +34,7 @@ const char* choiceName(platform::ShortcutChoice choice) {
     switch (choice) {
         case platform::ShortcutChoice::keyGrab: return "key-grab";
         case platform::ShortcutChoice::desktopPortal: return "portal";
+        case platform::ShortcutChoice::gnomeKeybinding: return "gnome";
         case platform::ShortcutChoice::none: break;
     }
     return "none";
@@ -49,7 +51,8 @@ platform::PreferencesState currentState() {
             .showsStatusIcon = QuickSaveController::statusItemWanted(),
             .serviceAddress = address.text,
             .serviceAddressLocked = address.locked,
-            .serviceAddressNote = address.note};
+            .serviceAddressNote = address.note,
+            .gnomeKeybindingAdded = quickSave.hasGnomeKeybinding()};
 }
 
 platform::PreferencesWindow& window();
@@ -70,6 +73,23 @@ std::string changeShortcut(const std::string& accelerator) {
     return change.message;
 }
 
+// Adds or removes quick save's entry in GNOME's keyboard shortcuts; journaled once the window shows
+// the answer.
+std::string changeGnomeKeybinding(bool add) {
+    auto& quickSave = QuickSaveController::shared();
+    const std::string message = add ? quickSave.addGnomeKeybinding() : quickSave.removeGnomeKeybinding();
+    window().refresh(currentState());
+    platform::runAfter(changedEventDelay, [message] {
+        const auto& shown = window();
+        E2E::report("gnome-keybinding", {{"message", message},
+                                         {"added", QuickSaveController::shared().hasGnomeKeybinding()},
+                                         {"button", shown.gnomeKeybindingButton()},
+                                         {"shown", shown.shownShortcut()}},
+                    &shown);
+    });
+    return message;
+}
+
 std::string setServiceAddress(const std::string& typed) {
     const auto change = changeServiceAddress(typed);
     if (change.stored) platform::writeSetting(std::string(ServiceAddress::settingKey), *change.stored);
@@ -88,6 +108,8 @@ platform::PreferencesWindow& window() {
                 QuickSaveController::shared().showStatusItem(on);
             },
         .setServiceAddress = setServiceAddress,
+        .addGnomeKeybinding = [] { return changeGnomeKeybinding(true); },
+        .removeGnomeKeybinding = [] { return changeGnomeKeybinding(false); },
     });
     return *instance;
 }
@@ -100,6 +122,7 @@ void reportShown() {
                                 {"shortcut", shown.shownShortcut()},
                                 {"choice", choiceName(state.shortcutChoice)},
                                 {"shortcutSettings", shown.showsShortcutSettings()},
+                                {"gnomeKeybinding", shown.gnomeKeybindingButton()},
                                 {"startAtLogin", state.startsAtLogin},
                                 {"statusIcon", state.showsStatusIcon},
                                 {"serviceAddress", state.serviceAddress},
@@ -143,6 +166,7 @@ void registerAutomationCommands() {
     });
     commands.add("open-shortcut-settings", [](const std::string&) { window().clickShortcutSettings(); });
     commands.add("shortcut", [](const std::string& accelerator) { window().offerShortcut(accelerator); });
+    commands.add("gnome-keybinding", [](const std::string&) { window().clickGnomeKeybinding(); });
 }
 
 }  // namespace Preferences

@@ -32,7 +32,8 @@ void show();
 
 // Registers the automation commands: "preferences" shows the window, "record-shortcut" clicks its
 // shortcut button, "shortcut <accelerator>" offers a combination as if pressed,
-// "open-shortcut-settings" clicks the button that opens the desktop's shortcut settings.
+// "open-shortcut-settings" clicks the button that opens the desktop's shortcut settings,
+// "gnome-keybinding" clicks the button that adds or removes the entry in GNOME's keyboard shortcuts.
 void registerAutomationCommands();
 
 }  // namespace Preferences

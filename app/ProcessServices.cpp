@@ -30,6 +30,8 @@ platform::Services processServices() {
         .noteActivationToken = platform::noteActivationToken,
         .installStatusItem = platform::installStatusItem,
         .bindPortalShortcut = platform::bindPortalShortcut,
+        .isGnomeSession = platform::isGnomeSession,
+        .openGnomeKeybindings = platform::openGnomeKeybindings,
         .frontmostApplicationId = platform::frontmostApplicationId,
         .runCaptureRequest = platform::runCaptureRequest,
         .finishInterruptedInstall = [] { SelfUpdate::finishInterruptedInstall(); },

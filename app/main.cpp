@@ -12,10 +12,13 @@
 #include "core/ApplicationId.h"
 #include "install/BundleCheck.h"
 #include "install/Installer.h"
+#include "install/Layout.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/Environment.h"
+#include "platform/GnomeKeybindings.h"
 #include "platform/WebSandbox.h"
+#include "quicksave/GnomeShortcut.h"
 #include "quicksave/QuickSaveController.h"
 #include "update/UpdateCheck.h"
 
@@ -31,6 +34,21 @@ int installRunningBundle() {
         return 1;
     }
     return install::installForUser(*bundle, std::cout, std::cerr);
+}
+
+// The installation goes, and with it quick save's entry in GNOME's keyboard shortcuts, whether it
+// runs the installed copy or this one.
+int uninstall(bool purge) {
+    const int status = install::uninstallForUser(purge, std::cout, std::cerr);
+    const auto keybindings = platform::openGnomeKeybindings();
+    const auto folders = install::userFolders();
+    if (!keybindings || !folders) return status;
+    const auto installed = install::perUserLayout(*folders).bundle / "bin" / "tolvar";
+    const std::vector<std::string> commands{GnomeShortcut::command(installed.string()),
+                                            GnomeShortcut::commandOfRunningBundle()};
+    if (GnomeShortcut::removeEntries(*keybindings, commands)) return status;
+    std::cerr << "tolvar: could not remove the quick-save entry from GNOME's keyboard shortcuts\n";
+    return 1;
 }
 
 std::string runningVersion() {
@@ -53,7 +71,7 @@ int main(int argc, char** argv) {
         case CommandLine::Command::help: std::cout << CommandLine::helpText(); return 0;
         case CommandLine::Command::version: std::cout << "Tolvar " << runningVersion() << "\n"; return 0;
         case CommandLine::Command::install: return installRunningBundle();
-        case CommandLine::Command::uninstall: return install::uninstallForUser(options.purge, std::cout, std::cerr);
+        case CommandLine::Command::uninstall: return uninstall(options.purge);
         case CommandLine::Command::installBrowserHelpers:
             return capture::installBrowserHelpersOfRunningBundle(std::cout, std::cerr);
         default: break;

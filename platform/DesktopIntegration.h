@@ -46,6 +46,9 @@ struct PortalShortcutRequest {
     std::string shortcutId;
     std::string description;
     std::string preferredTrigger;  // in the XDG shortcuts notation, such as "CTRL+ALT+b"
+    // Whether BindShortcuts may be called when the portal does not know the shortcut yet. Some
+    // portals answer it by opening the desktop's settings, so it is asked once, not at every start.
+    bool mayAskToBind = true;
 };
 struct PortalShortcutEvents {
     // The portal's description of the trigger, once the binding settles and whenever the user
@@ -54,6 +57,8 @@ struct PortalShortcutEvents {
     // On the main loop, for each press, with the token that lets the program raise its window on
     // compositors that demand one (empty when the portal gives none).
     std::function<void(const std::string& activationToken)> activated;
+    // Just before BindShortcuts is called, so the caller can remember that it was asked.
+    std::function<void()> bindingAsked;
 };
 class PortalShortcut {
 public:
@@ -64,9 +69,11 @@ public:
     virtual void openSettings() = 0;
 };
 
-// Creates a session with the portal, binds the shortcut unless the portal already remembers it, and
-// follows it. Everything happens later on the main loop; a portal that never answers leaves the
-// shortcut unbound. Destroying the handle silences the events.
+// Creates a session with the portal (the shortcut goes along in its options, where portals of the
+// earlier form of the interface take it), takes the binding from the session's answer or from
+// ListShortcuts, asks BindShortcuts only when the portal still does not know the shortcut and
+// `mayAskToBind` allows it, and follows the binding. Everything happens later on the main loop; a
+// portal that never answers leaves the shortcut unbound. Destroying the handle silences the events.
 std::unique_ptr<PortalShortcut> bindPortalShortcut(const PortalShortcutRequest& request, PortalShortcutEvents events);
 
 }  // namespace platform

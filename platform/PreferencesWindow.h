@@ -12,6 +12,7 @@ namespace platform {
 enum class ShortcutChoice {
     keyGrab,        // X11: the window records a new combination
     desktopPortal,  // Wayland: the desktop binds it; the window shows it and may open its settings
+    gnomeKeybinding,  // GNOME without either: the window adds or removes an entry in GNOME's shortcuts
     none,           // neither: the window says how to bind "tolvar --quick-save" instead
 };
 
@@ -25,6 +26,8 @@ struct PreferencesState {
     std::string serviceAddress;  // the field's text
     bool serviceAddressLocked = false;  // set from outside the window: shown, not editable
     std::string serviceAddressNote;     // the line under the field
+    // With the gnomeKeybinding choice: this program's entry is in GNOME's keyboard shortcuts.
+    bool gnomeKeybindingAdded = false;
 };
 
 // What the window's controls do. Those answering a text answer the message to show under the
@@ -35,6 +38,8 @@ struct PreferencesActions {
     std::function<void(bool on)> setStartAtLogin;
     std::function<void(bool on)> setShowStatusIcon;
     std::function<std::string(const std::string& address)> setServiceAddress;
+    std::function<std::string()> addGnomeKeybinding;
+    std::function<std::string()> removeGnomeKeybinding;
 };
 
 // The Preferences window: the quick-save shortcut, "Start at Login", "Show status icon" and the
@@ -55,6 +60,9 @@ public:
     virtual std::string shortcutMessage() const = 0;
     virtual std::string shownShortcut() const = 0;
     virtual bool isRecording() const = 0;
+    // Clicks the button that adds or removes the entry in GNOME's keyboard shortcuts, when shown.
+    virtual void clickGnomeKeybinding() = 0;
+    virtual std::string gnomeKeybindingButton() const = 0;  // its title; empty when it is not shown
     virtual bool isVisible() const = 0;
     virtual bool isKey() const = 0;
 };

@@ -10,6 +10,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/DesktopIntegration.h"
+#include "platform/GnomeKeybindings.h"
 #include "platform/Geometry.h"
 #include "platform/MainLoop.h"
 #include "platform/MainWindow.h"
@@ -61,6 +62,9 @@ struct Services {
         installStatusItem;
     std::function<std::unique_ptr<PortalShortcut>(const PortalShortcutRequest&, PortalShortcutEvents)>
         bindPortalShortcut;
+    // GNOME's own keyboard shortcuts, where the session is GNOME's.
+    std::function<bool()> isGnomeSession;
+    std::function<std::unique_ptr<GnomeKeybindings>(std::function<void()> changed)> openGnomeKeybindings;
     std::function<std::optional<std::string>()> frontmostApplicationId;
     std::function<std::variant<CapturedPage, int>(const std::string& requestText)> runCaptureRequest;
 

@@ -59,23 +59,35 @@ void QuickSaveController::install() {
                             }},
          platform::MenuItem::separatorItem(),
          platform::MenuItem{.title = "Quit Tolvar", .standard = platform::StandardAction::quit}});
-    showTrigger(std::nullopt, false);
+    showTrigger(false);
     showStatusItem(statusItemWanted());
     if (QuickSaveShortcut::shouldAskPortal(x11KeyHeld_, platform::services().isWaylandSession())) {
         portalShortcut_ = platform::services().bindPortalShortcut(
             {.applicationId = ownIdentifier,
              .shortcutId = std::string(QuickSaveShortcut::portalShortcutId),
              .description = std::string(QuickSaveShortcut::portalDescription),
-             .preferredTrigger = std::string(QuickSaveShortcut::portalPreferredTrigger)},
+             .preferredTrigger = std::string(QuickSaveShortcut::portalPreferredTrigger),
+             .mayAskToBind = !platform::readSetting(std::string(QuickSaveShortcut::portalBindAskedKey))},
             {.triggerChanged =
                  [weakSelf](const std::optional<std::string>& trigger) {
-                     if (auto self = weakSelf.lock()) self->showTrigger(trigger, true);
+                     auto self = weakSelf.lock();
+                     if (!self) return;
+                     self->portalTrigger_ = trigger;
+                     self->showTrigger(true);
                  },
              .activated =
                  [presentLater](const std::string& activationToken) {
                      platform::services().noteActivationToken(activationToken);
                      presentLater();
-                 }});
+                 },
+             .bindingAsked =
+                 [] { platform::writeSetting(std::string(QuickSaveShortcut::portalBindAskedKey), "true"); }});
+    }
+    if (platform::services().isGnomeSession()) {
+        gnomeKeybindings_ = platform::services().openGnomeKeybindings([weakSelf] {
+            if (auto self = weakSelf.lock()) self->followGnomeKeybinding();
+        });
+        if (gnomeKeybindings_) followGnomeKeybinding();
     }
     registerCommands();
     platform::services().runAfter(panelBuildDelay, [weakSelf] {
@@ -84,20 +96,21 @@ void QuickSaveController::install() {
     });
 }
 
-void QuickSaveController::showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal) {
+void QuickSaveController::showTrigger(bool journaled) {
     trigger_ = QuickSaveShortcut::triggerInEffect(
-        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, portalTrigger);
+        x11KeyHeld_ ? std::optional<std::string>(x11Combination_.label()) : std::nullopt, portalTrigger_, gnomeTrigger_);
     const auto shown = QuickSaveShortcut::texts(trigger_);
     if (statusItem_) {
         statusItem_->setItemTitle(0, shown.statusMenuTitle);
         statusItem_->setTooltip(shown.tooltip);
     }
     if (showQuickSaveMenuTitle) showQuickSaveMenuTitle(shown.bookmarksMenuTitle);
-    if (!fromPortal) return;
+    if (!journaled) return;
     E2E::report("shortcut", {{"trigger", trigger_.value_or("")},
                              {"statusMenu", statusItem_ ? statusItem_->itemTitle(0) : ""},
                              {"bookmarksMenu", shown.bookmarksMenuTitle},
-                             {"tooltip", shown.tooltip}});
+                             {"tooltip", shown.tooltip},
+                             {"hint", shown.hint}});
 }
 
 void QuickSaveController::menuOpen() {

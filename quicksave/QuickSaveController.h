@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/DesktopIntegration.h"
+#include "platform/GnomeKeybindings.h"
 #include "platform/QuickSavePanel.h"
 #include "platform/WebView.h"
 #include "quicksave/QuickSaveShortcut.h"
@@ -51,8 +52,15 @@ public:
     std::optional<std::string> shortcutInEffect() const { return trigger_; }
     bool holdsX11Shortcut() const { return x11KeyHeld_; }
     bool bindsThroughPortal() const { return portalShortcut_ != nullptr; }
+    bool portalBoundATrigger() const;
     bool portalOffersSettings() const;
     void openPortalSettings();
+    // GNOME's own keyboard shortcuts, where nothing else gives a shortcut on a GNOME session
+    // (QuickSaveControllerShortcut.cpp). Adding and removing answer the message to show, empty when done.
+    bool offersGnomeKeybinding() const;
+    bool hasGnomeKeybinding() const;
+    std::string addGnomeKeybinding();
+    std::string removeGnomeKeybinding();
     // Shows or hides the status item; whether it is wanted is kept under `statusItemSettingKey`
     // ("false" hides it, anything else shows it).
     static constexpr const char* statusItemSettingKey = "tolvar.showStatusIcon";
@@ -71,8 +79,9 @@ private:
         std::string title;
     };
 
-    // Shows the trigger in effect; the portal's answers are also journaled.
-    void showTrigger(const std::optional<std::string>& portalTrigger, bool fromPortal);
+    // Shows the trigger in effect; the desktop's answers (portal, GNOME) are also journaled.
+    void showTrigger(bool journaled);
+    void followGnomeKeybinding();
     // The automation verbs "present", "type", "enter" and "esc".
     void registerCommands();
     bool grab(const QuickSaveShortcut::Combination& combination);
@@ -88,6 +97,9 @@ private:
     std::unique_ptr<platform::QuickSavePanel> panel_;
     std::unique_ptr<platform::StatusItem> statusItem_;
     std::unique_ptr<platform::PortalShortcut> portalShortcut_;
+    std::optional<std::string> portalTrigger_;  // as the portal described it
+    std::unique_ptr<platform::GnomeKeybindings> gnomeKeybindings_;
+    std::optional<std::string> gnomeTrigger_;  // the binding of this program's GNOME entry
     bool x11KeyHeld_ = false;
     QuickSaveShortcut::Combination x11Combination_;  // the combination grabbed, or wanted when not held
     std::optional<std::string> trigger_;  // the shortcut in effect, as shown

@@ -1,7 +1,8 @@
-// The quick-save controller's user-chosen parts: the X11 shortcut, the portal's settings and the
-// status item's visibility.
+// The quick-save controller's user-chosen parts: the X11 shortcut, the portal's settings, the entry
+// in GNOME's keyboard shortcuts and the status item's visibility.
 #include "platform/Services.h"
 #include "platform/Settings.h"
+#include "quicksave/GnomeShortcut.h"
 #include "quicksave/QuickSaveController.h"
 
 bool QuickSaveController::grab(const QuickSaveShortcut::Combination& combination) {
@@ -28,8 +29,12 @@ QuickSaveController::ShortcutChange QuickSaveController::changeShortcut(const st
         x11KeyHeld_ = true;
     }
     platform::writeSetting(std::string(QuickSaveShortcut::settingKey), combination->accelerator());
-    showTrigger(std::nullopt, false);
+    showTrigger(false);
     return {true, ""};
+}
+
+bool QuickSaveController::portalBoundATrigger() const {
+    return QuickSaveShortcut::triggerInEffect(std::nullopt, portalTrigger_).has_value();
 }
 
 bool QuickSaveController::portalOffersSettings() const {
@@ -46,4 +51,39 @@ bool QuickSaveController::statusItemWanted() {
 
 void QuickSaveController::showStatusItem(bool shown) {
     if (statusItem_) statusItem_->setShown(shown);
+}
+
+// Where neither the X11 key nor the portal gives a shortcut, a GNOME session can run
+// "tolvar --quick-save" from its own keyboard shortcuts.
+bool QuickSaveController::offersGnomeKeybinding() const {
+    return gnomeKeybindings_ && !x11KeyHeld_ && !portalBoundATrigger();
+}
+
+bool QuickSaveController::hasGnomeKeybinding() const {
+    return gnomeKeybindings_ &&
+           GnomeShortcut::ours(gnomeKeybindings_->entries(), GnomeShortcut::commandOfRunningBundle()).has_value();
+}
+
+std::string QuickSaveController::addGnomeKeybinding() {
+    if (!gnomeKeybindings_) return "";
+    const auto addition = GnomeShortcut::planAddition(gnomeKeybindings_->entries(), GnomeShortcut::commandOfRunningBundle());
+    if (addition.entry && !gnomeKeybindings_->add(*addition.entry)) return "GNOME's keyboard shortcuts could not be changed.";
+    followGnomeKeybinding();
+    return addition.message;
+}
+
+std::string QuickSaveController::removeGnomeKeybinding() {
+    if (!gnomeKeybindings_) return "";
+    if (!GnomeShortcut::removeEntries(*gnomeKeybindings_, {GnomeShortcut::commandOfRunningBundle()})) {
+        return "GNOME's keyboard shortcuts could not be changed.";
+    }
+    followGnomeKeybinding();
+    return "";
+}
+
+void QuickSaveController::followGnomeKeybinding() {
+    const auto trigger = GnomeShortcut::trigger(gnomeKeybindings_->entries(), GnomeShortcut::commandOfRunningBundle());
+    const bool changed = trigger != gnomeTrigger_;
+    gnomeTrigger_ = trigger;
+    showTrigger(changed);
 }

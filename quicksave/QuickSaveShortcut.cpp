@@ -89,13 +89,14 @@ Combination chosenCombination(const std::optional<std::string>& stored) {
 bool shouldAskPortal(bool x11KeyHeld, bool waylandSession) { return !x11KeyHeld && waylandSession; }
 
 std::optional<std::string> triggerInEffect(const std::optional<std::string>& heldX11Key,
-                                           const std::optional<std::string>& portalTrigger) {
+                                           const std::optional<std::string>& portalTrigger,
+                                           const std::optional<std::string>& gnomeTrigger) {
     if (heldX11Key) return heldX11Key;
-    if (!portalTrigger) return std::nullopt;
-    const bool blank = std::all_of(portalTrigger->begin(), portalTrigger->end(),
-                                   [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n'; });
-    if (blank) return std::nullopt;
-    return portalTrigger;
+    const bool blank = !portalTrigger || std::all_of(portalTrigger->begin(), portalTrigger->end(), [](unsigned char c) {
+        return c == ' ' || c == '\t' || c == '\n';
+    });
+    if (!blank) return portalTrigger;
+    return gnomeTrigger;
 }
 
 Texts texts(const std::optional<std::string>& trigger) {

@@ -41,14 +41,19 @@ Combination chosenCombination(const std::optional<std::string>& stored);
 inline constexpr std::string_view portalShortcutId = "quick-save";
 inline constexpr std::string_view portalDescription = "Save the current page to Tolvar";
 inline constexpr std::string_view portalPreferredTrigger = "CTRL+ALT+b";
+// Set once the portal was asked to bind: a portal that binds nothing (and may open the desktop's
+// settings instead) is not asked again at every start.
+inline constexpr std::string_view portalBindAskedKey = "tolvar.portalShortcutBindAsked";
 
 // Where the X11 key could not be grabbed, a Wayland session may still offer the portal.
 bool shouldAskPortal(bool x11KeyHeld, bool waylandSession);
 
 // The trigger in effect: the X11 key's label when it is held, else the portal's description of the trigger
-// it bound (nothing when the portal bound none, or described it with blank text), else nothing.
+// it bound (nothing when the portal bound none, or described it with blank text), else the binding
+// of this program's entry in GNOME's keyboard shortcuts, else nothing.
 std::optional<std::string> triggerInEffect(const std::optional<std::string>& heldX11Key,
-                                           const std::optional<std::string>& portalTrigger);
+                                           const std::optional<std::string>& portalTrigger,
+                                           const std::optional<std::string>& gnomeTrigger = std::nullopt);
 
 // The texts that name the trigger.
 struct Texts {

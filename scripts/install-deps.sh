@@ -35,6 +35,10 @@ tests=(
   weston wl-clipboard
   # a self-signed certificate and a TLS server for the untrusted-certificate test
   openssl
+  # the global shortcut against Debian's real KDE Plasma portal stack, and GNOME's keyboard
+  # shortcut schemas
+  xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin
+  gnome-settings-daemon-common gsettings-desktop-schemas
 )
 
 packages=("${runtime[@]}")

@@ -21,6 +21,10 @@ constexpr const char* registryInterface = "org.freedesktop.host.portal.Registry"
 
 using Results = GVariant*;  // a{sv}, borrowed for the length of the handler
 
+// The same every run: desktops that keep the user's binding per session (KDE names its component
+// after it) find it again at the next start.
+constexpr const char* sessionHandleToken = "tolvar_quick_save";
+
 // The description of the shortcut's trigger in an a(sa{sv}) list of shortcuts, or nothing when the
 // shortcut is not in it or has no description.
 std::optional<std::string> triggerOf(GVariant* shortcuts, const std::string& id) {
@@ -161,12 +165,15 @@ private:
         self->createSession();
     }
 
+    // The shortcut goes along in the options: portals of the interface's earlier form (Plasma 5.27)
+    // register shortcuts only from there and answer them in the results; the others ignore it.
     void createSession() {
         const std::string token = nextToken();
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
         g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-        g_variant_builder_add(&options, "{sv}", "session_handle_token", g_variant_new_string("tolvar_quick_save"));
+        g_variant_builder_add(&options, "{sv}", "session_handle_token", g_variant_new_string(sessionHandleToken));
+        g_variant_builder_add(&options, "{sv}", "shortcuts", wantedShortcuts());
         askPortal(token, "CreateSession", g_variant_new("(a{sv})", &options), [](Session& self, Results results) {
             const char* handle = nullptr;
             if (!g_variant_lookup(results, "session_handle", "&s", &handle) &&
@@ -174,6 +181,7 @@ private:
                 return self.settle(std::nullopt);
             }
             self.sessionHandle_ = handle;
+            if (self.settleIfListed(results)) return;
             self.listShortcuts();
         });
     }
@@ -187,31 +195,43 @@ private:
         g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
         askPortal(token, "ListShortcuts", g_variant_new("(oa{sv})", sessionHandle_.c_str(), &options),
                   [](Session& self, Results results) {
-                      GVariant* shortcuts = g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
-                      const bool known = listsShortcut(shortcuts, self.request_.shortcutId);
-                      const auto trigger = triggerOf(shortcuts, self.request_.shortcutId);
-                      if (shortcuts != nullptr) g_variant_unref(shortcuts);
-                      if (known) return self.settle(trigger);
+                      if (self.settleIfListed(results)) return;
+                      if (!self.request_.mayAskToBind) return self.settle(std::nullopt);
                       self.bindShortcut();
                   });
     }
 
-    void bindShortcut() {
-        const std::string token = nextToken();
+    // Settles on the shortcut's trigger when the results' "shortcuts" list it; false when they do not.
+    bool settleIfListed(Results results) {
+        GVariant* shortcuts = g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
+        const bool known = listsShortcut(shortcuts, request_.shortcutId);
+        const auto trigger = triggerOf(shortcuts, request_.shortcutId);
+        if (shortcuts != nullptr) g_variant_unref(shortcuts);
+        if (known) settle(trigger);
+        return known;
+    }
+
+    // The one shortcut, as CreateSession's options and BindShortcuts take it (a floating a(sa{sv})).
+    GVariant* wantedShortcuts() const {
         GVariantBuilder properties;
         g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
-        g_variant_builder_add(&properties, "{sv}", "description",
-                              g_variant_new_string(request_.description.c_str()));
+        g_variant_builder_add(&properties, "{sv}", "description", g_variant_new_string(request_.description.c_str()));
         g_variant_builder_add(&properties, "{sv}", "preferred_trigger",
                               g_variant_new_string(request_.preferredTrigger.c_str()));
         GVariantBuilder shortcuts;
         g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("a(sa{sv})"));
         g_variant_builder_add(&shortcuts, "(sa{sv})", request_.shortcutId.c_str(), &properties);
+        return g_variant_builder_end(&shortcuts);
+    }
+
+    void bindShortcut() {
+        if (events_.bindingAsked) events_.bindingAsked();
+        const std::string token = nextToken();
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
         g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
         askPortal(token, "BindShortcuts",
-                  g_variant_new("(oa(sa{sv})sa{sv})", sessionHandle_.c_str(), &shortcuts, "", &options),
+                  g_variant_new("(o@a(sa{sv})sa{sv})", sessionHandle_.c_str(), wantedShortcuts(), "", &options),
                   [](Session& self, Results results) {
                       GVariant* bound = g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
                       self.settle(triggerOf(bound, self.request_.shortcutId));

@@ -85,6 +85,7 @@ public:
         settingsButton_.set_visible(state.shortcutChoice == ShortcutChoice::desktopPortal &&
                                     state.offersShortcutSettings);
         shortcutHint_.set_text(hintFor(state.shortcutChoice));
+        refreshGnomeKeybinding(state);
         if (!recording_) shortcutButton_.set_label(shortcutOrNone());
         shortcutText_.set_text(shortcutOrNone());
         startAtLogin_.set_active(state.startsAtLogin);
@@ -119,6 +120,13 @@ public:
                                              : std::string(shortcutText_.get_text());
     }
     bool isRecording() const override { return recording_; }
+
+    void clickGnomeKeybinding() override {
+        if (gnomeButton_.get_visible()) gnomeButton_.clicked();
+    }
+    std::string gnomeKeybindingButton() const override {
+        return gnomeButton_.get_visible() ? std::string(gnomeButton_.get_label()) : "";
+    }
     bool isVisible() const override { return window_.get_visible(); }
     bool isKey() const override { return window_.is_active(); }
 
@@ -134,6 +142,7 @@ private:
         shortcutRow->pack_start(shortcutButton_, Gtk::PACK_SHRINK);
         shortcutRow->pack_start(shortcutText_, Gtk::PACK_SHRINK);
         shortcutRow->pack_start(settingsButton_, Gtk::PACK_SHRINK);
+        shortcutRow->pack_start(gnomeButton_, Gtk::PACK_SHRINK);
         grid_.attach(*caption("Quick-save shortcut:"), 0, 0);
         grid_.attach(*shortcutRow, 1, 0);
         for (auto* note : {&shortcutHint_, &shortcutMessage_, &addressNote_, &addressMessage_}) setUpNote(*note);
@@ -176,8 +185,27 @@ private:
         statusIcon_.signal_toggled().connect([this] {
             if (!filling_ && actions_.setShowStatusIcon) actions_.setShowStatusIcon(statusIcon_.get_active());
         });
+        connectGnomeKeybinding();
         addressEntry_.signal_activate().connect([this] { applyAddress(); });
         applyButton_.signal_clicked().connect([this] { applyAddress(); });
+    }
+
+    // GNOME's keyboard shortcuts: one button adds this program's entry, or removes it once added.
+    void refreshGnomeKeybinding(const PreferencesState& state) {
+        gnomeAdded_ = state.gnomeKeybindingAdded;
+        gnomeButton_.set_visible(state.shortcutChoice == ShortcutChoice::gnomeKeybinding);
+        gnomeButton_.set_label(gnomeAdded_ ? "Remove from GNOME's keyboard shortcuts"
+                                           : "Add Ctrl+Alt+B to GNOME's keyboard shortcuts");
+        if (state.shortcutChoice == ShortcutChoice::gnomeKeybinding && gnomeAdded_) {
+            shortcutHint_.set_text("GNOME runs quick save on this shortcut; change it in GNOME's Settings, Keyboard.");
+        }
+    }
+
+    void connectGnomeKeybinding() {
+        gnomeButton_.signal_clicked().connect([this] {
+            const auto& action = gnomeAdded_ ? actions_.removeGnomeKeybinding : actions_.addGnomeKeybinding;
+            if (action) showMessage(shortcutMessage_, action());
+        });
     }
 
     bool keyPressed(GdkEventKey* event) {
@@ -208,6 +236,8 @@ private:
         switch (choice) {
             case ShortcutChoice::keyGrab: return "Click the shortcut, then press the new combination.";
             case ShortcutChoice::desktopPortal: return "The desktop binds this shortcut in its own settings.";
+            case ShortcutChoice::gnomeKeybinding:
+                return "GNOME offers programs no global shortcut; its own keyboard shortcuts can run quick save.";
             case ShortcutChoice::none: break;
         }
         return "This desktop offers no global shortcut here: bind one to “tolvar --quick-save” in its keyboard "
@@ -220,6 +250,8 @@ private:
     Gtk::Button shortcutButton_;
     Gtk::Label shortcutText_;
     Gtk::Button settingsButton_{"Open Shortcut Settings…"};
+    Gtk::Button gnomeButton_;
+    bool gnomeAdded_ = false;
     Gtk::Label shortcutHint_;
     Gtk::Label shortcutMessage_;
     Gtk::CheckButton startAtLogin_{"Start at Login"};

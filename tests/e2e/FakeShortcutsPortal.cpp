@@ -7,7 +7,7 @@
 //   MODE: "bind" (binds with trigger description TRIGGER), "refuse" (the user cancels the binding),
 //   "silent" (never answers the binding).
 //   SIGUSR1 emits Activated for "quick-save"; SIGUSR2 emits ShortcutsChanged with the trigger
-//   "Ctrl+Shift+S". The interface's version is FAKE_PORTAL_SHORTCUTS_VERSION (1 when unset); from
+//   "Ctrl+Shift+S". Each is sent for another program's session (with "Ctrl+Alt+X") first. The interface's version is FAKE_PORTAL_SHORTCUTS_VERSION (1 when unset); from
 //   version 2 on, ConfigureShortcuts is answered (and recorded).
 // It also answers the Settings interface's org.freedesktop.appearance color-scheme: the number in
 // FAKE_PORTAL_COLOR_SCHEME (0 when unset); SIGHUP switches between dark (1) and light (2) and
@@ -57,6 +57,7 @@ struct State {
     guint32 shortcutsVersion = 1;
 };
 State state;
+const std::string otherSession = std::string(portalPath) + "/session/1_999/another_program";
 
 void record(const std::string& line) { std::ofstream(state.log, std::ios::app) << line << "\n" << std::flush; }
 
@@ -66,6 +67,24 @@ std::string escapedSender(const char* sender) {
         if (c == '.') c = '_';
     }
     return name;
+}
+
+// "id|description|preferred trigger" for each shortcut of an a(sa{sv}) list, space-separated.
+std::string describe(GVariant* shortcuts) {
+    std::string text;
+    GVariantIter iter;
+    g_variant_iter_init(&iter, shortcuts);
+    const char* id = nullptr;
+    GVariant* properties = nullptr;
+    while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, &properties)) {
+        const char* description = "";
+        const char* preferred = "";
+        g_variant_lookup(properties, "description", "&s", &description);
+        g_variant_lookup(properties, "preferred_trigger", "&s", &preferred);
+        text += std::string(" ") + id + "|" + description + "|" + preferred;
+        g_variant_unref(properties);
+    }
+    return text;
 }
 
 std::string token(GVariant* options, const char* key, const char* fallback) {
@@ -140,7 +159,10 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
         GVariant* options = g_variant_get_child_value(parameters, 0);
         state.session = std::string(portalPath) + "/session/" + escapedSender(sender) + "/" +
                         token(options, "session_handle_token", "t");
-        record("CreateSession");
+        // Portals of this form ignore the "shortcuts" option; it is recorded to show it was sent.
+        GVariant* offered = g_variant_lookup_value(options, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"));
+        record("CreateSession" + (offered != nullptr ? describe(offered) : std::string()));
+        if (offered != nullptr) g_variant_unref(offered);
         respond(invocation, requests + token(options, "handle_token", "t"), 0,
                 results("session_handle", g_variant_new_string(state.session.c_str())));
         return g_variant_unref(options);
@@ -154,18 +176,7 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
     }
     // BindShortcuts: record what was asked, then bind, refuse or stay silent.
     GVariant* shortcuts = g_variant_get_child_value(parameters, 1);
-    GVariantIter iter;
-    g_variant_iter_init(&iter, shortcuts);
-    const char* id = nullptr;
-    GVariant* properties = nullptr;
-    while (g_variant_iter_next(&iter, "(&s@a{sv})", &id, &properties)) {
-        const char* description = "";
-        const char* preferred = "";
-        g_variant_lookup(properties, "description", "&s", &description);
-        g_variant_lookup(properties, "preferred_trigger", "&s", &preferred);
-        record(std::string("BindShortcuts ") + id + "|" + description + "|" + preferred);
-        g_variant_unref(properties);
-    }
+    record("BindShortcuts" + describe(shortcuts));
     g_variant_unref(shortcuts);
     if (state.mode == "bind") state.boundTrigger = state.trigger;
     respond(invocation, request, state.mode == "refuse" ? 1 : 0, results("shortcuts", shortcutList()),
@@ -176,22 +187,35 @@ GVariant* onProperty(GDBusConnection*, const char*, const char*, const char*, co
     return g_variant_new_uint32(state.shortcutsVersion);
 }
 
-gboolean onActivate(gpointer) {
-    record("emit Activated");
+// Like the real portal, it sends its signals to every listener: another program's session gets
+// its own first.
+void emitActivated(const std::string& session) {
     g_dbus_connection_emit_signal(
         state.connection, nullptr, portalPath, "org.freedesktop.portal.GlobalShortcuts", "Activated",
-        g_variant_new("(ost@a{sv})", state.session.c_str(), "quick-save", guint64(0),
+        g_variant_new("(ost@a{sv})", session.c_str(), "quick-save", guint64(0),
                       results("activation_token", g_variant_new_string("fake-activation-token"))),
         nullptr);
+}
+
+gboolean onActivate(gpointer) {
+    record("emit Activated");
+    emitActivated(otherSession);
+    emitActivated(state.session);
     return G_SOURCE_CONTINUE;
+}
+
+void emitShortcutsChanged(const std::string& session) {
+    g_dbus_connection_emit_signal(state.connection, nullptr, portalPath, "org.freedesktop.portal.GlobalShortcuts",
+                                  "ShortcutsChanged", g_variant_new("(o@a(sa{sv}))", session.c_str(), shortcutList()),
+                                  nullptr);
 }
 
 gboolean onChange(gpointer) {
     record("emit ShortcutsChanged");
+    state.boundTrigger = "Ctrl+Alt+X";
+    emitShortcutsChanged(otherSession);
     state.boundTrigger = "Ctrl+Shift+S";
-    g_dbus_connection_emit_signal(state.connection, nullptr, portalPath, "org.freedesktop.portal.GlobalShortcuts",
-                                  "ShortcutsChanged", g_variant_new("(o@a(sa{sv}))", state.session.c_str(), shortcutList()),
-                                  nullptr);
+    emitShortcutsChanged(state.session);
     return G_SOURCE_CONTINUE;
 }
 

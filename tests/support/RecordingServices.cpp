@@ -37,6 +37,7 @@ RecordingServices::RecordingServices() {
         .unregisterGlobalHotKey = [](const std::string&) {},
         .isWaylandSession = [] { return false; },
         .installStatusItem = [](auto&, auto&, auto&) { return std::unique_ptr<platform::StatusItem>(); },
+        .isGnomeSession = [] { return false; },
         .frontmostApplicationId = [this] { return frontApplication; },
         .runCaptureRequest =
             [this](const std::string& request) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "quicksave/GnomeShortcut.h"
+
 namespace {
 
 using namespace QuickSaveShortcut;
@@ -12,21 +14,25 @@ TEST(QuickSaveShortcut, OnlyATriggerInEffectIsNamed) {
     EXPECT_FALSE(shouldAskPortal(false, false));
 
     const std::optional<std::string> held = "Ctrl+Alt+K";
+    const std::optional<std::string> absent;
     const struct {
         std::optional<std::string> heldX11Key;
         std::optional<std::string> portalTrigger;
+        std::optional<std::string> gnomeTrigger;
         std::optional<std::string> inEffect;
     } cases[] = {
-        {held, std::nullopt, "Ctrl+Alt+K"},
-        {held, "Meta+S", "Ctrl+Alt+K"},
-        {std::nullopt, "Ctrl+Alt+B", "Ctrl+Alt+B"},
-        {std::nullopt, "Press Super+S", "Press Super+S"},
-        {std::nullopt, "", std::nullopt},
-        {std::nullopt, " \t", std::nullopt},
+        {held, absent, absent, "Ctrl+Alt+K"},
+        {held, "Meta+S", "Super+B", "Ctrl+Alt+K"},
+        {absent, "Ctrl+Alt+B", "Super+B", "Ctrl+Alt+B"},
+        {absent, "Press Super+S", absent, "Press Super+S"},
+        {absent, "", absent, absent},
+        {absent, " \t", absent, absent},
+        {absent, " \t", "Super+B", "Super+B"},
+        {absent, absent, "Ctrl+Alt+B", "Ctrl+Alt+B"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.portalTrigger.value_or("(none)"));
-        EXPECT_EQ(triggerInEffect(c.heldX11Key, c.portalTrigger), c.inEffect);
+        SCOPED_TRACE(c.portalTrigger.value_or("(none)") + " / " + c.gnomeTrigger.value_or("(none)"));
+        EXPECT_EQ(triggerInEffect(c.heldX11Key, c.portalTrigger, c.gnomeTrigger), c.inEffect);
     }
 
     const auto named = texts(std::string("Ctrl+Alt+B"));
@@ -75,6 +81,42 @@ TEST(QuickSaveShortcut, AcceleratorsAreReadNamedAndChecked) {
                                  std::optional<std::string>("nonsense<")}) {
         EXPECT_EQ(chosenCombination(unusable).accelerator(), x11Accelerator);
     }
+}
+
+// GNOME's custom shortcuts: the entry added beside the user's own, never twice, never over a
+// binding already taken; the trigger as the stored binding names it.
+TEST(GnomeShortcut, EntryIsAddedBesideOthersOnceAndNamed) {
+    using platform::GnomeKeybinding;
+    const std::string prefix(GnomeShortcut::pathPrefix);
+    const std::string ours = GnomeShortcut::command("/home/a b/Tolvar.app/bin/tolvar");
+    EXPECT_EQ(ours, "'/home/a b/Tolvar.app/bin/tolvar' --quick-save");
+    EXPECT_EQ(GnomeShortcut::command("/opt/tolvar/Tolvar.app/bin/tolvar"), "/opt/tolvar/Tolvar.app/bin/tolvar --quick-save");
+    EXPECT_EQ(GnomeShortcut::command("/it's/tolvar"), "'/it'\\''s/tolvar' --quick-save");
+
+    const GnomeKeybinding terminal{prefix + "0/", "Terminal", "gnome-terminal", "<Super>t"};
+    const GnomeKeybinding notes{prefix + "2/", "Notes", "gnote", "<Primary><Shift>n"};
+    const auto added = GnomeShortcut::planAddition({terminal, notes}, ours);
+    ASSERT_TRUE(added.entry);
+    EXPECT_EQ(*added.entry, (GnomeKeybinding{prefix + "1/", "Tolvar quick save", ours, "<Primary><Alt>b"}));
+    EXPECT_EQ(added.message, "");
+
+    const auto again = GnomeShortcut::planAddition({terminal, *added.entry, notes}, ours);
+    EXPECT_FALSE(again.entry);
+    EXPECT_EQ(again.message, "");
+
+    // Another program's entry (an older copy's too) already takes Ctrl+Alt+B, in any spelling.
+    const GnomeKeybinding taken{prefix + "1/", "Bookmarks", "other --save", "<Control><Alt>B"};
+    const auto refused = GnomeShortcut::planAddition({terminal, taken}, ours);
+    EXPECT_FALSE(refused.entry);
+    EXPECT_EQ(refused.message, "Ctrl+Alt+B is already used by “Bookmarks” in GNOME's keyboard shortcuts, so nothing was added.");
+
+    auto changed = *added.entry;
+    EXPECT_EQ(GnomeShortcut::trigger({terminal, changed}, ours), "Ctrl+Alt+B");
+    changed.binding = "<Super>b";
+    EXPECT_EQ(GnomeShortcut::trigger({terminal, changed}, ours), "Super+B");
+    changed.binding = "";  // disabled in GNOME's Settings
+    EXPECT_EQ(GnomeShortcut::trigger({terminal, changed}, ours), std::nullopt);
+    EXPECT_EQ(GnomeShortcut::trigger({terminal, taken}, ours), std::nullopt);
 }
 
 }  // namespace
