@@ -71,7 +71,8 @@ protected:
         std::vector<std::string> arguments{
             "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-default-apps", "--password-store=basic",
+            // Not --disable-default-apps: it turns off the external-extension folders as well.
+            "--password-store=basic",
             // Every name resolves to nothing but the loopback address, so no request leaves the machine.
             "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1", "--user-data-dir=" + profile().string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -109,20 +110,21 @@ protected:
 
 };
 
-TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
-    // The host manifests, written by the application itself.
+TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhichReportsTheFrontTab) {
+    // The per-user install copies the bundle and tells the browsers about its extension and host.
     {
-        testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install-browser-helpers"}, home.path() / "install.log");
+        testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install"}, home.path() / "install.log");
         testsupport::waitUntil([&] { return !install.running(); }, 60s);
         ASSERT_EQ(install.terminate(), 0) << testsupport::readFile(home.path() / "install.log");
     }
+    const fs::path installed = fs::path(*env.at("XDG_DATA_HOME")) / "tolvar" / "Tolvar.app";
     const fs::path manifest = profile() / "NativeMessagingHosts" / "app.tolvar.desktop.capture.json";
     ASSERT_TRUE(fs::exists(manifest));
-    EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"],
-              (fs::path(TOLVAR_EXECUTABLE).parent_path().parent_path() / "libexec" / "tolvar-capture-host").string());
+    EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"], (installed / "libexec" / "tolvar-capture-host").string());
     EXPECT_TRUE(fs::exists(home.path() / ".mozilla" / "native-messaging-hosts" / "app.tolvar.desktop.capture.json"));
 
-    startChromium({"--load-extension=" TOLVAR_EXTENSION_DIR});
+    // Started as a user starts it: no extension on the command line, no developer mode.
+    startChromium({});
     bringBrowserToFront();
 
     // The extension's report of the article reaches the user's runtime folder.
