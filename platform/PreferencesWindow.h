@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/SnapshotSource.h"
 
@@ -15,6 +16,14 @@ enum class ShortcutChoice {
     none,           // neither: the window says how to bind "tolvar --quick-save" instead
 };
 
+// One line of the "Browsers" section: a browser found on this machine and its extension's state.
+struct BrowserRow {
+    std::string key;
+    std::string name;
+    std::string summary;
+    bool offersSetUp = false;  // a "Set Up" button
+};
+
 // What the Preferences window shows; filled again each time it is shown.
 struct PreferencesState {
     ShortcutChoice shortcutChoice = ShortcutChoice::none;
@@ -25,6 +34,7 @@ struct PreferencesState {
     std::string serviceAddress;  // the field's text
     bool serviceAddressLocked = false;  // set from outside the window: shown, not editable
     std::string serviceAddressNote;     // the line under the field
+    std::vector<BrowserRow> browsers;
 };
 
 // What the window's controls do. Those answering a text answer the message to show under the
@@ -35,6 +45,7 @@ struct PreferencesActions {
     std::function<void(bool on)> setStartAtLogin;
     std::function<void(bool on)> setShowStatusIcon;
     std::function<std::string(const std::string& address)> setServiceAddress;
+    std::function<std::string(const std::string& browserKey)> setUpBrowser;
 };
 
 // The Preferences window: the quick-save shortcut, "Start at Login", "Show status icon" and the
@@ -57,6 +68,9 @@ public:
     virtual bool isRecording() const = 0;
     virtual bool isVisible() const = 0;
     virtual bool isKey() const = 0;
+    // Clicks the browser's "Set Up" button when its row shows one; the message shown under the section.
+    virtual void clickSetUpBrowser(const std::string& browserKey) = 0;
+    virtual std::string browsersMessage() const = 0;
 };
 
 std::unique_ptr<PreferencesWindow> createPreferencesWindow(PreferencesActions actions);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "capture/CaptureRules.h"
 #include "tests/support/AppProcess.h"
 #include "tests/capture/TestDisplay.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -90,6 +91,23 @@ protected:
 
     void present() { std::ofstream(automation / "cmd", std::ios::app) << "present\n"; }
 
+    // Sends a command, then answers the next "preferences" event's entry for `browser` (null when
+    // the section does not list it) and the event itself.
+    std::pair<json, json> browsersSection(const std::string& command, const std::string& browser) {
+        const auto last = journal.events();
+        const int64_t after = last.empty() ? 0 : last.back().value("seq", int64_t{0});
+        std::ofstream(automation / "cmd", std::ios::app) << command << "\n";
+        const auto event = journal.waitFor("preferences", 30s, {}, after);
+        if (!event) {
+            ADD_FAILURE() << "no \"preferences\" event after " << command;
+            return {json(), json::object()};
+        }
+        for (const auto& entry : (*event)["browsers"]) {
+            if (entry["browser"] == browser) return {entry, *event};
+        }
+        return {json(), *event};
+    }
+
     json presented() {
         auto event = journal.waitFor("presented", 30s);
         if (!event) {
@@ -111,6 +129,9 @@ protected:
 };
 
 TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhichReportsTheFrontTab) {
+    // Preferences lists Chromium (it is installed here) with no extension yet.
+    EXPECT_EQ(browsersSection("preferences", "chromium").first.value("state", ""), "missing");
+
     // The per-user install copies the bundle and tells the browsers about its extension and host.
     {
         testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install"}, home.path() / "install.log");
@@ -123,6 +144,9 @@ TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhich
     EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"], (installed / "libexec" / "tolvar-capture-host").string());
     EXPECT_TRUE(fs::exists(home.path() / ".mozilla" / "native-messaging-hosts" / "app.tolvar.desktop.capture.json"));
 
+    const auto installedState = browsersSection("preferences", "chromium").first;
+    EXPECT_EQ(installedState.value("state", ""), "installed") << installedState;
+
     // Started as a user starts it: no extension on the command line, no developer mode.
     startChromium({});
     bringBrowserToFront();
@@ -134,7 +158,14 @@ TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhich
     EXPECT_EQ(fs::status(state).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     // No remote debugging in this run: the page can only have come from the extension.
     EXPECT_FALSE(fs::exists(profile() / "DevToolsActivePort"));
+    const auto connected = browsersSection("preferences", "chromium").first;
+    EXPECT_EQ(connected.value("state", ""), "connected") << connected;
+    EXPECT_GT(connected.value("lastReport", 0.0), 0.0);
+    EXPECT_EQ(connected.value("setUp", true), false);
 
+    // Preferences took the focus; the browser gets it back and reports the article again.
+    bringBrowserToFront();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::readFile(state).find(article) != std::string::npos; }, 30s));
     present();
     expectThePageFromTheBrowser(presented());
 }
@@ -161,6 +192,15 @@ TEST_F(BrowserCaptureTest, WithNeitherTheClipboardIsUsedAndTheErrorRecorded) {
     EXPECT_EQ(event["source"], "clipboard");
     EXPECT_EQ(event["url"], "https://example.org/from-the-clipboard");
     EXPECT_EQ(event["browserError"], 2);  // no extension report and no debugging endpoint
+
+    // Preferences' "Set Up" installs the per-user route for the running bundle.
+    const auto missing = browsersSection("preferences", "chromium").first;
+    EXPECT_EQ(missing.value("state", ""), "missing") << missing;
+    EXPECT_EQ(missing.value("setUp", false), true);
+    const auto [setUp, section] = browsersSection("set-up-browser chromium", "chromium");
+    EXPECT_EQ(setUp.value("state", ""), "installed") << setUp;
+    EXPECT_EQ(section.value("browsersMessage", ""), "Set up: restart Chromium to finish.");
+    EXPECT_TRUE(fs::exists(profile() / "External Extensions" / (std::string(capture::chromiumExtensionId) + ".json")));
 }
 
 }  // namespace
