@@ -192,9 +192,12 @@ TEST_F(BrowserCaptureTest, WithNeitherTheClipboardIsUsedAndTheErrorRecorded) {
     EXPECT_EQ(event["source"], "clipboard");
     EXPECT_EQ(event["url"], "https://example.org/from-the-clipboard");
     EXPECT_EQ(event["browserError"], 2);  // no extension report and no debugging endpoint
+    // One line says why, and its link opens Preferences at the browsers.
+    EXPECT_EQ(event["status"], "No page from Chromium: its Tolvar extension has not reported.");
+    EXPECT_EQ(event["statusLink"], "Browser settings…");
 
     // Preferences' "Set Up" installs the per-user route for the running bundle.
-    const auto missing = browsersSection("preferences", "chromium").first;
+    const auto missing = browsersSection("follow-status-link", "chromium").first;
     EXPECT_EQ(missing.value("state", ""), "missing") << missing;
     EXPECT_EQ(missing.value("setUp", false), true);
     const auto [setUp, section] = browsersSection("set-up-browser chromium", "chromium");
