@@ -86,4 +86,19 @@ int installBrowserHelpersOfRunningBundle(std::ostream& out, std::ostream& err) {
     return installBrowserHelpers(*bundle, out, err);
 }
 
+void refreshBrowserHelpers(const fs::path& bundle, const fs::path& home, const fs::path& configHome) {
+    for (const auto& helper : helperFilesFor(bundle, home, configHome).value_or(std::vector<HelperFile>{})) {
+        if (helper.file.extension() == ".xpi") continue;
+        const auto current = readFile(helper.file);
+        if (!current || *current == helper.bytes || current->find(bundle.string()) == std::string::npos) continue;
+        platform::replaceFile(helper.file, helper.bytes, 0644, platform::Flush::toDisk);
+    }
+}
+
+void refreshBrowserHelpersOfRunningBundle() {
+    const char* home = std::getenv("HOME");
+    const auto bundle = platform::runningBundleDir();
+    if (home != nullptr && home[0] == '/' && bundle) refreshBrowserHelpers(*bundle, home, configHome());
+}
+
 }  // namespace capture

@@ -32,4 +32,11 @@ int installBrowserHelpers(const std::filesystem::path& bundle, std::ostream& out
 // The same for the running bundle.
 int installBrowserHelpersOfRunningBundle(std::ostream& out, std::ostream& err);
 
+// After an update, the bundle's extension may be newer than the entries written when it was
+// installed: rewrites each text file of helperFilesFor that already names `bundle` and differs.
+// Adds and removes nothing, so a browser the user left alone stays so.
+void refreshBrowserHelpers(const std::filesystem::path& bundle, const std::filesystem::path& home,
+                           const std::filesystem::path& configHome);
+void refreshBrowserHelpersOfRunningBundle();
+
 }  // namespace capture

@@ -19,6 +19,7 @@
 
 #include "capture/BrowserHelpers.h"
 #include "capture/CaptureRules.h"
+#include "capture/ExtensionRoutes.h"
 #include "capture/NativeMessaging.h"
 #include "tests/support/DevService.h"
 
@@ -208,6 +209,19 @@ TEST(CaptureHelpers, ABundlesFilesForOneUser) {
     EXPECT_EQ(withSigned->back().file,
               home / ".mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/capture@tolvar.app.xpi");
     EXPECT_EQ(withSigned->back().bytes, "PK signed");
+
+    // An update brings a newer extension: entries naming this bundle follow it, others stay.
+    for (const auto& file : *withSigned) put(file.file, file.bytes);
+    const fs::path chromiumEntry = config / "chromium" / "External Extensions" / entryName;
+    const fs::path otherCopys = config / "vivaldi" / "External Extensions" / entryName;
+    put(otherCopys, capture::externalCrxEntry(folder.path() / "Other.app/tolvar-capture.crx", "1.0.0"));
+    const fs::path removedByUser = config / "microsoft-edge" / "External Extensions" / entryName;
+    fs::remove(removedByUser);
+    put(extension / "unpacked" / "manifest.json", R"({"manifest_version": 3, "version": "2.6.0"})");
+    capture::refreshBrowserHelpers(bundle, home, config);
+    EXPECT_EQ(json::parse(testsupport::readFile(chromiumEntry))["external_version"], "2.6.0");
+    EXPECT_EQ(json::parse(testsupport::readFile(otherCopys))["external_version"], "1.0.0");
+    EXPECT_FALSE(fs::exists(removedByUser));
 
     fs::permissions(bundle / "libexec" / "tolvar-capture-host", fs::perms::all, fs::perm_options::remove);
     EXPECT_FALSE(capture::helperFilesFor(bundle, home, config)) << "no runnable host";
