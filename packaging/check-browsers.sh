@@ -4,6 +4,7 @@
 # then Debian's chromium (through /usr/bin/chromium) and firefox-esr start as a user starts them,
 # each with a fresh home, and each must report the page in its front tab to the packaged host.
 # Firefox's profile exists before the "install", so its first start after it must run the add-on.
+# Last, the package's removal script runs there and must leave none of its files under /etc.
 #   check-browsers.sh BUILD_DIR  (as root, under tests/run-with-display.sh, after check-deb.sh built
 #                                 BUILD_DIR/package/tolvar_*.deb)
 set -euo pipefail
@@ -99,4 +100,11 @@ article=$(page firefox "Read in Firefox")
 start firefox-esr --no-remote --profile "$profile" "$article"
 expect_report firefox "$article"
 stop_all
+
+# Removing the package takes its files under /etc too, not only at purge (dpkg removes the rest).
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postrm >"$work/postrm"
+sh "$work/postrm" remove
+for conffile in $(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles); do
+    [ ! -e "$conffile" ] || { echo "check-browsers: $conffile stays after removal"; exit 1; }
+done
 echo "browsers ok"

@@ -70,6 +70,7 @@ public:
         stopRecording();
         showMessage(shortcutMessage_, "");
         showMessage(addressMessage_, "");
+        showMessage(browsersMessage_, "");
         refresh(state);
         // Shown before it is presented: without a window manager, only a mapped window takes the focus.
         window_.show();
