@@ -110,6 +110,7 @@ void AppDelegate::wireQuickSave() {
     quickSave.showQuickSaveMenuTitle = [weakSelf = weak_from_this()](const std::string& title) {
         if (auto self = weakSelf.lock()) self->window->setMenuItemTitle(std::string(MenuBar::quickSaveItemKey), title);
     };
+    quickSave.showBrowserPreferences = [] { platform::services().showPreferences(); };
     quickSave.install();
 }
 

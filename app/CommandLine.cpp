@@ -55,7 +55,7 @@ std::string helpText() {
            "  --quick-save               open the quick-save panel (starting Tolvar if it is not running)\n"
            "  --install                  install this Tolvar.app for the current user, with launcher and login item\n"
            "  --uninstall [--purge]      remove that installation; --purge also removes the session and settings\n"
-           "  --install-browser-helpers  register the browser extension's helper for this Tolvar.app\n"
+           "  --install-browser-helpers  set up this Tolvar.app's browser extension and its helper for the current user\n"
            "  --help                     show this help and exit\n"
            "  --version                  show the version and exit\n"
            "\n"

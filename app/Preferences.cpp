@@ -1,10 +1,18 @@
 #include "app/Preferences.h"
 
+#include <ctime>
 #include <memory>
+#include <sstream>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "app/ServiceAddress.h"
 #include "automation/Commands.h"
 #include "automation/E2E.h"
+#include "capture/BrowserHelpers.h"
+#include "capture/BrowserSetup.h"
+#include "core/Browsers.h"
 #include "install/Installer.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/Environment.h"
@@ -40,6 +48,51 @@ const char* choiceName(platform::ShortcutChoice choice) {
     return "none";
 }
 
+// --- The "Browsers" section ---------------------------------------------------------------------
+
+std::string localTime(double milliseconds) {
+    const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
+    std::tm local{};
+    char text[32] = "";
+    if (localtime_r(&seconds, &local) != nullptr) std::strftime(text, sizeof text, "%H:%M on %Y-%m-%d", &local);
+    return text;
+}
+
+std::vector<capture::BrowserSetup> browserSetups() {
+    return capture::browserSetups(capture::setupFoldersOfThisUser(), localTime);
+}
+
+std::vector<platform::BrowserRow> browserRows() {
+    std::vector<platform::BrowserRow> rows;
+    for (const auto& setup : browserSetups()) {
+        rows.push_back({setup.key, setup.name, setup.summary,
+                        setup.canSetUp && setup.state != capture::ExtensionState::connected});
+    }
+    return rows;
+}
+
+// "Set Up": the per-user route for the running bundle; the browser installs the extension at its
+// next start.
+std::string setUpBrowser(const std::string& key) {
+    std::ostringstream ignored, problems;
+    const bool done = capture::installBrowserHelpersOfRunningBundle(ignored, problems) == 0;
+    const auto* browser = core::browserForKey(key);
+    const std::string name = browser != nullptr ? std::string(browser->applicationName) : key;
+    return done ? "Set up: restart " + name + " to finish." : "Could not set up " + name + ": " + problems.str();
+}
+
+nlohmann::json browsersForJournal() {
+    auto list = nlohmann::json::array();
+    for (const auto& setup : browserSetups()) {
+        list.push_back({{"browser", setup.key},
+                        {"state", capture::extensionStateName(setup.state)},
+                        {"lastReport", setup.lastReport},
+                        {"setUp", setup.canSetUp && setup.state != capture::ExtensionState::connected},
+                        {"summary", setup.summary}});
+    }
+    return list;
+}
+
 platform::PreferencesState currentState() {
     const auto& quickSave = QuickSaveController::shared();
     const auto address = serviceAddressField(platform::environmentValue(std::string(ServiceAddress::variable)),
@@ -52,7 +105,8 @@ platform::PreferencesState currentState() {
             .serviceAddress = address.text,
             .serviceAddressLocked = address.locked,
             .serviceAddressNote = address.note,
-            .gnomeKeybindingAdded = quickSave.hasGnomeKeybinding()};
+            .gnomeKeybindingAdded = quickSave.hasGnomeKeybinding(),
+            .browsers = browserRows()};
 }
 
 platform::PreferencesWindow& window();
@@ -110,6 +164,13 @@ platform::PreferencesWindow& window() {
         .setServiceAddress = setServiceAddress,
         .addGnomeKeybinding = [] { return changeGnomeKeybinding(true); },
         .removeGnomeKeybinding = [] { return changeGnomeKeybinding(false); },
+        .setUpBrowser =
+            [](const std::string& key) {
+                const std::string message = setUpBrowser(key);
+                // After the click's handler: refreshing replaces the row of the button clicked.
+                platform::runAfter(0, [] { window().refresh(currentState()); });
+                return message;
+            },
     });
     return *instance;
 }
@@ -126,7 +187,9 @@ void reportShown() {
                                 {"startAtLogin", state.startsAtLogin},
                                 {"statusIcon", state.showsStatusIcon},
                                 {"serviceAddress", state.serviceAddress},
-                                {"serviceAddressLocked", state.serviceAddressLocked}},
+                                {"serviceAddressLocked", state.serviceAddressLocked},
+                                {"browsers", browsersForJournal()},
+                                {"browsersMessage", shown.browsersMessage()}},
                 &shown);
 }
 
@@ -167,6 +230,11 @@ void registerAutomationCommands() {
     commands.add("open-shortcut-settings", [](const std::string&) { window().clickShortcutSettings(); });
     commands.add("shortcut", [](const std::string& accelerator) { window().offerShortcut(accelerator); });
     commands.add("gnome-keybinding", [](const std::string&) { window().clickGnomeKeybinding(); });
+    // Clicks a browser's "Set Up", then journals the section again.
+    commands.add("set-up-browser", [](const std::string& key) {
+        window().clickSetUpBrowser(key);
+        platform::runAfter(changedEventDelay, reportShown);
+    });
 }
 
 }  // namespace Preferences

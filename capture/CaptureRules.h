@@ -31,7 +31,8 @@ std::optional<std::string> requestApplicationName(std::string_view requestText);
 
 // The native-messaging host's name, the extension's identifiers and the limits of a message.
 inline constexpr std::string_view hostName = "app.tolvar.desktop.capture";
-inline constexpr std::string_view chromiumExtensionId = "dahoghcobakddfbcgfklaanklikmjkgp";
+// The Chromium id follows from the key that signs the bundle's extension, so the build defines it.
+extern const std::string_view chromiumExtensionId;
 inline constexpr std::string_view firefoxExtensionId = "capture@tolvar.app";
 inline constexpr std::size_t longestMessage = 1024 * 1024;  // bytes of one message's JSON
 inline constexpr std::size_t longestText = 64 * 1024;       // bytes of an address or a title

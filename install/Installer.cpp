@@ -173,12 +173,13 @@ bool removePath(const fs::path& path, std::ostream& out, std::ostream& err) {
     return true;
 }
 
-// The helper manifests that name the installed copy's capture host; those of another copy stay.
-std::vector<fs::path> ourManifests(const UserFolders& folders, const Layout& layout) {
+// The browser helper files (host manifests, extension entries) that name the installed copy; those
+// of another copy stay.
+std::vector<fs::path> ourBrowserHelpers(const UserFolders& folders, const Layout& layout) {
     std::vector<fs::path> files;
-    const fs::path host = layout.bundle / "libexec" / "tolvar-capture-host";
-    for (const auto& manifest : capture::hostManifests(host, folders.home, folders.configHome)) {
-        if (platform::fileHolds(manifest.file, manifest.text, fileMode)) files.push_back(manifest.file);
+    for (const auto& helper : capture::helperFilesFor(layout.bundle, folders.home, folders.configHome).value_or(
+             std::vector<capture::HelperFile>{})) {
+        if (platform::fileHolds(helper.file, helper.bytes, fileMode)) files.push_back(helper.file);
     }
     return files;
 }
@@ -215,7 +216,7 @@ int installForUser(const fs::path& source, std::ostream& out, std::ostream& err)
     for (const auto& file : toWrite) {
         if (auto problem = writeFile(file, out)) return fail(err, "install", *problem);
     }
-    if (capture::installBrowserHelpers(layout.bundle / "libexec" / "tolvar-capture-host", out, err) != 0) return 1;
+    if (capture::installBrowserHelpers(layout.bundle, out, err) != 0) return 1;
     out << "Tolvar " << bundleVersion(layout.bundle) << " is installed in " << layout.bundle.string() << "\n";
     return 0;
 }
@@ -227,7 +228,7 @@ int uninstallForUser(bool purge, std::ostream& out, std::ostream& err) {
 
     std::vector<fs::path> paths{layout.launcherEntry, layout.autostartEntry, layout.metainfo};
     for (const auto& icon : iconFiles()) paths.push_back(layout.iconTheme / icon);
-    for (const auto& manifest : ourManifests(*folders, layout)) paths.push_back(manifest);
+    for (const auto& helper : ourBrowserHelpers(*folders, layout)) paths.push_back(helper);
     // What an interrupted swap left beside the bundle goes with it.
     std::error_code error;
     const std::string bundleName = layout.bundle.filename().string();

@@ -19,7 +19,15 @@ for path in ./opt/tolvar/Tolvar.app/bin/tolvar ./opt/tolvar/Tolvar.app/libexec/t
     ./usr/share/icons/hicolor/scalable/apps/app.tolvar.desktop.svg \
     ./usr/share/icons/hicolor/48x48/apps/app.tolvar.desktop.png \
     ./usr/share/icons/hicolor/symbolic/apps/app.tolvar.desktop-symbolic.svg \
-    ./usr/share/metainfo/app.tolvar.desktop.metainfo.xml ./usr/share/doc/tolvar/copyright; do
+    ./usr/share/metainfo/app.tolvar.desktop.metainfo.xml ./usr/share/doc/tolvar/copyright \
+    ./opt/tolvar/Tolvar.app/share/browser-extension/unpacked/manifest.json \
+    ./opt/tolvar/Tolvar.app/share/browser-extension/tolvar-capture.crx \
+    ./opt/tolvar/Tolvar.app/share/browser-extension/capture@tolvar.app.xpi \
+    "./usr/share/chromium/extensions/tolvar-capture -> /opt/tolvar/Tolvar.app/share/browser-extension/unpacked" \
+    "./usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/capture@tolvar.app.xpi -> /opt/tolvar/Tolvar.app/share/browser-extension/capture@tolvar.app.xpi" \
+    ./etc/firefox-esr/tolvar.js ./etc/chromium/native-messaging-hosts/app.tolvar.desktop.capture.json \
+    ./etc/opt/chrome/native-messaging-hosts/app.tolvar.desktop.capture.json \
+    ./usr/lib/mozilla/native-messaging-hosts/app.tolvar.desktop.capture.json; do
     grep -qF -- " $path" <<<"$contents" || { echo "missing from the package: $path"; exit 1; }
 done
 depends=$(dpkg-deb --field "$deb" Depends)
@@ -27,6 +35,11 @@ echo "Depends: $depends"
 for needed in libarchive-tools libwebkit2gtk-4.1-0 libgtkmm-3.0-1v5; do
     grep -q "$needed" <<<"$depends" || { echo "Depends lacks $needed"; exit 1; }
 done
+
+# Only folders go into /usr/share/chromium/extensions: Debian's chromium wrapper fails on anything else.
+if grep -E ' \./usr/share/chromium/extensions/[^ ]*\.json' <<<"$contents"; then echo "a .json in chromium's extensions folder"; exit 1; fi
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/firefox-esr/tolvar.js ||
+    { echo "the files under /etc are not conffiles"; exit 1; }
 
 unpacked="$out/unpacked"
 dpkg-deb -x "$deb" "$unpacked"

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/SnapshotSource.h"
 
@@ -14,6 +15,14 @@ enum class ShortcutChoice {
     desktopPortal,  // Wayland: the desktop binds it; the window shows it and may open its settings
     gnomeKeybinding,  // GNOME without either: the window adds or removes an entry in GNOME's shortcuts
     none,           // neither: the window says how to bind "tolvar --quick-save" instead
+};
+
+// One line of the "Browsers" section: a browser found on this machine and its extension's state.
+struct BrowserRow {
+    std::string key;
+    std::string name;
+    std::string summary;
+    bool offersSetUp = false;  // a "Set Up" button
 };
 
 // What the Preferences window shows; filled again each time it is shown.
@@ -28,6 +37,7 @@ struct PreferencesState {
     std::string serviceAddressNote;     // the line under the field
     // With the gnomeKeybinding choice: this program's entry is in GNOME's keyboard shortcuts.
     bool gnomeKeybindingAdded = false;
+    std::vector<BrowserRow> browsers;
 };
 
 // What the window's controls do. Those answering a text answer the message to show under the
@@ -40,6 +50,7 @@ struct PreferencesActions {
     std::function<std::string(const std::string& address)> setServiceAddress;
     std::function<std::string()> addGnomeKeybinding;
     std::function<std::string()> removeGnomeKeybinding;
+    std::function<std::string(const std::string& browserKey)> setUpBrowser;
 };
 
 // The Preferences window: the quick-save shortcut, "Start at Login", "Show status icon" and the
@@ -65,6 +76,9 @@ public:
     virtual std::string gnomeKeybindingButton() const = 0;  // its title; empty when it is not shown
     virtual bool isVisible() const = 0;
     virtual bool isKey() const = 0;
+    // Clicks the browser's "Set Up" button when its row shows one; the message shown under the section.
+    virtual void clickSetUpBrowser(const std::string& browserKey) = 0;
+    virtual std::string browsersMessage() const = 0;
 };
 
 std::unique_ptr<PreferencesWindow> createPreferencesWindow(PreferencesActions actions);

@@ -36,7 +36,13 @@ public:
     virtual bool readLater() const = 0;
     virtual void setReadLater(bool on) = 0;
     virtual std::string status() const = 0;
+    // Setting the status line removes its link.
     virtual void setStatus(const std::string& text, StatusColour colour) = 0;
+    // A link after the status line's text that runs `action` when followed.
+    virtual void setStatusLink(const std::string& label, std::function<void()> action) = 0;
+    virtual std::string statusLink() const = 0;
+    // Follows the link, as a click on it does; nothing when there is none.
+    virtual void followStatusLink() = 0;
     virtual void setSaveEnabled(bool enabled) = 0;
 
     // Centres the panel on the screen, shows it above other windows, gives it the keyboard and puts

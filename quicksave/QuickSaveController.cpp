@@ -6,6 +6,7 @@
 #include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "core/ApplicationId.h"
+#include "core/Browsers.h"
 #include "platform/Services.h"
 #include "platform/Settings.h"
 #include "quicksave/QuickSaveLogic.h"
@@ -169,6 +170,7 @@ void QuickSaveController::fillFromClipboardOnceFocused(unsigned presentation) {
         if (!address) return;
         self->panel_->setText(PanelField::url, *address);
         self->panel_->setStatus("", StatusColour::secondary);
+        self->offerBrowserSetup();
         self->panel_->focus(PanelField::tags);
         if (self->fieldText(PanelField::title).empty()) self->fillTitle(*address);
     });
@@ -183,8 +185,26 @@ void QuickSaveController::fill(const std::optional<Page>& page) {
     panel_->setText(PanelField::tags, "");
     panel_->setReadLater(false);
     panel_->setStatus(page || !address.empty() ? "" : QuickSaveShortcut::texts(trigger_).hint, StatusColour::secondary);
+    offerBrowserSetup();
     panel_->setSaveEnabled(true);
     saving_ = false;
+}
+
+// When the front browser's extension has never reported (browser error 2), one line says so and
+// links to the Browsers section of Preferences, where the extension can be set up.
+void QuickSaveController::offerBrowserSetup() {
+    constexpr int noExtensionReport = 2;
+    const auto front = platform::services().frontmostApplicationId();
+    const auto* browser = front ? core::browserForIdentifier(*front) : nullptr;
+    if (lastBrowserError_ != noExtensionReport || browser == nullptr || !showBrowserPreferences) return;
+    panel_->setStatus("No page from " + std::string(browser->applicationName) + ": its Tolvar extension has not reported.",
+                      StatusColour::secondary);
+    panel_->setStatusLink("Browser settings…", [weakSelf = weak_from_this()] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        if (self->panel_) self->panel_->hide();
+        if (self->showBrowserPreferences) self->showBrowserPreferences();
+    });
 }
 
 void QuickSaveController::schedulePresentedEvent(bool captured, const std::string& frontApp) {
@@ -201,6 +221,7 @@ void QuickSaveController::schedulePresentedEvent(bool captured, const std::strin
                      {"frontApp", frontApp},
                      {"browserError", self->lastBrowserError_.value_or(0)},
                      {"status", panel.status()},
+                     {"statusLink", panel.statusLink()},
                      {"visible", panel.isVisible()},
                      {"clipped", self->clippedControls()},
                      {"key", panel.isKey()},
@@ -347,6 +368,9 @@ void QuickSaveController::registerCommands() {
     });
     commands.add("esc", [weakSelf](const std::string&) {
         if (auto self = weakSelf.lock()) self->key("\x1b", 53);
+    });
+    commands.add("follow-status-link", [weakSelf](const std::string&) {
+        if (auto self = weakSelf.lock(); self && self->panel_) self->panel_->followStatusLink();
     });
 }
 

@@ -25,6 +25,8 @@ public:
     std::function<void()> showMainWindow;
     // Shows the main window's quick-save menu title, which names the shortcut in effect.
     std::function<void(const std::string& title)> showQuickSaveMenuTitle;
+    // Opens Preferences at its "Browsers" section.
+    std::function<void()> showBrowserPreferences;
 
     // Takes the global shortcut (Ctrl+Alt+B on X11, the desktop portal's on Wayland), puts up the
     // status item, and registers the panel's automation commands.
@@ -109,4 +111,5 @@ private:
     std::optional<std::uint64_t> awaitedSave_;
     std::uint64_t saveCount_ = 0;
     std::optional<int> lastBrowserError_;
+    void offerBrowserSetup();
 };

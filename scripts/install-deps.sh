@@ -31,6 +31,8 @@ tests=(
   xvfb xauth xdotool x11-utils xclip dbus dbus-x11 at-spi2-core imagemagick
   desktop-file-utils appstream lintian libglib2.0-bin
   chromium
+  # the Firefox routes of the browser extension
+  firefox-esr
   # a Wayland compositor and clipboard tools for the quick-save tests on Wayland
   weston wl-clipboard
   # a self-signed certificate and a TLS server for the untrusted-certificate test

@@ -70,6 +70,7 @@ public:
         stopRecording();
         showMessage(shortcutMessage_, "");
         showMessage(addressMessage_, "");
+        showMessage(browsersMessage_, "");
         refresh(state);
         // Shown before it is presented: without a window manager, only a mapped window takes the focus.
         window_.show();
@@ -94,8 +95,18 @@ public:
         addressEntry_.set_sensitive(!state.serviceAddressLocked);
         applyButton_.set_sensitive(!state.serviceAddressLocked);
         addressNote_.set_text(state.serviceAddressNote);
+        fillBrowsers(state.browsers);
         filling_ = false;
     }
+
+    void clickSetUpBrowser(const std::string& browserKey) override {
+        for (auto* row : browserRows_.get_children()) {
+            auto* box = dynamic_cast<Gtk::Box*>(row);
+            auto* button = box != nullptr ? dynamic_cast<Gtk::Button*>(box->get_children().back()) : nullptr;
+            if (button != nullptr && button->get_name() == browserKey && button->get_visible()) button->clicked();
+        }
+    }
+    std::string browsersMessage() const override { return browsersMessage_.get_text(); }
 
     void recordShortcut() override {
         recording_ = true;
@@ -161,10 +172,47 @@ private:
         grid_.attach(*addressRow, 1, 5);
         grid_.attach(addressNote_, 1, 6);
         grid_.attach(addressMessage_, 1, 7);
+        layOutBrowsers();
         window_.add(grid_);
         grid_.show_all();
         shortcutMessage_.hide();
         addressMessage_.hide();
+        browsersMessage_.hide();
+    }
+
+    // The "Browsers" section: a row per browser found, each with its state and, where the per-user
+    // route can install the extension, a "Set Up" button.
+    void layOutBrowsers() {
+        browserRows_.set_spacing(4);
+        grid_.attach(*caption("Browsers:"), 0, 8);
+        grid_.attach(browserRows_, 1, 8);
+        grid_.attach(browsersMessage_, 1, 9);
+        setUpNote(browsersMessage_);
+    }
+
+    void fillBrowsers(const std::vector<BrowserRow>& browsers) {
+        for (auto* row : browserRows_.get_children()) delete row;
+        if (browsers.empty()) {
+            auto* none = Gtk::make_managed<Gtk::Label>("No supported browser found.");
+            none->set_halign(Gtk::ALIGN_START);
+            browserRows_.pack_start(*none, Gtk::PACK_SHRINK);
+        }
+        for (const auto& browser : browsers) {
+            auto* row = Gtk::make_managed<Gtk::Box>(Gtk::ORIENTATION_HORIZONTAL, 8);
+            auto* text = Gtk::make_managed<Gtk::Label>(browser.name + ": " + browser.summary);
+            text->set_halign(Gtk::ALIGN_START);
+            text->set_line_wrap(true);
+            row->pack_start(*text, Gtk::PACK_EXPAND_WIDGET);
+            auto* setUp = Gtk::make_managed<Gtk::Button>("Set Up");
+            setUp->set_name(browser.key);
+            setUp->set_no_show_all(!browser.offersSetUp);
+            setUp->signal_clicked().connect([this, key = browser.key] {
+                if (actions_.setUpBrowser) showMessage(browsersMessage_, actions_.setUpBrowser(key));
+            });
+            row->pack_start(*setUp, Gtk::PACK_SHRINK);
+            browserRows_.pack_start(*row, Gtk::PACK_SHRINK);
+        }
+        browserRows_.show_all();
     }
 
     void connectSignals() {
@@ -260,6 +308,8 @@ private:
     Gtk::Button applyButton_{"Apply"};
     Gtk::Label addressNote_;
     Gtk::Label addressMessage_;
+    Gtk::Box browserRows_{Gtk::ORIENTATION_VERTICAL};
+    Gtk::Label browsersMessage_;
     std::string shortcut_;
     bool recording_ = false;
     bool filling_ = false;

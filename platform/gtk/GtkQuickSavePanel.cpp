@@ -51,6 +51,10 @@ public:
         tagsField_.set_placeholder_text("tags, separated by commas");
 
         status_.get_style_context()->add_class("status");
+        status_.signal_activate_link().connect([this](const Glib::ustring&) {
+            followStatusLink();
+            return true;
+        }, false);
         status_.set_line_wrap(true);
         status_.set_line_wrap_mode(Pango::WRAP_WORD);
         status_.set_lines(2);
@@ -91,6 +95,8 @@ public:
 
     void setStatus(const std::string& text, StatusColour colour) override {
         statusText_ = text;
+        linkLabel_.clear();
+        linkAction_ = nullptr;
         status_.set_text(Glib::ustring(text).validate() ? oneParagraph(text) : text);
         auto style = status_.get_style_context();
         if (colour == StatusColour::error) {
@@ -100,6 +106,20 @@ public:
             style->remove_class("status-error");
             style->add_class("dim-label");
         }
+    }
+
+    void setStatusLink(const std::string& label, std::function<void()> action) override {
+        linkLabel_ = label;
+        linkAction_ = std::move(action);
+        const auto escaped = [](const std::string& text) {
+            return std::string(Glib::Markup::escape_text(Glib::ustring(text).validate() ? oneParagraph(text) : ""));
+        };
+        status_.set_markup(escaped(statusText_) + " <a href=\"tolvar:status-link\">" + escaped(label) + "</a>");
+    }
+    std::string statusLink() const override { return linkLabel_; }
+    void followStatusLink() override {
+        // A copy: the action may set a new status, which drops the link's own.
+        if (auto action = linkAction_) action();
     }
 
     void setSaveEnabled(bool enabled) override { saveButton_.set_sensitive(enabled); }
@@ -303,6 +323,8 @@ private:
     Gtk::Entry tagsField_;
     Gtk::Label& status_ = gtk::createLiveLabel();  // read out when it changes
     std::string statusText_;
+    std::string linkLabel_;
+    std::function<void()> linkAction_;
     Gtk::CheckButton readLater_{"Read later"};
     Gtk::Box spacer_;
     Gtk::Button cancelButton_{"Cancel"};

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "capture/CaptureRules.h"
 #include "tests/support/AppProcess.h"
 #include "tests/capture/TestDisplay.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -71,7 +72,8 @@ protected:
         std::vector<std::string> arguments{
             "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-default-apps", "--password-store=basic",
+            // Not --disable-default-apps: it turns off the external-extension folders as well.
+            "--password-store=basic",
             // Every name resolves to nothing but the loopback address, so no request leaves the machine.
             "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1", "--user-data-dir=" + profile().string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -88,6 +90,23 @@ protected:
     }
 
     void present() { std::ofstream(automation / "cmd", std::ios::app) << "present\n"; }
+
+    // Sends a command, then answers the next "preferences" event's entry for `browser` (null when
+    // the section does not list it) and the event itself.
+    std::pair<json, json> browsersSection(const std::string& command, const std::string& browser) {
+        const auto last = journal.events();
+        const int64_t after = last.empty() ? 0 : last.back().value("seq", int64_t{0});
+        std::ofstream(automation / "cmd", std::ios::app) << command << "\n";
+        const auto event = journal.waitFor("preferences", 30s, {}, after);
+        if (!event) {
+            ADD_FAILURE() << "no \"preferences\" event after " << command;
+            return {json(), json::object()};
+        }
+        for (const auto& entry : (*event)["browsers"]) {
+            if (entry["browser"] == browser) return {entry, *event};
+        }
+        return {json(), *event};
+    }
 
     json presented() {
         auto event = journal.waitFor("presented", 30s);
@@ -109,20 +128,27 @@ protected:
 
 };
 
-TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
-    // The host manifests, written by the application itself.
+TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhichReportsTheFrontTab) {
+    // Preferences lists Chromium (it is installed here) with no extension yet.
+    EXPECT_EQ(browsersSection("preferences", "chromium").first.value("state", ""), "missing");
+
+    // The per-user install copies the bundle and tells the browsers about its extension and host.
     {
-        testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install-browser-helpers"}, home.path() / "install.log");
+        testsupport::AppProcess install(TOLVAR_EXECUTABLE, env, {"--install"}, home.path() / "install.log");
         testsupport::waitUntil([&] { return !install.running(); }, 60s);
         ASSERT_EQ(install.terminate(), 0) << testsupport::readFile(home.path() / "install.log");
     }
+    const fs::path installed = fs::path(*env.at("XDG_DATA_HOME")) / "tolvar" / "Tolvar.app";
     const fs::path manifest = profile() / "NativeMessagingHosts" / "app.tolvar.desktop.capture.json";
     ASSERT_TRUE(fs::exists(manifest));
-    EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"],
-              (fs::path(TOLVAR_EXECUTABLE).parent_path().parent_path() / "libexec" / "tolvar-capture-host").string());
+    EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"], (installed / "libexec" / "tolvar-capture-host").string());
     EXPECT_TRUE(fs::exists(home.path() / ".mozilla" / "native-messaging-hosts" / "app.tolvar.desktop.capture.json"));
 
-    startChromium({"--load-extension=" TOLVAR_EXTENSION_DIR});
+    const auto installedState = browsersSection("preferences", "chromium").first;
+    EXPECT_EQ(installedState.value("state", ""), "installed") << installedState;
+
+    // Started as a user starts it: no extension on the command line, no developer mode.
+    startChromium({});
     bringBrowserToFront();
 
     // The extension's report of the article reaches the user's runtime folder.
@@ -132,7 +158,14 @@ TEST_F(BrowserCaptureTest, TheExtensionReportsTheFrontTab) {
     EXPECT_EQ(fs::status(state).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     // No remote debugging in this run: the page can only have come from the extension.
     EXPECT_FALSE(fs::exists(profile() / "DevToolsActivePort"));
+    const auto connected = browsersSection("preferences", "chromium").first;
+    EXPECT_EQ(connected.value("state", ""), "connected") << connected;
+    EXPECT_GT(connected.value("lastReport", 0.0), 0.0);
+    EXPECT_EQ(connected.value("setUp", true), false);
 
+    // Preferences took the focus; the browser gets it back and reports the article again.
+    bringBrowserToFront();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::readFile(state).find(article) != std::string::npos; }, 30s));
     present();
     expectThePageFromTheBrowser(presented());
 }
@@ -159,6 +192,18 @@ TEST_F(BrowserCaptureTest, WithNeitherTheClipboardIsUsedAndTheErrorRecorded) {
     EXPECT_EQ(event["source"], "clipboard");
     EXPECT_EQ(event["url"], "https://example.org/from-the-clipboard");
     EXPECT_EQ(event["browserError"], 2);  // no extension report and no debugging endpoint
+    // One line says why, and its link opens Preferences at the browsers.
+    EXPECT_EQ(event["status"], "No page from Chromium: its Tolvar extension has not reported.");
+    EXPECT_EQ(event["statusLink"], "Browser settings…");
+
+    // Preferences' "Set Up" installs the per-user route for the running bundle.
+    const auto missing = browsersSection("follow-status-link", "chromium").first;
+    EXPECT_EQ(missing.value("state", ""), "missing") << missing;
+    EXPECT_EQ(missing.value("setUp", false), true);
+    const auto [setUp, section] = browsersSection("set-up-browser chromium", "chromium");
+    EXPECT_EQ(setUp.value("state", ""), "installed") << setUp;
+    EXPECT_EQ(section.value("browsersMessage", ""), "Set up: restart Chromium to finish.");
+    EXPECT_TRUE(fs::exists(profile() / "External Extensions" / (std::string(capture::chromiumExtensionId) + ".json")));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,7 +17,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "capture/BrowserHelpers.h"
 #include "capture/CaptureRules.h"
+#include "capture/ExtensionRoutes.h"
 #include "capture/NativeMessaging.h"
 #include "tests/support/DevService.h"
 
@@ -60,7 +63,7 @@ protected:
         const std::string environment = withRuntime ? "XDG_RUNTIME_DIR='" + runtime.string() + "'" : "-u XDG_RUNTIME_DIR";
         // exec: the host is this process's own child, as it is the browser's.
         const int status = std::system(("exec env " + environment + " '" TOLVAR_CAPTURE_HOST
-                                        "' chrome-extension://dahoghcobakddfbcgfklaanklikmjkgp/ <'" + in.string() +
+                                        "' chrome-extension://" + std::string(capture::chromiumExtensionId) + "/ <'" + in.string() +
                                         "' >'" + out.string() + "'").c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
         std::vector<json> answers;
@@ -158,6 +161,70 @@ TEST_F(CaptureHostTest, AStateFileThatIsALinkIsReplacedNotWrittenThrough) {
     EXPECT_EQ(testsupport::readFile(victim), "keep me");
     EXPECT_FALSE(fs::is_symlink(stateFile));
     EXPECT_EQ(state()["address"], "https://example.org/a");
+}
+
+// What the per-user route writes for a bundle: a host manifest per browser, an external-extension
+// entry per Chromium-family browser naming the bundle's .crx and the manifest's version, and the
+// Mozilla-signed add-on only when the bundle carries one.
+TEST(CaptureHelpers, ABundlesFilesForOneUser) {
+    testsupport::TemporaryFolder folder;
+    const fs::path bundle = folder.path() / "Tolvar.app", home = folder.path() / "home", config = home / ".config";
+    const fs::path extension = bundle / "share" / "browser-extension";
+    const auto put = [](const fs::path& file, const std::string& bytes) {
+        fs::create_directories(file.parent_path());
+        testsupport::writeFile(file, bytes);
+    };
+    put(bundle / "libexec" / "tolvar-capture-host", "#!/bin/sh\n");
+    fs::permissions(bundle / "libexec" / "tolvar-capture-host", fs::perms::owner_exec, fs::perm_options::add);
+    put(extension / "unpacked" / "manifest.json", R"({"manifest_version": 3, "version": "2.5.1"})");
+    EXPECT_FALSE(capture::helperFilesFor(bundle, home, config)) << "no .crx in the bundle";
+    put(extension / "tolvar-capture.crx", "Cr24");
+
+    const auto count = [](const std::vector<capture::HelperFile>& files, const std::string& key) {
+        return std::count_if(files.begin(), files.end(), [&](const auto& file) { return file.browserKey == key; });
+    };
+    const auto files = capture::helperFilesFor(bundle, home, config);
+    ASSERT_TRUE(files);
+    EXPECT_EQ(files->size(), 6u + 5u);
+    EXPECT_EQ(count(*files, "firefox"), 1) << "its host manifest only";
+    const std::string entryName = std::string(capture::chromiumExtensionId) + ".json";
+    for (const auto& [key, folderName] : std::vector<std::pair<std::string, std::string>>{
+             {"chromium", "chromium"}, {"chrome", "google-chrome"}, {"brave", "BraveSoftware/Brave-Browser"},
+             {"edge", "microsoft-edge"}, {"vivaldi", "vivaldi"}}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(count(*files, key), 2);
+        const auto entry = std::find_if(files->begin(), files->end(), [&](const auto& file) {
+            return file.file == config / folderName / "External Extensions" / entryName;
+        });
+        ASSERT_NE(entry, files->end());
+        EXPECT_EQ(entry->browserKey, key);
+        EXPECT_EQ(json::parse(entry->bytes),
+                  (json{{"external_crx", (extension / "tolvar-capture.crx").string()}, {"external_version", "2.5.1"}}));
+    }
+
+    put(extension / "signed" / "capture@tolvar.app.xpi", "PK signed");
+    const auto withSigned = capture::helperFilesFor(bundle, home, config);
+    ASSERT_TRUE(withSigned);
+    ASSERT_EQ(withSigned->size(), 12u);
+    EXPECT_EQ(withSigned->back().file,
+              home / ".mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/capture@tolvar.app.xpi");
+    EXPECT_EQ(withSigned->back().bytes, "PK signed");
+
+    // An update brings a newer extension: entries naming this bundle follow it, others stay.
+    for (const auto& file : *withSigned) put(file.file, file.bytes);
+    const fs::path chromiumEntry = config / "chromium" / "External Extensions" / entryName;
+    const fs::path otherCopys = config / "vivaldi" / "External Extensions" / entryName;
+    put(otherCopys, capture::externalCrxEntry(folder.path() / "Other.app/tolvar-capture.crx", "1.0.0"));
+    const fs::path removedByUser = config / "microsoft-edge" / "External Extensions" / entryName;
+    fs::remove(removedByUser);
+    put(extension / "unpacked" / "manifest.json", R"({"manifest_version": 3, "version": "2.6.0"})");
+    capture::refreshBrowserHelpers(bundle, home, config);
+    EXPECT_EQ(json::parse(testsupport::readFile(chromiumEntry))["external_version"], "2.6.0");
+    EXPECT_EQ(json::parse(testsupport::readFile(otherCopys))["external_version"], "1.0.0");
+    EXPECT_FALSE(fs::exists(removedByUser));
+
+    fs::permissions(bundle / "libexec" / "tolvar-capture-host", fs::perms::all, fs::perm_options::remove);
+    EXPECT_FALSE(capture::helperFilesFor(bundle, home, config)) << "no runnable host";
 }
 
 }  // namespace

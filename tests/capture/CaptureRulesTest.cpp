@@ -224,7 +224,7 @@ TEST(CaptureHelpers, EveryBrowserGetsAManifestInItsOwnFolder) {
             EXPECT_EQ(text.value("allowed_extensions", json()), json::array({"capture@tolvar.app"})) << text;
         } else {
             EXPECT_EQ(manifest.file.parent_path().filename(), "NativeMessagingHosts");
-            EXPECT_EQ(text.value("allowed_origins", json()), json::array({"chrome-extension://dahoghcobakddfbcgfklaanklikmjkgp/"}))
+            EXPECT_EQ(text.value("allowed_origins", json()), json::array({"chrome-extension://" + std::string(chromiumExtensionId) + "/"}))
                 << text;
         }
         EXPECT_EQ(text.size(), 5u) << "name, description, path, type and the one list of allowed callers";

@@ -9,6 +9,9 @@
 #include <regex>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
+#include "capture/CaptureRules.h"
 #include "tests/integration/LaunchTest.h"
 #include "tests/support/DevService.h"
 
@@ -196,6 +199,15 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     EXPECT_NE(testsupport::readFile(configHome / "chromium/NativeMessagingHosts/app.tolvar.desktop.capture.json")
                   .find(installed.string() + "/libexec/tolvar-capture-host"),
               std::string::npos);
+    // Each Chromium-family browser is told to install the installed copy's extension at its next start.
+    const std::string extensionEntryName = std::string(capture::chromiumExtensionId) + ".json";
+    for (const char* browserFolder : {"chromium", "google-chrome", "BraveSoftware/Brave-Browser", "microsoft-edge", "vivaldi"}) {
+        const fs::path entry = configHome / browserFolder / "External Extensions" / extensionEntryName;
+        const auto text = nlohmann::json::parse(testsupport::readFile(entry), nullptr, false);
+        EXPECT_EQ(text.value("external_crx", ""), (installed / "share/browser-extension/tolvar-capture.crx").string()) << entry;
+        EXPECT_EQ(text.value("external_version", ""), "1.0.0") << entry;
+    }
+    EXPECT_TRUE(fs::is_regular_file(installed / "share/browser-extension/tolvar-capture.crx"));
     for (const auto& check : {"desktop-file-validate " + quoted(launcher.string()),
                               "desktop-file-validate " + quoted(autostart.string()),
                               "appstreamcli validate --no-net " + quoted(metainfo.string())}) {
@@ -261,11 +273,13 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
         if (!afterData.contains(path)) gone.insert(path);
     }
     for (const auto& path : gone) {
-        const bool ours = path.starts_with("my data/tolvar/Tolvar.app/") || path.find("app.tolvar.desktop") != std::string::npos;
+        const bool ours = path.starts_with("my data/tolvar/Tolvar.app/") || path.find("app.tolvar.desktop") != std::string::npos ||
+                          path.ends_with("/External Extensions/" + extensionEntryName);
         EXPECT_TRUE(ours) << "removed " << path;
     }
     for (const auto& [path, description] : afterData) EXPECT_EQ(beforeData.at(path), description) << path;
-    for (const auto& path : {launcher, autostart, metainfo, installed}) {
+    for (const auto& path : {launcher, autostart, metainfo, installed,
+                             configHome / "chromium" / "External Extensions" / extensionEntryName}) {
         EXPECT_FALSE(fs::exists(path)) << path;
         EXPECT_NE(removed.out.find("removed " + path.string() + "\n"), std::string::npos) << removed.out;
     }

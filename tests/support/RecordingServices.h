@@ -85,7 +85,18 @@ public:
     bool readLater() const override { return readLaterOn; }
     void setReadLater(bool on) override { readLaterOn = on; }
     std::string status() const override { return statusText; }
-    void setStatus(const std::string& value, platform::StatusColour shown) override { statusText = value, colour = shown; }
+    void setStatus(const std::string& value, platform::StatusColour shown) override {
+        statusText = value, colour = shown, linkLabel.clear(), linkAction = nullptr;
+    }
+    std::string linkLabel;
+    std::function<void()> linkAction;
+    void setStatusLink(const std::string& label, std::function<void()> action) override {
+        linkLabel = label, linkAction = std::move(action);
+    }
+    std::string statusLink() const override { return linkLabel; }
+    void followStatusLink() override {
+        if (linkAction) linkAction();
+    }
     void setSaveEnabled(bool enabled) override { saveEnabled = enabled; }
     void present(platform::PanelField field) override { visible = true, focused = field; }
     void hide() override { visible = false; }
