@@ -1,0 +1,61 @@
+// The page's sleep: its web process is ended while nobody looks at the window or saves, and the
+// page comes back, signed in, when the window or the quick-save panel needs it.
+#include "app/AppDelegate.h"
+#include "app/NavigationPolicy.h"
+#include "automation/Commands.h"
+#include "automation/E2E.h"
+#include "platform/Environment.h"
+
+namespace {
+
+constexpr double pageRequestTimeout = 60;
+
+}  // namespace
+
+void AppDelegate::createPageSleep() {
+    // The delay is shortened only for tests, in automation mode.
+    const auto delayText = E2E::enabled() ? platform::environmentValue(std::string(PageSleep::delayVariable))
+                                          : std::nullopt;
+    const auto weakSelf = weak_from_this();
+    pageSleep_ = std::make_shared<PageSleep>(
+        PageSleep::Actions{.suspend =
+                               [weakSelf](PageSleep::Reason reason) {
+                                   if (auto self = weakSelf.lock()) self->pageSuspended(reason);
+                               },
+                           .wake =
+                               [weakSelf](PageSleep::Reason reason) {
+                                   if (auto self = weakSelf.lock()) self->pageWoken(reason);
+                               }},
+        PageSleep::delayFrom(delayText));
+    quickSaveView_ = std::make_shared<WakingWebView>(*webView, pageSleep_);
+}
+
+void AppDelegate::pageSuspended(PageSleep::Reason reason) {
+    if (reason != PageSleep::Reason::backgroundStart) {
+        // Back to the page the user last saw on the service; anywhere else, back to the start.
+        const std::string shown = webView->currentURL();
+        const bool onService = NavigationPolicy::isInAppHost(NavigationPolicy::hostText(shown), service.host) &&
+                               (shown.starts_with("https://") || shown.starts_with("http://"));
+        resumeAddress_ = onService ? shown : "";
+        webView->suspendPage();
+    }
+    E2E::report("engine-suspended", {{"reason", std::string(PageSleep::name(reason))}});
+}
+
+void AppDelegate::pageWoken(PageSleep::Reason reason) {
+    E2E::report("engine-resumed", {{"reason", std::string(PageSleep::name(reason))}});
+    if (!firstPageShown_) return showFirstPage();
+    // The session lives in the network process, which the sleep left running.
+    webView->load(resumeAddress_.empty() ? startAddress(service) : resumeAddress_, pageRequestTimeout);
+}
+
+void AppDelegate::registerWindowCommands() {
+    auto& commands = E2E::commands();
+    const auto weakSelf = weak_from_this();
+    commands.add("show-window", [weakSelf](const std::string&) {
+        if (auto self = weakSelf.lock()) self->window->present();
+    });
+    commands.add("close-window", [weakSelf](const std::string&) {
+        if (auto self = weakSelf.lock()) self->window->hide();
+    });
+}
