@@ -5,6 +5,7 @@
 #include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "platform/Environment.h"
+#include "platform/Services.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ void AppDelegate::pageSuspended(PageSleep::Reason reason) {
         const bool onService = NavigationPolicy::isInAppHost(NavigationPolicy::hostText(shown), service.host) &&
                                (shown.starts_with("https://") || shown.starts_with("http://"));
         resumeAddress_ = onService ? shown : "";
+        // A page that failed to load is tried again when the page wakes, not while it sleeps.
+        loadRecovery_->loadSucceeded();
         webView->suspendPage();
     }
     E2E::report("engine-suspended", {{"reason", std::string(PageSleep::name(reason))}});
@@ -44,9 +47,16 @@ void AppDelegate::pageSuspended(PageSleep::Reason reason) {
 
 void AppDelegate::pageWoken(PageSleep::Reason reason) {
     E2E::report("engine-resumed", {{"reason", std::string(PageSleep::name(reason))}});
-    if (!firstPageShown_) return showFirstPage();
-    // The session lives in the network process, which the sleep left running.
-    webView->load(resumeAddress_.empty() ? startAddress(service) : resumeAddress_, pageRequestTimeout);
+    // Starting the web process takes a few milliseconds: the panel or window that woke the page
+    // goes up first.
+    platform::services().runAfter(0, [weakSelf = weak_from_this()] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        if (!self->firstPageShown_) return self->showFirstPage();
+        // The session lives in the network process, which the sleep left running.
+        self->webView->load(self->resumeAddress_.empty() ? startAddress(self->service) : self->resumeAddress_,
+                            pageRequestTimeout);
+    });
 }
 
 void AppDelegate::registerWindowCommands() {
