@@ -10,6 +10,7 @@
 namespace {
 
 constexpr double pageRequestTimeout = 60;
+constexpr double wakeLoadDelay = 0.25;
 
 }  // namespace
 
@@ -47,9 +48,9 @@ void AppDelegate::pageSuspended(PageSleep::Reason reason) {
 
 void AppDelegate::pageWoken(PageSleep::Reason reason) {
     E2E::report("engine-resumed", {{"reason", std::string(PageSleep::name(reason))}});
-    // Starting the web process takes a few milliseconds: the panel or window that woke the page
-    // goes up first.
-    platform::services().runAfter(0, [weakSelf = weak_from_this()] {
+    // Starting the web process blocks the main loop for a moment, and GTK draws and shows windows
+    // only when the loop is otherwise idle: the panel or window that woke the page goes up first.
+    platform::services().runAfter(wakeLoadDelay, [weakSelf = weak_from_this()] {
         auto self = weakSelf.lock();
         if (!self) return;
         if (!self->firstPageShown_) return self->showFirstPage();

@@ -289,7 +289,8 @@ void Bench::trayRound(int round) {
     const fs::path automation = session.home() / "automation";
     fs::create_directories(automation);
     testsupport::ServiceProcess service({"--port", "0", "--data", (session.home() / "service").string(),
-                                         "--demo-session", demoSession});
+                                         "--demo-session", demoSession, "--pages",
+                                         testsupport::builtInFixtures().string()});
     auto environment = session.environment();
     environment["TOLVAR_E2E_DIR"] = automation.string();
     environment["TOLVAR_E2E_SESSION"] = demoSession;
@@ -299,7 +300,9 @@ void Bench::trayRound(int round) {
     testsupport::AppProcess app(options_.tolvar, environment, {"--background"});
     auto journalSize = [&] { return testsupport::readFile(automation / "events.jsonl").size(); };
     auto memory = [&](const std::string& figure, const std::string& moment) {
-        figures_.add(figure, megabytes(totalPssKiB(processTree(app.pid()))));
+        const auto tree = processTree(app.pid());
+        figures_.add(figure, megabytes(totalPssKiB(tree)));
+        figures_.add(figure + ".alone", megabytes(distinctResidentKiB(tree)));
         if (options_.verbose) printBreakdown("tolvar --background " + moment, app.pid());
     };
     auto fallAsleep = [&](std::size_t after) {
@@ -333,6 +336,13 @@ void Bench::trayRound(int round) {
     x.waitHidden(*panel, 5s);
     sleepFor(std::chrono::seconds(options_.memoryDelaySeconds));
     memory("memory.tray.afterPanel", "after the panel");
+    // The same press with the page awake, for comparison with the one from sleep.
+    pressed = Clock::now();
+    panel = hotKey();
+    if (!panel) return;
+    figures_.add("tray.hotKeyAwake", millisecondsSince(pressed));
+    x.close(*panel);
+    x.waitHidden(*panel, 5s);
 
     if (!fallAsleep(mark)) return;
     memory("memory.tray.asleep", "asleep");
@@ -365,6 +375,7 @@ void Bench::trayRound(int round) {
     } else {
         figures_.note("tray round: no save-result from sleep");
     }
+    if (options_.verbose) std::cerr << "tray round journal:\n" << testsupport::readFile(automation / "events.jsonl");
 }
 
 // The bare GTK tray program: a hidden window, a status item with a menu and a key grab, at 10 s.
@@ -372,7 +383,9 @@ void Bench::gtkTrayRound() {
     PrivateSession session;
     testsupport::AppProcess app(options_.gtkTray, session.environment());
     sleepFor(10s);
-    figures_.add("memory.tray.gtk", megabytes(totalPssKiB(processTree(app.pid()))));
+    const auto tree = processTree(app.pid());
+    figures_.add("memory.tray.gtk", megabytes(totalPssKiB(tree)));
+    figures_.add("memory.tray.gtk.alone", megabytes(distinctResidentKiB(tree)));
     if (options_.verbose) printBreakdown("GTK tray program at 10 s", app.pid());
 }
 

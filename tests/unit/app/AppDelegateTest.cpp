@@ -74,7 +74,7 @@ TEST_F(AppDelegateTest, BackgroundPageLoadsWhenNeededAndSleepsWhileHidden) {
     EXPECT_EQ(eventsNamed("engine-"), std::vector<std::string>{"engine-suspended background-start"});
 
     delegate->reopen();
-    services.runTimers(0);
+    services.runTimers(1);
     delegate->loadFinished();
     E2E::commands().run("go /app/tags");
     delegate->loadFinished();
@@ -84,7 +84,7 @@ TEST_F(AppDelegateTest, BackgroundPageLoadsWhenNeededAndSleepsWhileHidden) {
     services.runTimers(PageSleep::defaultDelaySeconds);
     EXPECT_EQ(view().suspensions, 1);
     delegate->reopen();
-    services.runTimers(0);
+    services.runTimers(1);
     EXPECT_EQ(view().loads, (std::vector<std::string>{"http://127.0.0.1:1/app", "http://127.0.0.1:1/app/tags",
                                                       "http://127.0.0.1:1/app/tags"}));
     EXPECT_EQ(eventsNamed("engine-"), (std::vector<std::string>{"engine-resumed shown", "engine-suspended hidden",
@@ -96,7 +96,7 @@ TEST_F(AppDelegateTest, BackgroundPageLoadsWhenNeededAndSleepsWhileHidden) {
     services.window->hide();
     services.runTimers(PageSleep::defaultDelaySeconds);
     E2E::commands().run("show-window");
-    services.runTimers(0);
+    services.runTimers(1);
     EXPECT_EQ(view().suspensions, 2);
     EXPECT_EQ(view().loads.back(), "http://127.0.0.1:1/app");
 }
