@@ -28,7 +28,7 @@ public:
 
     // How long the window stays hidden, with nothing in flight, before the page sleeps.
     static constexpr double defaultDelaySeconds = 600;
-    // The delay from `variable` (seconds) when it holds a positive number, otherwise the default.
+    // The delay from the variable's value (seconds) when it is a positive number, otherwise the default.
     static constexpr std::string_view delayVariable = "TOLVAR_ENGINE_SLEEP_SECONDS";
     static double delayFrom(const std::optional<std::string>& value);
 
@@ -46,8 +46,8 @@ public:
     void pageLoadFailed();
 
     // Work that needs the page loaded: run at once when it is, otherwise once its load ended
-    // (true: loaded; false: it failed). Asking while asleep wakes the page. Until `done` of the
-    // returned work is called, the page is kept awake.
+    // (`loaded` true, or false when it failed). Asking while asleep wakes the page. The page stays
+    // awake until the work calls the `done` it was handed.
     using Work = std::function<void(bool loaded, std::function<void()> done)>;
     void whenLoaded(Work work);
 
@@ -60,8 +60,8 @@ private:
     void run(Work work, bool loaded);
     void endWork();
     bool idle() const { return worksInFlight_ == 0 && downloads_ == 0 && waiting_.empty(); }
-    // Arms the sleep timer when the window is hidden and nothing is in flight; any change that
-    // makes that false disarms it (an older timer finds its generation outdated).
+    // Arms the sleep timer anew when the window is hidden and nothing is in flight; every call
+    // outdates the timer armed before (it finds its generation changed and does nothing).
     void reconsider();
 
     Actions actions_;
