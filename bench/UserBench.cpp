@@ -1,7 +1,8 @@
 // What a user feels, measured from outside: start-up, memory, the quick-save panel's latency, a
 // save's round trip, the update check's throughput and idle activity, for Tolvar beside a bare
-// WebKitGTK window (the floor of this stack) and Chromium's app mode. Every program runs on a
-// private display and D-Bus session of its own; rounds interleave the programs.
+// WebKitGTK window (the floor of this stack) and Chromium's app mode; and Tolvar waiting in the tray
+// (its page asleep and woken) beside a bare GTK tray program. Every program runs on a private
+// display and D-Bus session of its own; rounds interleave the programs.
 #include <sys/prctl.h>
 #include <unistd.h>
 
