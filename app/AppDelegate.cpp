@@ -80,14 +80,23 @@ void AppDelegate::launch() {
             [](const platform::Rect& frame) {
                 platform::writeSetting(std::string(WindowFrame::settingKey), WindowFrame::settingText(frame));
             },
+        .visibilityChanged =
+            [weakSelf](bool visible) {
+                if (auto self = weakSelf.lock(); self && self->pageSleep_) self->pageSleep_->windowVisibilityChanged(visible);
+            },
     };
     window = platform::services().createMainWindow(options, *this);
     webView = &window->webView();
     watchLoadFailures();
 
-    if (sandboxProblem) showSandboxProblem();
-    else loadStartAddress();
-    if (!launchesInBackground) window->present();
+    createPageSleep();
+    // In the background no page is loaded until the window or the quick-save panel needs it.
+    if (launchesInBackground) {
+        pageSleep_->startAsleep();
+    } else {
+        showFirstPage();
+        window->present();
+    }
     wireQuickSave();
     registerCommands();
     E2E::startCommandPump();
@@ -103,7 +112,10 @@ void AppDelegate::launch() {
 
 void AppDelegate::wireQuickSave() {
     auto& quickSave = QuickSaveController::shared();
-    quickSave.webView = std::shared_ptr<platform::WebView>(window, webView);
+    quickSave.webView = quickSaveView_;
+    quickSave.panelPresented = [weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock()) self->pageSleep_->panelPresented();
+    };
     quickSave.showMainWindow = [weakSelf = weak_from_this()] {
         if (auto self = weakSelf.lock()) self->window->present();
     };
@@ -120,6 +132,12 @@ void AppDelegate::watchLoadFailures() {
     networkWatch_ = platform::watchNetwork([weakSelf = weak_from_this()](bool available) {
         if (auto self = weakSelf.lock()) self->loadRecovery_->networkChanged(available);
     });
+}
+
+void AppDelegate::showFirstPage() {
+    firstPageShown_ = true;
+    if (sandboxProblem) showSandboxProblem();
+    else loadStartAddress();
 }
 
 void AppDelegate::loadStartAddress() {
@@ -203,12 +221,16 @@ void AppDelegate::newWindowRequested(const platform::NavigationAction& action) {
 
 void AppDelegate::loadFinished() {
     loadRecovery_->loadSucceeded();
+    pageSleep_->pageLoaded();
     E2E::report("web-loaded", {{"url", webView->currentURL()}});
     if (E2E::enabled()) scheduleMainSnapshot();
 }
 
 void AppDelegate::loadFailed(const std::string& url, platform::LoadError error, const std::string& errorText) {
-    if (LoadFailure::showsPage(error)) E2E::report("web-load-failed", {{"url", url}, {"error", errorText}});
+    if (LoadFailure::showsPage(error)) {
+        E2E::report("web-load-failed", {{"url", url}, {"error", errorText}});
+        pageSleep_->pageLoadFailed();
+    }
     loadRecovery_->loadFailed(url, error, errorText);
 }
 
@@ -243,6 +265,7 @@ void AppDelegate::registerCommands() {
     commands.add("js", [weakSelf](const std::string& script) {
         if (auto self = weakSelf.lock()) self->runScript(script);
     });
+    registerWindowCommands();
 }
 
 void AppDelegate::go(const std::string& address) {

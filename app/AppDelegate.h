@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/LoadFailure.h"
+#include "app/PageSleep.h"
 #include "app/ServiceAddress.h"
 #include "app/WebProcessRecovery.h"
 #include "platform/MainLoop.h"
@@ -51,6 +52,7 @@ public:
     // otherwise through native file choosers modal to the main window. Page dialogs are shown in both.
     void decideDownloadDestination(const std::string& suggestedFilename,
                                    platform::DownloadDestinationReply reply) override;
+    void downloadStarted() override;
     void downloadFinished() override;
     void downloadFailed(const std::string& errorText) override;
     void runFileChooser(const platform::FileInputRequest& request, platform::FileInputReply reply) override;
@@ -71,7 +73,14 @@ public:
     static constexpr std::string_view sandboxOptOutVariable = "TOLVAR_DISABLE_WEB_SANDBOX";
 
 private:
+    // The first page: the start address, or why pages cannot be shown.
+    void showFirstPage();
     void loadStartAddress();
+    // The page's sleep while nobody needs it (AppDelegatePageSleep.cpp).
+    void createPageSleep();
+    void pageSuspended(PageSleep::Reason reason);
+    void pageWoken(PageSleep::Reason reason);
+    void registerWindowCommands();
     void watchLoadFailures();
     void scheduleMainSnapshot();
     void wireQuickSave();
@@ -81,6 +90,12 @@ private:
     void click(const std::string& selector);
     void runScript(const std::string& script);
 
+    std::shared_ptr<PageSleep> pageSleep_;
+    // The view the quick-save panel runs its page scripts in: they wait for a sleeping page.
+    std::shared_ptr<WakingWebView> quickSaveView_;
+    bool firstPageShown_ = false;
+    // The service address shown when the page went to sleep, to come back to; "" for the start address.
+    std::string resumeAddress_;
     std::unique_ptr<LoadFailure::Recovery> loadRecovery_;
     std::unique_ptr<platform::NetworkWatch> networkWatch_;
     // Web engine safety (AppDelegateWebSafety.cpp).

@@ -21,9 +21,16 @@ void AppDelegate::decideDownloadDestination(const std::string& suggestedFilename
     platform::services().runSaveFileChooser(*window, suggestedFilename, std::move(reply));
 }
 
-void AppDelegate::downloadFinished() { E2E::report("download-finished"); }
+// A download keeps the page awake: it belongs to the page's session.
+void AppDelegate::downloadStarted() { pageSleep_->downloadStarted(); }
+
+void AppDelegate::downloadFinished() {
+    pageSleep_->downloadEnded();
+    E2E::report("download-finished");
+}
 
 void AppDelegate::downloadFailed(const std::string& errorText) {
+    pageSleep_->downloadEnded();
     // A failed download is never resumed.
     E2E::report("download-failed", {{"error", errorText}});
 }

@@ -75,6 +75,22 @@ nlohmann::json Figures::report(std::ostream& table, const nlohmann::json& contex
         {"idle: wake-ups (threads started)",
          {{"tolvar", shown(m("idleWakeUps.tolvar"), "") + " (" + shown(m("idleThreadsStarted.tolvar"), "") + ")"},
           {"webkit host", shown(m("idleWakeUps.webkit"), "") + " (" + shown(m("idleThreadsStarted.webkit"), "") + ")"}}},
+        {"tray: PSS of the tree",
+         {{"--background 10 s", shown(m("memory.tray.background"), "MB")},
+          {"after panel", shown(m("memory.tray.afterPanel"), "MB")},
+          {"asleep", shown(m("memory.tray.asleep"), "MB")},
+          {"window shown", shown(m("memory.tolvar"), "MB")},
+          {"gtk tray", shown(m("memory.tray.gtk"), "MB")}}},
+        {"tray: the same, pages alone",
+         {{"--background 10 s", shown(m("memory.tray.background.alone"), "MB")},
+          {"after panel", shown(m("memory.tray.afterPanel.alone"), "MB")},
+          {"asleep", shown(m("memory.tray.asleep.alone"), "MB")},
+          {"window shown", shown(m("memoryAlone.tolvar"), "MB")},
+          {"gtk tray", shown(m("memory.tray.gtk.alone"), "MB")}}},
+        {"tray: hot key -> title-filled",
+         {{"at start", shown(m("tray.titleFromStart"), "ms")}, {"from sleep", shown(m("tray.titleFromSleep"), "ms")}}},
+        {"tray: Return -> save-result", {{"from sleep", shown(m("tray.saveFromSleep"), "ms")}}},
+        {"tray: hot key -> panel viewable", {{"from sleep", shown(m("tray.hotKeyFromSleep"), "ms")}, {"awake", shown(m("tray.hotKeyAwake"), "ms")}}},
     };
     for (const auto& [title, cells] : rows) {
         char head[48];
@@ -92,6 +108,12 @@ nlohmann::json Figures::report(std::ostream& table, const nlohmann::json& contex
         {"hotKey", m("hotKeyFirst") ? std::optional(std::max(*m("hotKeyFirst"), m("hotKey").value_or(0))) : std::nullopt,
          16, true, "hot key <= 16 ms"},
         {"quickSaveRunning", m("quickSaveRunning"), 50, true, "--quick-save running <= 50 ms"},
+        {"trayAsleep", m("memory.tray.asleep"), 120, true, "tray asleep <= 120 MB"},
+        {"trayVsGtk", ratio(m("memory.tray.asleep"), m("memory.tray.gtk")), 2.3, true, "tray asleep <= 2.3x gtk tray"},
+        {"trayVsGtkAlone", ratio(m("memory.tray.asleep.alone"), m("memory.tray.gtk.alone")), 2.3, true,
+         "  the same, pages alone"},
+        {"titleFromSleep", m("tray.titleFromSleep"), 1500, true, "present -> title from sleep <= 1.5 s"},
+        {"saveFromSleep", m("tray.saveFromSleep"), 1500, true, "Return -> saved from sleep <= 1.5 s"},
         {"quickSaveCold", ratio(m("quickSaveCold"), m("start.tolvar")), 1.1, true, "--quick-save cold <= 1.1x start"},
         {"verify", ratio(m("verify.codesign"), m("verify.sha256sum")), 0.8, false, "verify >= 0.8x sha256sum"},
         // WebKit's own timers (its memory-pressure monitor polls every few seconds) are the floor.
@@ -120,7 +142,9 @@ nlohmann::json Figures::report(std::ostream& table, const nlohmann::json& contex
                                  "memoryHidden.tolvar", "memoryHidden.webkit", "hotKeyFirst",
                                  "hotKey", "quickSaveRunning", "quickSaveCold", "save", "verify.codesign",
                                  "verify.sha256sum", "idleCpu.tolvar", "idleCpu.webkit", "idleWakeUps.tolvar",
-                                 "idleWakeUps.webkit", "idleThreadsStarted.tolvar", "idleThreadsStarted.webkit"}) {
+                                 "idleWakeUps.webkit", "idleThreadsStarted.tolvar", "idleThreadsStarted.webkit",
+                                 "memory.tray.background", "memory.tray.afterPanel", "memory.tray.asleep",
+                                 "memory.tray.gtk", "tray.titleFromSleep", "tray.saveFromSleep"}) {
         if (!figures.contains(expected)) figures[expected] = nullptr;
     }
     auto json = context;

@@ -1,7 +1,8 @@
 // What a user feels, measured from outside: start-up, memory, the quick-save panel's latency, a
 // save's round trip, the update check's throughput and idle activity, for Tolvar beside a bare
-// WebKitGTK window (the floor of this stack) and Chromium's app mode. Every program runs on a
-// private display and D-Bus session of its own; rounds interleave the programs.
+// WebKitGTK window (the floor of this stack) and Chromium's app mode; and Tolvar waiting in the tray
+// (its page asleep and woken) beside a bare GTK tray program. Every program runs on a private
+// display and D-Bus session of its own; rounds interleave the programs.
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -45,6 +46,8 @@ struct Options {
     std::set<std::string> only;  // stages to run; empty: all
     fs::path tolvar = TOLVAR_EXECUTABLE;
     fs::path webkitHost = WEBKIT_HOST_EXECUTABLE;
+    fs::path gtkTray = GTK_TRAY_EXECUTABLE;
+    int traySleepSeconds = 20;  // the page's sleep delay in the tray round
     fs::path codesign = CODESIGN_EXECUTABLE;
     fs::path chromium = "/usr/bin/chromium";
 };
@@ -90,10 +93,13 @@ private:
 };
 
 // Watches the automation journal closely (the shared journal reader polls every 50 ms).
-bool waitForJournal(const fs::path& folder, const std::string& text, std::chrono::seconds timeout) {
+// Only the part of the journal after `after` bytes counts.
+bool waitForJournal(const fs::path& folder, const std::string& text, std::chrono::seconds timeout,
+                    std::size_t after = 0) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
-        if (testsupport::readFile(folder / "events.jsonl").find(text) != std::string::npos) return true;
+        const std::string journal = testsupport::readFile(folder / "events.jsonl");
+        if (journal.size() > after && journal.find(text, after) != std::string::npos) return true;
         std::this_thread::sleep_for(1ms);
     }
     return false;
@@ -124,6 +130,8 @@ private:
                    Clock::time_point launched);
     void panelRound(int round);
     void coldQuickSaveRound();
+    void trayRound(int round);
+    void gtkTrayRound();
     void prepareBundle();
     void verifyRound();
     void sleepFor(std::chrono::milliseconds pause) const { std::this_thread::sleep_for(pause); }
@@ -153,6 +161,10 @@ void Bench::run() {
         if (wanted("tolvar")) startRound("tolvar", options_.tolvar, {}, watchIdle);
         if (wanted("panel")) panelRound(round);
         if (wanted("cold")) coldQuickSaveRound();
+        if (wanted("tray")) {
+            trayRound(round);
+            gtkTrayRound();
+        }
         if (wanted("verify")) verifyRound();
     }
 }
@@ -269,6 +281,115 @@ void Bench::panelRound(int round) {
     second.terminate(10s);
 }
 
+// Tolvar as it starts at login, --background, against the stand-in service in automation mode:
+// the tree's memory at 10 s, after the panel was used and hidden, and once the page slept; from
+// sleep, hot key -> title filled, and hot key then Return at once -> saved.
+void Bench::trayRound(int round) {
+    PrivateSession session;
+    auto& x = session.x();
+    const fs::path automation = session.home() / "automation";
+    fs::create_directories(automation);
+    testsupport::ServiceProcess service({"--port", "0", "--data", (session.home() / "service").string(),
+                                         "--demo-session", demoSession, "--pages",
+                                         testsupport::builtInFixtures().string()});
+    auto environment = session.environment();
+    environment["TOLVAR_E2E_DIR"] = automation.string();
+    environment["TOLVAR_E2E_SESSION"] = demoSession;
+    environment["TOLVAR_START_URL"] = service.base() + "/app";
+    environment["TOLVAR_ENGINE_SLEEP_SECONDS"] = std::to_string(options_.traySleepSeconds);
+    const auto launched = Clock::now();
+    testsupport::AppProcess app(options_.tolvar, environment, {"--background"});
+    auto journalSize = [&] { return testsupport::readFile(automation / "events.jsonl").size(); };
+    auto memory = [&](const std::string& figure, const std::string& moment) {
+        const auto tree = processTree(app.pid());
+        figures_.add(figure, megabytes(totalPssKiB(tree)));
+        figures_.add(figure + ".alone", megabytes(distinctResidentKiB(tree)));
+        if (options_.verbose) printBreakdown("tolvar --background " + moment, app.pid());
+    };
+    auto fallAsleep = [&](std::size_t after) {
+        const bool asleep = waitForJournal(automation, "\"event\":\"engine-suspended\"", 
+                                           std::chrono::seconds(options_.traySleepSeconds + 30), after);
+        if (!asleep) figures_.note("tray round: the page did not sleep");
+        sleepFor(2s);  // the ended process is gone from the tree
+        return asleep;
+    };
+    // The service fetches the title of a page of its own.
+    const std::string page = service.base() + "/fixtures/title.html?round=" + std::to_string(round);
+    auto hotKey = [&]() -> std::optional<unsigned long> {
+        session.setClipboard(page);
+        x.pressKey("b", {"Control_L", "Alt_L"});
+        auto panel = x.waitViewable(panelTitle, 10s);
+        if (!panel) figures_.note("tray round: the hot key brought no panel");
+        return panel;
+    };
+
+    std::this_thread::sleep_until(launched + 10s);
+    memory("memory.tray.background", "at 10 s");
+
+    std::size_t mark = journalSize();
+    auto pressed = Clock::now();
+    auto panel = hotKey();
+    if (!panel) return;
+    if (waitForJournal(automation, "\"event\":\"title-filled\"", 30s, mark)) {
+        figures_.add("tray.titleFromStart", millisecondsSince(pressed));
+    }
+    x.close(*panel);
+    x.waitHidden(*panel, 5s);
+    sleepFor(std::chrono::seconds(options_.memoryDelaySeconds));
+    memory("memory.tray.afterPanel", "after the panel");
+    // The same press with the page awake, for comparison with the one from sleep.
+    pressed = Clock::now();
+    panel = hotKey();
+    if (!panel) return;
+    figures_.add("tray.hotKeyAwake", millisecondsSince(pressed));
+    x.close(*panel);
+    x.waitHidden(*panel, 5s);
+
+    if (!fallAsleep(mark)) return;
+    memory("memory.tray.asleep", "asleep");
+
+    mark = journalSize();
+    pressed = Clock::now();
+    panel = hotKey();
+    if (!panel) return;
+    figures_.add("tray.hotKeyFromSleep", millisecondsSince(pressed));
+    if (waitForJournal(automation, "\"event\":\"title-filled\"", 30s, mark)) {
+        figures_.add("tray.titleFromSleep", millisecondsSince(pressed));
+    } else {
+        figures_.note("tray round: no title-filled from sleep");
+    }
+    x.close(*panel);
+    x.waitHidden(*panel, 5s);
+    if (!fallAsleep(mark)) return;
+
+    mark = journalSize();
+    panel = hotKey();
+    if (!panel) return;
+    x.focus(*panel);
+    pressed = Clock::now();
+    x.pressKey("Return");
+    if (waitForJournal(automation, "\"event\":\"save-result\"", 30s, mark)) {
+        figures_.add("tray.saveFromSleep", millisecondsSince(pressed));
+        if (testsupport::readFile(automation / "events.jsonl").find("\"outcome\":\"saved\"", mark) == std::string::npos) {
+            figures_.note("tray round: the save from sleep did not succeed");
+        }
+    } else {
+        figures_.note("tray round: no save-result from sleep");
+    }
+    if (options_.verbose) std::cerr << "tray round journal:\n" << testsupport::readFile(automation / "events.jsonl");
+}
+
+// The bare GTK tray program: a hidden window, a status item with a menu and a key grab, at 10 s.
+void Bench::gtkTrayRound() {
+    PrivateSession session;
+    testsupport::AppProcess app(options_.gtkTray, session.environment());
+    sleepFor(10s);
+    const auto tree = processTree(app.pid());
+    figures_.add("memory.tray.gtk", megabytes(totalPssKiB(tree)));
+    figures_.add("memory.tray.gtk.alone", megabytes(distinctResidentKiB(tree)));
+    if (options_.verbose) printBreakdown("GTK tray program at 10 s", app.pid());
+}
+
 // `tolvar --quick-save` with no Tolvar running: it starts Tolvar, which opens the panel.
 void Bench::coldQuickSaveRound() {
     PrivateSession session;
@@ -365,10 +486,12 @@ Options parse(int argc, char** argv) {
             options.settleSeconds = 0;
             options.memoryDelaySeconds = 1;
             options.bundleMegabytes = 10;
+            options.traySleepSeconds = 3;
         } else if (argument == "--rounds") options.rounds = std::stoi(next());
         else if (argument == "--idle-seconds") options.idleSeconds = std::stoi(next());
         else if (argument == "--idle-rounds") options.idleRounds = std::stoi(next());
         else if (argument == "--bundle-mb") options.bundleMegabytes = std::stol(next());
+        else if (argument == "--tray-sleep-seconds") options.traySleepSeconds = std::stoi(next());
         else if (argument == "--chromium") options.chromium = next();
         else if (argument == "--verbose") options.verbose = true;
         else if (argument == "--only") {
@@ -399,8 +522,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         std::cerr << "tolvar-user-bench: " << error.what() << "\n"
                   << "usage: tolvar-user-bench [--quick] [--rounds N] [--idle-seconds S] [--idle-rounds N] "
-                     "[--bundle-mb M] [--chromium PATH] [--verbose]\n"
-                     "                         [--only webkit,chromium,tolvar,panel,cold,verify]\n";
+                     "[--bundle-mb M] [--tray-sleep-seconds S] [--chromium PATH] [--verbose]\n"
+                     "                         [--only webkit,chromium,tolvar,panel,cold,tray,verify]\n";
         return 2;
     }
 }

@@ -29,6 +29,8 @@ struct MainWindowOptions {
     // Called a moment after the window was moved or resized, with its new content rectangle; not
     // while it is maximised or full screen.
     std::function<void(const Rect&)> frameChanged;
+    // Called when the window is shown or hidden (closing it hides it).
+    std::function<void(bool visible)> visibilityChanged;
 };
 
 // The application's one window: a menu bar above a web view. Closing it only hides it.
@@ -38,6 +40,8 @@ public:
     // Shows the window, raises it and gives it the keyboard focus.
     virtual void present() = 0;
     virtual bool isVisible() const = 0;
+    // Hides the window as closing it does.
+    virtual void hide() = 0;
     // The title of the menu item with that key (see MenuItem::key); nothing for an unknown key.
     virtual void setMenuItemTitle(const std::string& key, const std::string& title) = 0;
 };

@@ -72,6 +72,8 @@ public:
     // in-memory session.
     virtual void networkProcessEnded() {}
 
+    // A download began; exactly one downloadFinished() or downloadFailed() follows.
+    virtual void downloadStarted() {}
     // Downloads: where the file goes, given the name the engine suggests, then exactly one outcome.
     // A delegate that does not handle them cancels every download.
     virtual void decideDownloadDestination(const std::string& /*suggestedFilename*/, DownloadDestinationReply reply) {
@@ -137,6 +139,10 @@ public:
     // Shows a page of the application's own in place of `forURL`. The view's address stays `forURL`, so
     // the page's own location.reload() loads that address again. Such a page is never reported through loadFinished().
     virtual void showApplicationPage(const std::string& html, const std::string& forURL) = 0;
+    // Ends the page's process and forgets the page (its address becomes ""), to give its memory
+    // back while nobody needs it; the next load starts a new process. Scripts pending in it end as
+    // failures; this is not reported through webProcessEnded().
+    virtual void suspendPage() = 0;
 };
 
 }  // namespace platform

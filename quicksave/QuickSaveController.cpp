@@ -141,6 +141,7 @@ std::optional<QuickSaveController::Page> QuickSaveController::capturePage() {
 }
 
 void QuickSaveController::present() {
+    if (panelPresented) panelPresented();
     const unsigned presentation = ++presentations_;
     lastBrowserError_.reset();
     const std::string frontApp = platform::services().frontmostApplicationId().value_or("");

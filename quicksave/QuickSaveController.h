@@ -23,6 +23,8 @@ public:
     // Set by the application shell at launch.
     std::weak_ptr<platform::WebView> webView;
     std::function<void()> showMainWindow;
+    // Told first whenever the panel is presented, so the page its scripts need can get ready.
+    std::function<void()> panelPresented;
     // Shows the main window's quick-save menu title, which names the shortcut in effect.
     std::function<void(const std::string& title)> showQuickSaveMenuTitle;
     // Opens Preferences at its "Browsers" section.

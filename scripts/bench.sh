@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tolvar and the user benchmark, and runs it: start-up, memory, quick-save latency, save
 # round trip, update-check throughput and idle activity, beside a bare WebKitGTK window and
-# Chromium. Prints a table and one JSON line. Arguments go to the benchmark (--quick for one short
+# Chromium; and Tolvar in the tray (--background, its page asleep and woken) beside a bare GTK
+# tray program. Prints a table and one JSON line. Arguments go to the benchmark (--quick for one short
 # round, --rounds N, --verbose for the breakdowns by process and by thread).
 set -euo pipefail
 cd "$(dirname "$0")/.."

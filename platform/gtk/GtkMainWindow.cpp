@@ -51,6 +51,10 @@ public:
             window_.hide();
             return true;
         });
+        if (auto changed = options.visibilityChanged) {
+            window_.signal_show().connect([changed] { changed(true); });
+            window_.signal_hide().connect([changed] { changed(false); });
+        }
         if (auto app = Glib::RefPtr<Gtk::Application>::cast_dynamic(Gio::Application::get_default())) {
             app->add_window(window_);
         }
@@ -67,6 +71,7 @@ public:
     }
 
     bool isVisible() const override { return window_.get_visible(); }
+    void hide() override { window_.hide(); }
 
     void setMenuItemTitle(const std::string& key, const std::string& title) override {
         if (const auto found = keyedItems_.find(key); found != keyedItems_.end()) found->second->set_label(title);

@@ -86,6 +86,7 @@ void PageRequests::onDownloadStarted(WebKitWebContext*, WebKitDownload* download
     // The context is this view's own, but only the main web view's downloads are ours to answer.
     if (webkit_download_get_web_view(download) != requests->view_.get()) return;
     requests->downloads_.emplace(download, Download{sharedGObject(download)});
+    requests->delegate_.downloadStarted();
     g_signal_connect(download, "decide-destination", G_CALLBACK(onDecideDestination), self);
     g_signal_connect(download, "failed", G_CALLBACK(onDownloadFailed), self);
     g_signal_connect(download, "finished", G_CALLBACK(onDownloadFinished), self);

@@ -285,6 +285,8 @@ void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
     for (auto& [number, done] : pending) {
         done({.succeeded = false, .value = nullptr, .error = std::string("the web process ended (") + reasonText + ")"});
     }
+    // Only suspendPage() ends the process through the API: that is no failure to recover from.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
     webView->delegate_.webProcessEnded(reasonText);
 }
 
@@ -340,6 +342,16 @@ void GtkWebView::showApplicationPage(const std::string& html, const std::string&
         applicationPagePending_ = true;
         webkit_web_view_load_alternate_html(view_.get(), html.c_str(), forURL.c_str(), forURL.c_str());
     });
+}
+
+void GtkWebView::suspendPage() {
+    applicationPageLoad_.cancel();
+    loadTimeout_.cancel();
+    applicationPagePending_ = false;
+    applicationPageLoading_ = false;
+    // WebKit's own call: the view keeps no page and no process afterwards (its address is empty),
+    // and the next load starts a new process. Showing the view starts none.
+    webkit_web_view_terminate_web_process(view_.get());
 }
 
 void GtkWebView::reload() { webkit_web_view_reload(view_.get()); }

@@ -49,6 +49,7 @@ public:
                              std::function<void(ScriptResult)> done) override;
     void clickAt(double x, double y) override;
     void showApplicationPage(const std::string& html, const std::string& forURL) override;
+    void suspendPage() override;
 
 private:
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);

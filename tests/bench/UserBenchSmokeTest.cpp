@@ -39,7 +39,9 @@ TEST(UserBench, QuickRunMeasuresEveryFigureAndPrintsOneJsonLine) {
     const auto& medians = report["medians"];
     for (const char* figure : {"start.tolvar", "start.webkit", "memory.tolvar", "memory.webkit",
                                "memoryHidden.tolvar", "memoryHidden.webkit", "hotKeyFirst", "hotKey",
-                               "quickSaveRunning", "quickSaveCold", "save", "verify.codesign", "verify.sha256sum"}) {
+                               "quickSaveRunning", "quickSaveCold", "save", "verify.codesign", "verify.sha256sum",
+                               "memory.tray.background", "memory.tray.afterPanel", "memory.tray.asleep",
+                               "memory.tray.gtk", "tray.titleFromSleep", "tray.saveFromSleep"}) {
         EXPECT_TRUE(medians[figure].is_number() && medians[figure].get<double>() > 0) << figure << "\n" << output;
     }
     for (const char* figure : {"idleCpu.tolvar", "idleCpu.webkit", "idleWakeUps.tolvar", "idleWakeUps.webkit"}) {
@@ -53,7 +55,8 @@ TEST(UserBench, QuickRunMeasuresEveryFigureAndPrintsOneJsonLine) {
         EXPECT_TRUE(medians["start.chromium"].is_number()) << output;
         EXPECT_TRUE(medians["memory.chromium"].is_number()) << output;
     }
-    for (const char* target : {"start", "memory", "hotKey", "quickSaveRunning", "quickSaveCold", "verify", "idle"}) {
+    for (const char* target : {"start", "memory", "hotKey", "quickSaveRunning", "quickSaveCold", "verify", "idle",
+                               "trayAsleep", "trayVsGtk", "titleFromSleep", "saveFromSleep"}) {
         EXPECT_TRUE(report["targetValues"][target].is_number()) << target;
         EXPECT_TRUE(report["targetsMet"][target].is_boolean()) << target;
     }

@@ -1,4 +1,6 @@
 #include "EndToEnd.h"
+
+#include <sstream>
 // Xlib last: its macros would clash with the names above.
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -97,6 +99,137 @@ TEST_F(EndToEndTest, TheHotKeyASecondLaunchAndTheChosenShortcutOpenThePanel) {
     relaunchWithFreshJournal();
     ASSERT_EQ(std::system("xdotool key ctrl+alt+k"), 0);
     expect("presented");
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// How many of the application's descendants run a process of this name (cut to 15 characters).
+int descendantsNamed(pid_t root, const std::string& name) {
+    std::map<pid_t, std::pair<pid_t, std::string>> processes;  // pid -> parent, name
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = testsupport::readFile(entry.path() / "stat");
+        const auto open = stat.find('(');
+        const auto close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (state != "Z") processes[std::stoi(pid)] = {parent, stat.substr(open + 1, close - open - 1)};
+    }
+    int count = 0;
+    for (const auto& [pid, process] : processes) {
+        if (process.second != name) continue;
+        for (pid_t up = process.first; up > 1 && processes.contains(up); up = processes[up].first) {
+            if (up == root) {
+                ++count;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+constexpr const char* webProcess = "WebKitWebProces";
+
+class PageSleepEndToEndTest : public EndToEndTest {
+protected:
+    void launchInBackground() {
+        automate(service->base() + "/app", session);
+        auto all = env;
+        all["TOLVAR_ENGINE_SLEEP_SECONDS"] = "3";
+        app = std::make_unique<AppProcess>(TOLVAR_EXECUTABLE, all, std::vector<std::string>{"--background"});
+    }
+    // Saves `address` through the panel as the user does: present, wait for the title, tags, Return.
+    json quickSave(const std::string& address, const std::string& title) {
+        setClipboard(address);
+        const int64_t before = lastSeq;
+        send("present\n");
+        EXPECT_EQ(expect("presented")["visible"], true);
+        const auto filled = journal.waitFor("title-filled", eventTimeout, {}, before);
+        EXPECT_EQ(filled.value_or(json::object()).value("title", ""), title);
+        send("type sleep\nenter\n");
+        return expect("save-result");
+    }
+    void expectAsleep() {
+        EXPECT_EQ(expect("engine-suspended")["reason"], "hidden");
+        EXPECT_TRUE(waitUntil([&] { return descendantsNamed(app->pid(), webProcess) == 0; }));
+    }
+};
+
+// From a --background start, through sleep and wake, to a save that meets no service. The sleep
+// delay is 3 seconds.
+TEST_F(PageSleepEndToEndTest, BackgroundStartSleepsAndWakesForTheQuickSavePanelAndTheWindow) {
+    launchInBackground();
+    EXPECT_EQ(expect("engine-suspended")["reason"], "background-start");
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(descendantsNamed(app->pid(), webProcess), 0);
+    EXPECT_FALSE(anyEvent("web-loaded"));
+
+    // The panel wakes the page at once, hidden; its title lookup and save wait for the load.
+    EXPECT_EQ(quickSave(service->base() + "/fixtures/titled.html", "A page worth keeping")["outcome"], "saved");
+    EXPECT_EQ(journal.waitFor("engine-resumed", 1s).value_or(json::object()).value("reason", ""), "quick-save");
+    EXPECT_EQ(waitForMainWindow(false), "");
+    expect("closed");
+    expectAsleep();
+
+    // From the hidden-and-asleep state the same.
+    const auto saved = quickSave(service->base() + "/fixtures/titled.html?again", "A page worth keeping");
+    EXPECT_EQ(saved["outcome"], "saved");
+    EXPECT_EQ(saved["http"], 200);
+    EXPECT_NE(bookmarksPage().find("again"), std::string::npos);
+    expect("closed");
+    expectAsleep();
+    EXPECT_FALSE(anyEvent("web-process-ended"));
+    EXPECT_FALSE(anyEvent("web-load-failed"));
+
+    // The window shown after sleep shows the service page, signed in, and never sleeps while shown.
+    send("show-window\n");
+    EXPECT_EQ(expect("engine-resumed")["reason"], "shown");
+    EXPECT_EQ(expect("web-loaded")["url"], service->base() + "/app");
+    EXPECT_EQ(script("return document.querySelector('form[action=\"/app/signout\"]') !== null"), "true");
+    std::this_thread::sleep_for(5s);
+    EXPECT_FALSE(journal.waitFor("engine-suspended", 0ms, {}, lastSeq));
+    EXPECT_EQ(descendantsNamed(app->pid(), webProcess), 1);
+    send("close-window\n");
+    expectAsleep();
+
+    // A save asked for while the page cannot load ends unreachable, as a failed page script does.
+    const std::string address = service->base() + "/fixtures/titled.html?gone";
+    service.reset();
+    setClipboard(address);
+    send("present\ntype sleep\nenter\n");
+    const auto unreachable = expect("save-result");
+    EXPECT_EQ(unreachable["outcome"], "unreachable");
+    EXPECT_EQ(unreachable["http"], 0);
+    EXPECT_EQ(unreachable["status"], "Couldn't reach Tolvar. Is the app signed in and online?");
+}
+
+// A download in progress keeps the page awake past the delay; once it has ended the page sleeps.
+TEST_F(PageSleepEndToEndTest, ADownloadInProgressKeepsThePageAwake) {
+    auto files = std::make_unique<LoopbackHttpServer>([](const HttpRequest&) {
+        return HttpResponse{.contentType = "application/octet-stream",
+                            .body = "first part",
+                            .then = HttpResponse::Then::repeat,
+                            .repeated = std::string(1024, 'x'),
+                            .pause = 200ms};
+    });
+    launchInBackground();
+    send("show-window\n");
+    expect("web-loaded");
+    send("go " + files->url("/large.bin") + "\nclose-window\n");
+    ASSERT_TRUE(files->waitForRequest([](const HttpRequest&) { return true; }, eventTimeout));
+    std::this_thread::sleep_for(6s);
+    EXPECT_FALSE(journal.waitFor("engine-suspended", 0ms, {}, lastSeq));
+    EXPECT_EQ(descendantsNamed(app->pid(), webProcess), 1);
+    files.reset();  // the download ends with the connection
+    expectAsleep();
 }
 
 }  // namespace

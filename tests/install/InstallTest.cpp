@@ -242,7 +242,10 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     const auto loginEnv = automated(background);
     ASSERT_EQ(run("gio launch " + quoted(autostart.string()), loginEnv, scratch).status, 0);
     const Journal journal(background);
-    ASSERT_TRUE(journal.waitFor("web-loaded", eventTimeout));
+    // Nothing needs the page yet: it is not loaded.
+    const auto asleep = journal.waitFor("engine-suspended", eventTimeout);
+    ASSERT_TRUE(asleep);
+    EXPECT_EQ((*asleep)["reason"], "background-start");
     EXPECT_FALSE(mainWindowVisible());
     EXPECT_EQ(run(quoted((installed / "bin/tolvar").string()) + " --quick-save", loginEnv, scratch).status, 0);
     const auto presented = journal.waitFor("presented", eventTimeout);

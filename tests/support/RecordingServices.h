@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     std::vector<Script> scripts;
     std::vector<std::pair<double, double>> clicks;
     std::vector<std::pair<std::string, std::string>> pages;  // html, the address it stands in for
+    int suspensions = 0;
 
     void load(const std::string& address, double) override { loads.push_back(url = address); }
     void reload() override {}
@@ -50,6 +52,10 @@ public:
     void showApplicationPage(const std::string& html, const std::string& forURL) override {
         pages.emplace_back(html, forURL);
     }
+    void suspendPage() override {
+        ++suspensions;
+        url.clear();
+    }
 };
 
 class FakeMainWindow : public platform::MainWindow {
@@ -58,11 +64,18 @@ public:
     platform::MainWindowOptions options;
     FakeWebView view;
     int presented = 0;
+    bool visible = false;
     std::map<std::string, std::string> menuTitles;
 
     platform::WebView& webView() override { return view; }
-    void present() override { ++presented; }
-    bool isVisible() const override { return presented > 0; }
+    void present() override {
+        ++presented;
+        if (!std::exchange(visible, true) && options.visibilityChanged) options.visibilityChanged(true);
+    }
+    bool isVisible() const override { return visible; }
+    void hide() override {
+        if (std::exchange(visible, false) && options.visibilityChanged) options.visibilityChanged(false);
+    }
     void setMenuItemTitle(const std::string& key, const std::string& title) override { menuTitles[key] = title; }
     std::optional<std::string> snapshotPNG() const override { return std::nullopt; }
 };

@@ -52,10 +52,53 @@ TEST_F(AppDelegateTest, LaunchOpensTheStartAddressAndTheWindowUnlessInTheBackgro
 
     // An empty start address does not parse: the window opens empty.
     delegate = std::make_shared<AppDelegate>();
-    delegate->launchesInBackground = true;
     launch("");
     EXPECT_TRUE(view().loads.empty());
+}
+
+// In the background the page loads only when needed, and sleeps again once the window has been
+// closed for the delay; it comes back on the service page it showed, or on the start address.
+TEST_F(AppDelegateTest, BackgroundPageLoadsWhenNeededAndSleepsWhileHidden) {
+    auto eventsNamed = [](const char* prefix) {
+        std::vector<std::string> found;
+        for (const auto& event : testsupport::newJournalEvents()) {
+            const std::string name = event["event"];
+            if (name.starts_with(prefix)) found.push_back(name + " " + event.value("reason", ""));
+        }
+        return found;
+    };
+    delegate->launchesInBackground = true;
+    launch("http://127.0.0.1:1/app");
+    EXPECT_TRUE(view().loads.empty());
     EXPECT_EQ(services.window->presented, 0);
+    EXPECT_EQ(eventsNamed("engine-"), std::vector<std::string>{"engine-suspended background-start"});
+
+    delegate->reopen();
+    services.runTimers(1);
+    delegate->loadFinished();
+    E2E::commands().run("go /app/tags");
+    delegate->loadFinished();
+    services.runTimers(PageSleep::defaultDelaySeconds);
+    EXPECT_EQ(view().suspensions, 0) << "shown";
+    services.window->hide();
+    services.runTimers(PageSleep::defaultDelaySeconds);
+    EXPECT_EQ(view().suspensions, 1);
+    delegate->reopen();
+    services.runTimers(1);
+    EXPECT_EQ(view().loads, (std::vector<std::string>{"http://127.0.0.1:1/app", "http://127.0.0.1:1/app/tags",
+                                                      "http://127.0.0.1:1/app/tags"}));
+    EXPECT_EQ(eventsNamed("engine-"), (std::vector<std::string>{"engine-resumed shown", "engine-suspended hidden",
+                                                                "engine-resumed shown"}));
+
+    // Off the service, it comes back on the start address.
+    E2E::commands().run("go https://accounts.google.com/signin");
+    delegate->loadFinished();
+    services.window->hide();
+    services.runTimers(PageSleep::defaultDelaySeconds);
+    E2E::commands().run("show-window");
+    services.runTimers(1);
+    EXPECT_EQ(view().suspensions, 2);
+    EXPECT_EQ(view().loads.back(), "http://127.0.0.1:1/app");
 }
 
 TEST_F(AppDelegateTest, MainWindowCommandsLoadClickAndAnswerScripts) {
