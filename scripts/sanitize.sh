@@ -19,5 +19,5 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:detect_stack_use_after_retu
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$(pwd)/tests/sanitizer/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 # Only the tests of the programs built above; the others show as <target>_NOT_BUILT, and the
-# package check needs the normal build.
-ctest --test-dir "$folder" --output-on-failure --timeout 300 -j"$(nproc)" -E '_NOT_BUILT$|^update_fixtures$|^debian_package$'
+# package checks need the normal build.
+ctest --test-dir "$folder" --output-on-failure --timeout 300 -j"$(nproc)" -E '_NOT_BUILT$|^update_fixtures$|^debian_package'
