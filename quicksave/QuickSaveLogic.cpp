@@ -14,6 +14,7 @@
 #include <unicode/utf8.h>
 
 #include "core/Browsers.h"
+#include "core/WebAddress.h"
 #include "platform/Json.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
@@ -184,9 +185,7 @@ std::optional<std::string> cleanedWebURL(std::string_view text) {
     // The parser reads a C string, so a NUL byte would hide the rest of the text from it.
     if (candidate.empty() || candidate.find('\0') != std::string_view::npos) return std::nullopt;
     const auto parsed = platform::parseURL(std::string(candidate));
-    if (!parsed || !parsed->host) return std::nullopt;
-    const std::string scheme = platform::asciiLowercased(parsed->scheme);
-    if (scheme != "http" && scheme != "https") return std::nullopt;
+    if (!parsed || !core::isWebAddress(parsed->scheme, parsed->host.has_value())) return std::nullopt;
     return std::string(candidate);
 }
 

@@ -100,6 +100,8 @@ TEST(ServiceAddress, ConfiguredAddressOrTheDefault) {
         {"http://[::1]:9000", "http://[::1]:9000/app", "::1"},
         {"", "", ""},
         {"ftp://example.org", "", ""},
+        {"http:///no-host", "", ""},
+        {"HTTPS:example.org", "", ""},
         {"example.org", "", ""},
         {"file:///srv/tolvar", "", ""},
         {"https://example.org/?x=1", "", ""},
