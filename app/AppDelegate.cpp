@@ -11,9 +11,9 @@
 #include "platform/Environment.h"
 #include "platform/Services.h"
 #include "platform/Settings.h"
+#include "platform/Text.h"
 #include "platform/Url.h"
 #include "quicksave/QuickSaveController.h"
-#include "quicksave/QuickSaveLogic.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -297,6 +297,6 @@ void AppDelegate::runScript(const std::string& script) {
         else if (result.value.is_null()) text = "null";
         else if (result.value.is_string()) text = result.value.get<std::string>();
         else text = result.value.dump();
-        E2E::report("js-result", {{"result", QuickSaveLogic::firstCharacters(text, longestScriptResult)}});
+        E2E::report("js-result", {{"result", platform::leadingCharacters(text, longestScriptResult)}});
     });
 }

@@ -9,6 +9,7 @@
 #include "core/Browsers.h"
 #include "platform/Services.h"
 #include "platform/Settings.h"
+#include "platform/Text.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
@@ -347,7 +348,7 @@ void QuickSaveController::fillTitle(const std::string& address) {
                 if (!self->fieldText(PanelField::title).empty()) return;
                 if (self->fieldText(PanelField::url) != address) return;
                 self->panel_->setText(PanelField::title,
-                                      QuickSaveLogic::firstCharacters(title, QuickSaveLogic::longestTitle));
+                                      platform::leadingCharacters(title, QuickSaveLogic::longestTitle));
                 E2E::report("title-filled", {{"title", title}});
             });
         });
