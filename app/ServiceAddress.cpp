@@ -5,7 +5,7 @@
 #include "core/ServiceEndpoints.h"
 #include "core/WebAddress.h"
 #include "platform/Environment.h"
-#include "platform/Settings.h"
+#include "platform/Services.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
 
@@ -53,7 +53,7 @@ std::optional<std::string> chosenText(const std::optional<std::string>& environm
 
 Address configured() {
     auto resolution = resolve(chosenText(platform::environmentValue(std::string(variable)),
-                                         platform::readSetting(std::string(settingKey))));
+                                         platform::services().readSetting(std::string(settingKey))));
     if (resolution.refusal) std::cerr << "Tolvar: " << *resolution.refusal << "\n";
     return resolution.address;
 }
