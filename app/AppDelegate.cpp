@@ -3,17 +3,16 @@
 #include "app/MainWindowCommands.h"
 #include "app/MenuBar.h"
 #include "app/NavigationPolicy.h"
+#include "app/StartAtLogin.h"
 #include "core/ServiceEndpoints.h"
 #include "app/WindowFrame.h"
 #include "automation/Commands.h"
 #include "automation/E2E.h"
-#include "install/Installer.h"
 #include "platform/Environment.h"
 #include "platform/Services.h"
-#include "platform/Settings.h"
+#include "platform/Text.h"
 #include "platform/Url.h"
 #include "quicksave/QuickSaveController.h"
-#include "quicksave/QuickSaveLogic.h"
 #include "update/UpdateCheck.h"
 
 namespace {
@@ -53,8 +52,8 @@ void AppDelegate::launch() {
         .quickSave = [] { QuickSaveController::shared().present(); },
         .checkForUpdates = [] { platform::services().checkForUpdates(true, false); },
         .preferences = [] { platform::services().showPreferences(); },
-        .startsAtLogin = [] { return install::startsAtLogin(); },
-        .toggleStartAtLogin = [] { install::setStartAtLogin(!install::startsAtLogin()); },
+        .startsAtLogin = [] { return platform::services().startsAtLogin(); },
+        .toggleStartAtLogin = weakAction(weakSelf, &AppDelegate::toggleStartAtLogin),
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),
         .saveClipboardURL = weakAction(weakSelf, &AppDelegate::saveClipboardURL),
         .reloadPage = weakAction(weakSelf, &AppDelegate::reloadPage),
@@ -66,7 +65,7 @@ void AppDelegate::launch() {
     };
     const std::string version = UpdateCheck::currentVersion();
     platform::MainWindowOptions options{
-        .contentRect = WindowFrame::restoredRect(platform::readSetting(std::string(WindowFrame::settingKey)),
+        .contentRect = WindowFrame::restoredRect(platform::services().readSetting(std::string(WindowFrame::settingKey)),
                                                  platform::services().mainScreenVisibleFrame()),
         .title = "Tolvar",
         .applicationVersion = version,
@@ -78,7 +77,8 @@ void AppDelegate::launch() {
         .sandboxWebContent = decideSandbox(),
         .frameChanged =
             [](const platform::Rect& frame) {
-                platform::writeSetting(std::string(WindowFrame::settingKey), WindowFrame::settingText(frame));
+                platform::services().writeSetting(std::string(WindowFrame::settingKey),
+                                                  WindowFrame::settingText(frame));
             },
         .visibilityChanged =
             [weakSelf](bool visible) {
@@ -198,6 +198,13 @@ void AppDelegate::zoomOut() { webView->setZoom(MainWindowCommands::zoomedOut(web
 
 void AppDelegate::zoomReset() { webView->setZoom(MainWindowCommands::actualSize); }
 
+void AppDelegate::toggleStartAtLogin() {
+    // The item's check mark is read from the login item each time the menu opens, so it follows
+    // what really happened.
+    const std::string failure = StartAtLogin::change(!platform::services().startsAtLogin());
+    if (!failure.empty()) platform::services().runAlertDialog(*window, failure, [] {});
+}
+
 platform::NavigationDecision AppDelegate::decideNavigation(const platform::NavigationAction& action) {
     if (sandboxProblem) return platform::NavigationDecision::cancel;
     const auto answer = NavigationPolicy::decideNavigation(action, service.host);
@@ -297,6 +304,6 @@ void AppDelegate::runScript(const std::string& script) {
         else if (result.value.is_null()) text = "null";
         else if (result.value.is_string()) text = result.value.get<std::string>();
         else text = result.value.dump();
-        E2E::report("js-result", {{"result", QuickSaveLogic::firstCharacters(text, longestScriptResult)}});
+        E2E::report("js-result", {{"result", platform::leadingCharacters(text, longestScriptResult)}});
     });
 }

@@ -37,6 +37,8 @@ public:
     void zoomIn();
     void zoomOut();
     void zoomReset();
+    // Turns starting at login around; an alert says so when the login item could not be changed.
+    void toggleStartAtLogin();
 
     // Web view delegate.
     platform::NavigationDecision decideNavigation(const platform::NavigationAction& action) override;

@@ -4,8 +4,11 @@
 #include "app/NavigationPolicy.h"
 #include "automation/Commands.h"
 #include "automation/E2E.h"
+#include "core/WebAddress.h"
 #include "platform/Environment.h"
 #include "platform/Services.h"
+#include "platform/Text.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -36,8 +39,9 @@ void AppDelegate::pageSuspended(PageSleep::Reason reason) {
     if (reason != PageSleep::Reason::backgroundStart) {
         // Back to the page the user last saw on the service; anywhere else, back to the start.
         const std::string shown = webView->currentURL();
-        const bool onService = NavigationPolicy::isInAppHost(NavigationPolicy::hostText(shown), service.host) &&
-                               (shown.starts_with("https://") || shown.starts_with("http://"));
+        const auto parsed = platform::parseURL(shown);
+        const bool onService = parsed && core::isWebAddress(parsed->scheme, parsed->host.has_value()) &&
+                               NavigationPolicy::isInAppHost(platform::asciiLowercased(*parsed->host), service.host);
         resumeAddress_ = onService ? shown : "";
         // A page that failed to load is tried again when the page wakes, not while it sleeps.
         loadRecovery_->loadSucceeded();

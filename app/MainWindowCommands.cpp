@@ -1,9 +1,9 @@
 #include "app/MainWindowCommands.h"
 
 #include "core/ServiceEndpoints.h"
+#include "core/WebAddress.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "platform/Url.h"
-#include "platform/Text.h"
 
 namespace MainWindowCommands {
 double zoomedIn(double factor) { return factor + 0.1; }
@@ -19,9 +19,9 @@ std::optional<std::string> clipboardBookmarkURL(const std::optional<std::string>
     if (!clipboard) return std::nullopt;
     const std::string address(QuickSaveLogic::trimmedWhiteSpace(*clipboard));
     const auto parsed = platform::parseURL(address);
-    if (!parsed) return std::nullopt;
-    const std::string scheme = platform::asciiLowercased(parsed->scheme);
-    if (scheme != "http" && scheme != "https") return std::nullopt;
+    // The scheme alone decides: the new-bookmark page shows whatever was copied, so an address
+    // without a host reaches the page, where the user sees it and can correct it.
+    if (!parsed || !core::isWebScheme(parsed->scheme)) return std::nullopt;
     return service.page(std::string(ServiceEndpoints::newBookmarkPath), {{"url", address}});
 }
 

@@ -8,17 +8,17 @@
 #include <nlohmann/json.hpp>
 
 #include "app/ServiceAddress.h"
+#include "app/StartAtLogin.h"
 #include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "capture/BrowserHelpers.h"
 #include "capture/BrowserSetup.h"
 #include "core/Browsers.h"
-#include "install/Installer.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/Environment.h"
 #include "platform/MainLoop.h"
 #include "platform/PreferencesWindow.h"
-#include "platform/Settings.h"
+#include "platform/Services.h"
 #include "quicksave/QuickSaveController.h"
 
 namespace Preferences {
@@ -96,11 +96,11 @@ nlohmann::json browsersForJournal() {
 platform::PreferencesState currentState() {
     const auto& quickSave = QuickSaveController::shared();
     const auto address = serviceAddressField(platform::environmentValue(std::string(ServiceAddress::variable)),
-                                             platform::readSetting(std::string(ServiceAddress::settingKey)));
+                                             platform::services().readSetting(std::string(ServiceAddress::settingKey)));
     return {.shortcutChoice = shortcutChoice(quickSave),
             .shortcut = quickSave.shortcutInEffect().value_or(""),
             .offersShortcutSettings = quickSave.portalOffersSettings(),
-            .startsAtLogin = install::startsAtLogin(),
+            .startsAtLogin = platform::services().startsAtLogin(),
             .showsStatusIcon = QuickSaveController::statusItemWanted(),
             .serviceAddress = address.text,
             .serviceAddressLocked = address.locked,
@@ -146,19 +146,26 @@ std::string changeGnomeKeybinding(bool add) {
 
 std::string setServiceAddress(const std::string& typed) {
     const auto change = changeServiceAddress(typed);
-    if (change.stored) platform::writeSetting(std::string(ServiceAddress::settingKey), *change.stored);
+    const bool saved = !change.stored ||
+                       platform::services().writeSetting(std::string(ServiceAddress::settingKey), *change.stored);
     window().refresh(currentState());
-    return change.message;
+    return saved ? change.message : "The address could not be saved; the settings file could not be written.";
 }
 
 platform::PreferencesWindow& window() {
     static const std::unique_ptr<platform::PreferencesWindow> instance = platform::createPreferencesWindow({
         .changeShortcut = changeShortcut,
         .openShortcutSettings = [] { QuickSaveController::shared().openPortalSettings(); },
-        .setStartAtLogin = [](bool on) { install::setStartAtLogin(on); },
+        .setStartAtLogin =
+            [](bool on) {
+                const std::string failure = StartAtLogin::change(on);
+                // The check box goes back to what the login item says when the change failed.
+                window().refresh(currentState());
+                return failure;
+            },
         .setShowStatusIcon =
             [](bool on) {
-                platform::writeSetting(QuickSaveController::statusItemSettingKey, on ? "true" : "false");
+                platform::services().writeSetting(QuickSaveController::statusItemSettingKey, on ? "true" : "false");
                 QuickSaveController::shared().showStatusItem(on);
             },
         .setServiceAddress = setServiceAddress,

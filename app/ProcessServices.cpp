@@ -1,8 +1,10 @@
 #include "app/ProcessServices.h"
 
 #include "app/Preferences.h"
+#include "install/Installer.h"
 #include "platform/Application.h"
 #include "platform/Desktop.h"
+#include "platform/Settings.h"
 #include "platform/WebSandbox.h"
 #include "update/SelfUpdate.h"
 #include "update/UpdateCheck.h"
@@ -34,6 +36,10 @@ platform::Services processServices() {
         .openGnomeKeybindings = platform::openGnomeKeybindings,
         .frontmostApplicationId = platform::frontmostApplicationId,
         .runCaptureRequest = platform::runCaptureRequest,
+        .readSetting = platform::readSetting,
+        .writeSetting = platform::writeSetting,
+        .startsAtLogin = install::startsAtLogin,
+        .setStartAtLogin = install::setStartAtLogin,
         .finishInterruptedInstall = [] { SelfUpdate::finishInterruptedInstall(); },
         .checkForUpdates = UpdateCheck::run,
         .checkForUpdatesIfDue = UpdateCheck::runIfDue,

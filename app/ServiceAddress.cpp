@@ -3,8 +3,9 @@
 #include <iostream>
 
 #include "core/ServiceEndpoints.h"
+#include "core/WebAddress.h"
 #include "platform/Environment.h"
-#include "platform/Settings.h"
+#include "platform/Services.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
 
@@ -27,13 +28,13 @@ Resolution resolve(const std::optional<std::string>& configured) {
     };
     const auto parsed = platform::parseURL(*configured);
     if (!parsed) return refuse("is not an address");
-    const std::string scheme = platform::asciiLowercased(parsed->scheme);
-    if (scheme != "http" && scheme != "https") return refuse("is not an http or https address");
-    if (!parsed->host) return refuse("names no host");
+    if (!core::isWebAddress(parsed->scheme, parsed->host.has_value())) {
+        return refuse(core::isWebScheme(parsed->scheme) ? "names no host" : "is not an http or https address");
+    }
     if (parsed->hasQueryOrFragment || parsed->hasUserInfo) {
         return refuse("may hold only a scheme, a host, a port and a path");
     }
-    Address address{.scheme = scheme,
+    Address address{.scheme = platform::asciiLowercased(parsed->scheme),
                     .authority = platform::asciiLowercased(*parsed->host),
                     .host = platform::asciiLowercased(*parsed->host),
                     .pathPrefix = parsed->path};
@@ -52,7 +53,7 @@ std::optional<std::string> chosenText(const std::optional<std::string>& environm
 
 Address configured() {
     auto resolution = resolve(chosenText(platform::environmentValue(std::string(variable)),
-                                         platform::readSetting(std::string(settingKey))));
+                                         platform::services().readSetting(std::string(settingKey))));
     if (resolution.refusal) std::cerr << "Tolvar: " << *resolution.refusal << "\n";
     return resolution.address;
 }

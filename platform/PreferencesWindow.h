@@ -45,7 +45,7 @@ struct PreferencesState {
 struct PreferencesActions {
     std::function<std::string(const std::string& accelerator)> changeShortcut;  // "<Ctrl><Alt>K"
     std::function<void()> openShortcutSettings;
-    std::function<void(bool on)> setStartAtLogin;
+    std::function<std::string(bool on)> setStartAtLogin;
     std::function<void(bool on)> setShowStatusIcon;
     std::function<std::string(const std::string& address)> setServiceAddress;
     std::function<std::string()> addGnomeKeybinding;

@@ -19,7 +19,8 @@
 
 // What the application's controllers (AppDelegate, QuickSaveController) reach outside themselves:
 // the desktop (windows, the panel, dialogs, clipboard, hot key, status item, portal, the front
-// application), the main loop's timers and the updater's entry points. The program puts the real
+// application), the settings and the login item, the main loop's timers and the updater's entry
+// points. The program puts the real
 // ones in place before the application starts; a test puts its own in place to drive a controller's
 // decisions without a display and to see what it asked for.
 namespace platform {
@@ -67,6 +68,13 @@ struct Services {
     std::function<std::unique_ptr<GnomeKeybindings>(std::function<void()> changed)> openGnomeKeybindings;
     std::function<std::optional<std::string>()> frontmostApplicationId;
     std::function<std::variant<CapturedPage, int>(const std::string& requestText)> runCaptureRequest;
+
+    // The user's settings (platform/Settings.h) and the login item. A change answers whether it was
+    // made, so that a failure is said rather than shown as done.
+    std::function<std::optional<std::string>(const std::string& key)> readSetting;
+    std::function<bool(const std::string& key, const std::string& value)> writeSetting;
+    std::function<bool()> startsAtLogin;
+    std::function<bool(bool on)> setStartAtLogin;
 
     // The updater: an install left half done by an earlier run, and the checks (manual or not, at
     // launch or not).

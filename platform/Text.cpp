@@ -47,23 +47,27 @@ std::string validUTF8(std::string_view text) {
 }
 
 std::string leadingCharacters(std::string_view text, std::size_t count) {
+    const std::string valid = validUTF8(text);
+    const auto length = static_cast<int32_t>(std::min<std::size_t>(valid.size(), INT32_MAX));
     auto iterator = characterIterator();
     UErrorCode status = U_ZERO_ERROR;
-    UText* walked = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    if (!iterator || U_FAILURE(status)) {
-        utext_close(walked);
-        return std::string(text.substr(0, count));
-    }
-    iterator->setText(walked, status);
-    // A UTF-8 UText's native indexes are byte offsets.
-    int32_t end = iterator->first();
-    for (std::size_t taken = 0; taken < count && U_SUCCESS(status); ++taken) {
-        const int32_t next = iterator->next();
-        if (next == icu::BreakIterator::DONE) break;
-        end = next;
+    UText* walked = utext_openUTF8(nullptr, valid.data(), length, &status);
+    int32_t end = 0;
+    if (iterator && U_SUCCESS(status)) {
+        iterator->setText(walked, status);
+        end = iterator->first();
+        // A UTF-8 UText's native indexes are byte offsets.
+        for (std::size_t taken = 0; taken < count && U_SUCCESS(status); ++taken) {
+            const int32_t next = iterator->next();
+            if (next == icu::BreakIterator::DONE) break;
+            end = next;
+        }
+    } else {
+        // Without break data every code point counts as a character.
+        for (std::size_t taken = 0; taken < count && end < length; ++taken) U8_FWD_1(valid.data(), end, length);
     }
     utext_close(walked);
-    return std::string(text.substr(0, std::size_t(end)));
+    return valid.substr(0, std::size_t(end));
 }
 
 std::string asciiLowercased(std::string_view text) {

@@ -19,7 +19,8 @@ bool isValidUTF8(std::string_view text);
 // `text` with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string validUTF8(std::string_view text);
 
-// The first `count` user-perceived characters of well-formed UTF-8 `text`.
+// The first `count` user-perceived characters of `text`, or all of it; ill-formed UTF-8 sequences
+// count as U+FFFD, which the answer holds in their place.
 std::string leadingCharacters(std::string_view text, std::size_t count);
 
 // `text` with A–Z turned into a–z and every other byte kept: for hosts, schemes and window classes,

@@ -8,7 +8,7 @@
 #include "core/ApplicationId.h"
 #include "core/Browsers.h"
 #include "platform/Services.h"
-#include "platform/Settings.h"
+#include "platform/Text.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
@@ -43,7 +43,7 @@ void QuickSaveController::install() {
             if (auto self = weakSelf.lock()) self->present();
         });
     };
-    const auto stored = platform::readSetting(std::string(QuickSaveShortcut::settingKey));
+    const auto stored = platform::services().readSetting(std::string(QuickSaveShortcut::settingKey));
     x11Combination_ = QuickSaveShortcut::chosenCombination(stored);
     x11KeyHeld_ = grab(x11Combination_);
     const auto shown = QuickSaveShortcut::texts(QuickSaveShortcut::triggerInEffect(
@@ -68,7 +68,7 @@ void QuickSaveController::install() {
              .shortcutId = std::string(QuickSaveShortcut::portalShortcutId),
              .description = std::string(QuickSaveShortcut::portalDescription),
              .preferredTrigger = std::string(QuickSaveShortcut::portalPreferredTrigger),
-             .mayAskToBind = !platform::readSetting(std::string(QuickSaveShortcut::portalBindAskedKey))},
+             .mayAskToBind = !platform::services().readSetting(std::string(QuickSaveShortcut::portalBindAskedKey))},
             {.triggerChanged =
                  [weakSelf](const std::optional<std::string>& trigger) {
                      auto self = weakSelf.lock();
@@ -82,7 +82,9 @@ void QuickSaveController::install() {
                      presentLater();
                  },
              .bindingAsked =
-                 [] { platform::writeSetting(std::string(QuickSaveShortcut::portalBindAskedKey), "true"); }});
+                 [] {
+                     platform::services().writeSetting(std::string(QuickSaveShortcut::portalBindAskedKey), "true");
+                 }});
     }
     if (platform::services().isGnomeSession()) {
         gnomeKeybindings_ = platform::services().openGnomeKeybindings([weakSelf] {
@@ -347,7 +349,7 @@ void QuickSaveController::fillTitle(const std::string& address) {
                 if (!self->fieldText(PanelField::title).empty()) return;
                 if (self->fieldText(PanelField::url) != address) return;
                 self->panel_->setText(PanelField::title,
-                                      QuickSaveLogic::firstCharacters(title, QuickSaveLogic::longestTitle));
+                                      platform::leadingCharacters(title, QuickSaveLogic::longestTitle));
                 E2E::report("title-filled", {{"title", title}});
             });
         });

@@ -1,7 +1,6 @@
 // The quick-save controller's user-chosen parts: the X11 shortcut, the portal's settings, the entry
 // in GNOME's keyboard shortcuts and the status item's visibility.
 #include "platform/Services.h"
-#include "platform/Settings.h"
 #include "quicksave/GnomeShortcut.h"
 #include "quicksave/QuickSaveController.h"
 
@@ -28,8 +27,10 @@ QuickSaveController::ShortcutChange QuickSaveController::changeShortcut(const st
         x11Combination_ = *combination;
         x11KeyHeld_ = true;
     }
-    platform::writeSetting(std::string(QuickSaveShortcut::settingKey), combination->accelerator());
+    const bool saved = platform::services().writeSetting(std::string(QuickSaveShortcut::settingKey),
+                                                         combination->accelerator());
     showTrigger(false);
+    if (!saved) return {true, combination->label() + " works until Tolvar quits: it could not be saved."};
     return {true, ""};
 }
 
@@ -46,7 +47,7 @@ void QuickSaveController::openPortalSettings() {
 }
 
 bool QuickSaveController::statusItemWanted() {
-    return platform::readSetting(statusItemSettingKey) != std::optional<std::string>("false");
+    return platform::services().readSetting(statusItemSettingKey) != std::optional<std::string>("false");
 }
 
 void QuickSaveController::showStatusItem(bool shown) {

@@ -1,7 +1,6 @@
 #include "quicksave/QuickSaveLogic.h"
 
 #include <algorithm>
-#include <climits>
 #include <memory>
 #include <set>
 
@@ -14,6 +13,7 @@
 #include <unicode/utf8.h>
 
 #include "core/Browsers.h"
+#include "core/WebAddress.h"
 #include "platform/Json.h"
 #include "platform/Text.h"
 #include "platform/Url.h"
@@ -90,25 +90,6 @@ std::string toUTF8(const icu::UnicodeString& text) {
     return out;
 }
 
-// The offset just past the first `count` characters of `text`, or its length when it is shorter.
-// Without an iterator each code point counts as a character.
-int32_t offsetAfterCharacters(const icu::UnicodeString& text, std::size_t count) {
-    auto iterator = platform::characterIterator();
-    if (!iterator) return text.moveIndex32(0, static_cast<int32_t>(std::min<std::size_t>(count, INT32_MAX)));
-    iterator->setText(text);
-    int32_t offset = iterator->first();
-    for (std::size_t taken = 0; taken < count; ++taken) {
-        const int32_t next = iterator->next();
-        if (next == icu::BreakIterator::DONE) break;
-        offset = next;
-    }
-    return offset;
-}
-
-bool longerThan(const icu::UnicodeString& text, std::size_t characters) {
-    return offsetAfterCharacters(text, characters) < text.length();
-}
-
 // The comparison key of a tag: its lower-case form under the locale-independent Unicode mapping,
 // in canonical composition, so that canonically equivalent texts share one key.
 std::string tagKey(const icu::UnicodeString& tag) {
@@ -159,11 +140,6 @@ std::vector<std::string> characters(std::string_view text) {
     return result;
 }
 
-std::string firstCharacters(std::string_view text, std::size_t count) {
-    const icu::UnicodeString whole = fromUTF8(text);
-    return toUTF8(whole.tempSubString(0, offsetAfterCharacters(whole, count)));
-}
-
 std::optional<std::string> tabScript(std::string_view bundleId) {
     static constexpr std::string_view frontDocumentTail =
         "\" to return {URL of front document, name of front document}";
@@ -184,9 +160,7 @@ std::optional<std::string> cleanedWebURL(std::string_view text) {
     // The parser reads a C string, so a NUL byte would hide the rest of the text from it.
     if (candidate.empty() || candidate.find('\0') != std::string_view::npos) return std::nullopt;
     const auto parsed = platform::parseURL(std::string(candidate));
-    if (!parsed || !parsed->host) return std::nullopt;
-    const std::string scheme = platform::asciiLowercased(parsed->scheme);
-    if (scheme != "http" && scheme != "https") return std::nullopt;
+    if (!parsed || !core::isWebAddress(parsed->scheme, parsed->host.has_value())) return std::nullopt;
     return std::string(candidate);
 }
 
@@ -198,9 +172,11 @@ std::vector<std::string> parseTags(std::string_view text) {
     // Answers true once the list is full.
     auto take = [&](int32_t start, int32_t end) {
         const icu::UnicodeString piece = trimmed(whole.tempSubStringBetween(start, end), isSpaceOrTab);
-        if (piece.isEmpty() || longerThan(piece, longestTag)) return false;
+        if (piece.isEmpty()) return false;
+        std::string tag = toUTF8(piece);
+        if (platform::leadingCharacters(tag, longestTag).size() < tag.size()) return false;
         if (!seenKeys.insert(tagKey(piece)).second) return false;
-        tags.push_back(toUTF8(piece));
+        tags.push_back(std::move(tag));
         return tags.size() >= mostTags;
     };
 
@@ -238,14 +214,13 @@ std::optional<std::string> createBody(std::string_view url, std::string_view tit
                                       const std::vector<std::string>& tags, bool readLater) {
     if (!platform::isValidUTF8(url) || !platform::isValidUTF8(title)) return std::nullopt;
 
-    icu::UnicodeString chosenTitle = trimmed(fromUTF8(title), isWhiteSpaceOrLineBreak);
-    if (chosenTitle.isEmpty()) chosenTitle = fromUTF8(url);
-    chosenTitle.truncate(offsetAfterCharacters(chosenTitle, longestTitle));
+    std::string_view chosenTitle = trimmedUTF8(title, isWhiteSpaceOrLineBreak);
+    if (chosenTitle.empty()) chosenTitle = url;
 
     // Ordered so the body reads in the same order as it is described: url, title, tags, flag.
     nlohmann::ordered_json input = nlohmann::ordered_json::object();
     input["url"] = std::string(url);
-    input["title"] = toUTF8(chosenTitle);
+    input["title"] = platform::leadingCharacters(chosenTitle, longestTitle);
     if (!tags.empty()) input["tags"] = tags;
     if (readLater) input["isReadLater"] = true;
 

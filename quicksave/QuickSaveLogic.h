@@ -54,9 +54,6 @@ std::string_view trimmedWhiteSpace(std::string_view text);
 // The user-perceived characters (extended grapheme clusters) of `text`, in order.
 std::vector<std::string> characters(std::string_view text);
 
-// The first `count` user-perceived characters (extended grapheme clusters) of `text`, or all of it.
-std::string firstCharacters(std::string_view text, std::size_t count);
-
 // The request that asks a browser for the address and title of its front page, or nothing when
 // the bundle identifier (compared exactly) names no supported browser.
 std::optional<std::string> tabScript(std::string_view bundleId);

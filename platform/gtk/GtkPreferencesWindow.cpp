@@ -70,6 +70,7 @@ public:
         stopRecording();
         showMessage(shortcutMessage_, "");
         showMessage(addressMessage_, "");
+        showMessage(loginMessage_, "");
         showMessage(browsersMessage_, "");
         refresh(state);
         // Shown before it is presented: without a window manager, only a mapped window takes the focus.
@@ -161,7 +162,13 @@ private:
         addressMessage_.get_style_context()->add_class("message-error");
         grid_.attach(shortcutHint_, 1, 1);
         grid_.attach(shortcutMessage_, 1, 2);
-        grid_.attach(startAtLogin_, 1, 3);
+        // The check box with the line that says when the login item could not be changed.
+        auto* loginRow = Gtk::make_managed<Gtk::Box>(Gtk::ORIENTATION_VERTICAL, 4);
+        setUpNote(loginMessage_);
+        loginMessage_.get_style_context()->add_class("message-error");
+        loginRow->pack_start(startAtLogin_, Gtk::PACK_SHRINK);
+        loginRow->pack_start(loginMessage_, Gtk::PACK_SHRINK);
+        grid_.attach(*loginRow, 1, 3);
         grid_.attach(statusIcon_, 1, 4);
         auto* addressRow = Gtk::make_managed<Gtk::Box>(Gtk::ORIENTATION_HORIZONTAL, 8);
         addressEntry_.set_placeholder_text("https://…");
@@ -177,6 +184,7 @@ private:
         grid_.show_all();
         shortcutMessage_.hide();
         addressMessage_.hide();
+        loginMessage_.hide();
         browsersMessage_.hide();
     }
 
@@ -228,7 +236,9 @@ private:
             if (actions_.openShortcutSettings) actions_.openShortcutSettings();
         });
         startAtLogin_.signal_toggled().connect([this] {
-            if (!filling_ && actions_.setStartAtLogin) actions_.setStartAtLogin(startAtLogin_.get_active());
+            if (!filling_ && actions_.setStartAtLogin) {
+                showMessage(loginMessage_, actions_.setStartAtLogin(startAtLogin_.get_active()));
+            }
         });
         statusIcon_.signal_toggled().connect([this] {
             if (!filling_ && actions_.setShowStatusIcon) actions_.setShowStatusIcon(statusIcon_.get_active());
@@ -303,6 +313,7 @@ private:
     Gtk::Label shortcutHint_;
     Gtk::Label shortcutMessage_;
     Gtk::CheckButton startAtLogin_{"Start at Login"};
+    Gtk::Label loginMessage_;
     Gtk::CheckButton statusIcon_{"Show status icon"};
     Gtk::Entry addressEntry_;
     Gtk::Button applyButton_{"Apply"};

@@ -95,7 +95,21 @@ TEST_F(EndToEndTest, TheHotKeyASecondLaunchAndTheChosenShortcutOpenThePanel) {
     EXPECT_NE(changed["message"], "");
     EXPECT_EQ(changed["shortcut"], "Ctrl+Alt+K");
 
-    // The choice outlives the process.
+    // One that cannot be saved (a folder stands where the settings file goes) works until quit and
+    // says so.
+    const fs::path settings = home.path() / "config" / "tolvar" / "defaults.ini";
+    const fs::path kept = settings.string() + ".kept";
+    fs::rename(settings, kept);
+    fs::create_directory(settings);
+    send("shortcut <Ctrl><Alt>l\n");
+    changed = expect("shortcut-changed");
+    EXPECT_EQ(changed["accepted"], true);
+    EXPECT_EQ(changed["message"], "Ctrl+Alt+L works until Tolvar quits: it could not be saved.");
+    EXPECT_EQ(changed["shortcut"], "Ctrl+Alt+L");
+    fs::remove(settings);
+    fs::rename(kept, settings);
+
+    // The saved choice outlives the process.
     relaunchWithFreshJournal();
     ASSERT_EQ(std::system("xdotool key ctrl+alt+k"), 0);
     expect("presented");

@@ -33,6 +33,11 @@ RecordingServices::RecordingServices() {
         .followDesktopColourScheme = [] {},
         .webSandboxProblem = [] { return std::optional<std::string>(); },
         .clipboardText = [this] { return clipboard; },
+        .runAlertDialog =
+            [this](platform::MainWindow&, const std::string& message, std::function<void()> done) {
+                alerts.push_back(message);
+                if (done) done();
+            },
         .registerGlobalHotKey = [](const std::string&, std::function<void()>) { return true; },
         .unregisterGlobalHotKey = [](const std::string&) {},
         .isWaylandSession = [] { return false; },
@@ -43,6 +48,22 @@ RecordingServices::RecordingServices() {
             [this](const std::string& request) {
                 requestedCaptures.push_back(request);
                 return capture;
+            },
+        .readSetting =
+            [this](const std::string& key) {
+                const auto found = settings.find(key);
+                return found == settings.end() ? std::nullopt : std::optional<std::string>(found->second);
+            },
+        .writeSetting =
+            [this](const std::string& key, const std::string& value) {
+                if (settingsWritable) settings[key] = value;
+                return settingsWritable;
+            },
+        .startsAtLogin = [this] { return startsAtLogin; },
+        .setStartAtLogin =
+            [this](bool on) {
+                if (loginItemWritable) startsAtLogin = on;
+                return loginItemWritable;
             },
         .finishInterruptedInstall = [] {},
         .announceInstalledUpdate = [] {},

@@ -14,9 +14,11 @@
 
 // A recording stand-in for the controllers' services: timers wait until the test runs them; the main
 // window, its web view and the panel remember what they were told; the clipboard and the front
-// application answer what the test put in place. There is never a status item and the sandbox can
-// always start. The dialogs, the default browser, the portal and the updater are left out: a
-// controller that reaches one fails the test loudly.
+// application answer what the test put in place; the settings and the login item are kept in memory
+// and refuse every change while the test makes them unwritable. There is never a status item and the
+// sandbox can always start. Alerts are recorded and closed at once; the other dialogs, the default
+// browser, the portal and the updater are left out: a controller that reaches one fails the test
+// loudly.
 namespace testsupport {
 
 class FakeWebView : public platform::WebView {
@@ -134,11 +136,16 @@ public:
     std::optional<std::string> clipboard;
     std::optional<std::string> frontApplication;
     std::variant<platform::CapturedPage, int> capture = 2;
+    std::map<std::string, std::string> settings;
+    bool settingsWritable = true;
+    bool startsAtLogin = false;
+    bool loginItemWritable = true;
 
     // What the controllers asked for.
     FakeMainWindow* window = nullptr;
     FakePanel* panel = nullptr;
     std::vector<std::string> requestedCaptures;
+    std::vector<std::string> alerts;
 
     RecordingServices();
     ~RecordingServices();

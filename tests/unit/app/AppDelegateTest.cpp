@@ -101,6 +101,31 @@ TEST_F(AppDelegateTest, BackgroundPageLoadsWhenNeededAndSleepsWhileHidden) {
     EXPECT_EQ(view().loads.back(), "http://127.0.0.1:1/app");
 }
 
+TEST_F(AppDelegateTest, StartAtLoginFollowsTheLoginItemAndSaysWhenItCannotChange) {
+    launch("http://127.0.0.1:1/app");
+    const platform::MenuItem* item = nullptr;
+    for (const auto& menu : services.window->options.menus) {
+        for (const auto& candidate : menu.items) {
+            if (candidate.title == "Start at Login") item = &candidate;
+        }
+    }
+    ASSERT_NE(item, nullptr);
+    item->action();
+    EXPECT_TRUE(services.startsAtLogin);
+    EXPECT_TRUE(item->checked());
+    EXPECT_TRUE(services.alerts.empty());
+
+    services.loginItemWritable = false;
+    item->action();
+    EXPECT_TRUE(item->checked());
+    services.startsAtLogin = false;
+    item->action();
+    EXPECT_FALSE(item->checked());
+    EXPECT_EQ(services.alerts, (std::vector<std::string>{
+                                   "Tolvar still starts at login: its autostart entry could not be removed.",
+                                   "Tolvar could not be set to start at login: its autostart entry could not be written."}));
+}
+
 TEST_F(AppDelegateTest, MainWindowCommandsLoadClickAndAnswerScripts) {
     launch("http://127.0.0.1:1/app");
     auto& commands = E2E::commands();

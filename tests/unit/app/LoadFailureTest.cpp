@@ -100,6 +100,8 @@ TEST(ServiceAddress, ConfiguredAddressOrTheDefault) {
         {"http://[::1]:9000", "http://[::1]:9000/app", "::1"},
         {"", "", ""},
         {"ftp://example.org", "", ""},
+        {"http:///no-host", "", ""},
+        {"HTTPS:example.org", "", ""},
         {"example.org", "", ""},
         {"file:///srv/tolvar", "", ""},
         {"https://example.org/?x=1", "", ""},
@@ -132,6 +134,8 @@ TEST(ServiceAddress, TheEnvironmentWinsOverTheStoredAddress) {
 
 // Pointing Tolvar at another server never changes where its updates come from.
 TEST(ServiceAddress, UpdateFeedDoesNotFollowIt) {
+    testsupport::RecordingServices services;
+    services.settings[std::string(ServiceAddress::settingKey)] = "http://stored.example";
     setenv("TOLVAR_SERVICE_URL", "http://127.0.0.1:8080", 1);
     EXPECT_EQ(ServiceAddress::configured().page("/app"), "http://127.0.0.1:8080/app");
     EXPECT_EQ(UpdateCheck::feed(), "https://web.tolvar.app/downloads/version.json");

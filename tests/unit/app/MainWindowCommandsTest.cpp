@@ -45,6 +45,11 @@ TEST(MainWindowCommands, ClipboardAddressReachesThePageTrimmed) {
     ASSERT_TRUE(capitals);
     EXPECT_EQ(platform::queryItemValue(*capitals, "url"), "HTTPS://Example.com/Page");
 
+    // Only the scheme is tested: an address without a host reaches the page, which shows it as copied.
+    auto hostless = clipboardBookmarkURL("http:no-host", service);
+    ASSERT_TRUE(hostless);
+    EXPECT_EQ(platform::queryItemValue(*hostless, "url"), "http:no-host");
+
     // Unicode spaces and line separators are trimmed too.
     auto unicode = clipboardBookmarkURL("\u00a0\u2003http://example.com/\u2028", service);
     ASSERT_TRUE(unicode);

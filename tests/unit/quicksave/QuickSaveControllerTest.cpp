@@ -5,6 +5,7 @@
 #include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "quicksave/QuickSaveController.h"
+#include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
 #include "tests/support/RecordingServices.h"
 
@@ -185,6 +186,21 @@ TEST_F(QuickSaveControllerTest, OneSaveAtATimeAndNoneWithoutAnAddressOrSignedInV
     E2E::commands().run("esc");
     EXPECT_FALSE(panel().visible);
     EXPECT_EQ(lastEvent("closed")["by"], "cancel");
+}
+
+TEST_F(QuickSaveControllerTest, ARecordedShortcutIsSavedOrSaysItCouldNotBe) {
+    const std::string key(QuickSaveShortcut::settingKey);
+    auto change = controller->changeShortcut("<Ctrl><Alt>K");
+    EXPECT_TRUE(change.accepted);
+    EXPECT_EQ(change.message, "");
+    EXPECT_EQ(services.settings[key], "<Ctrl><Alt>K");
+
+    services.settingsWritable = false;
+    change = controller->changeShortcut("<Ctrl><Alt>J");
+    EXPECT_TRUE(change.accepted);
+    EXPECT_EQ(change.message, "Ctrl+Alt+J works until Tolvar quits: it could not be saved.");
+    EXPECT_EQ(controller->shortcutInEffect(), "Ctrl+Alt+J");
+    EXPECT_EQ(services.settings[key], "<Ctrl><Alt>K");
 }
 
 TEST_F(QuickSaveControllerTest, ALookedUpTitleYieldsToATypedTitleOrAnotherAddress) {
