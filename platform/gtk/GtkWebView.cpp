@@ -323,10 +323,9 @@ void GtkWebView::load(const std::string& url, double timeoutSeconds) {
     loadTimedOut_ = false;
     webkit_web_view_load_uri(view_.get(), url.c_str());
     // WebKitGTK has no per-request time-out: a load still waiting for its response is stopped here.
-    // The timer is a member, so it cannot outlive this object; it stops itself after one firing.
+    // The timer is a member, so it cannot outlive this object.
     WebKitWebView* view = view_.get();
-    loadTimeout_ = repeatEvery(timeoutSeconds, [this, view] {
-        loadTimeout_.cancel();
+    loadTimeout_ = runOnceAfter(timeoutSeconds, [this, view] {
         if (!webkit_web_view_is_loading(view)) return;
         loadTimedOut_ = true;
         webkit_web_view_stop_loading(view);
@@ -337,8 +336,7 @@ void GtkWebView::showApplicationPage(const std::string& html, const std::string&
     // Loaded from the main loop, so a page shown while the engine reports a failure does not start
     // inside that report. The page's own address is `forURL` too, so its location.reload() asks the
     // network for that address again.
-    applicationPageLoad_ = repeatEvery(0, [this, html, forURL] {
-        applicationPageLoad_.cancel();
+    applicationPageLoad_ = runOnceAfter(0, [this, html, forURL] {
         applicationPagePending_ = true;
         webkit_web_view_load_alternate_html(view_.get(), html.c_str(), forURL.c_str(), forURL.c_str());
     });

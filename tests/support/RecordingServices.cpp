@@ -16,6 +16,12 @@ RecordingServices::RecordingServices() {
     platform::setServices({
         .runAfter = [this](double seconds, auto work) { timers_.push_back({seconds, std::move(work)}); },
         .repeatEvery = [](double, std::function<void()>) { return platform::Timer(); },
+        .runOnceAfter =
+            [this](double seconds, std::function<void()> work) {
+                auto state = std::make_shared<platform::Timer::State>();
+                timers_.push_back({seconds, std::move(work), state});
+                return platform::Timer(std::move(state));
+            },
         .createMainWindow =
             [this](const platform::MainWindowOptions& options, platform::WebViewDelegate&) {
                 auto created = std::make_unique<FakeMainWindow>(options);
@@ -58,7 +64,10 @@ void RecordingServices::runTimers(double seconds) {
             continue;
         }
         auto work = std::move(timers_[next].work);
+        const auto state = std::move(timers_[next].state);
         timers_.erase(timers_.begin() + std::ptrdiff_t(next));
+        // A cancelled one-shot timer is dropped unrun.
+        if (state && !std::exchange(state->pending, false)) continue;
         work();
         next = 0;
     }

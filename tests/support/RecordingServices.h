@@ -149,6 +149,7 @@ private:
     struct Timer {
         double seconds;
         std::function<void()> work;
+        std::shared_ptr<platform::Timer::State> state;  // a one-shot timer's, which its handle may cancel
     };
     std::vector<Timer> timers_;
 };
