@@ -12,6 +12,26 @@ void FakePanel::pressKey(const std::string& character, std::uint16_t) {
     if (focused) texts[*focused] += character;
 }
 
+void FakeWebView::callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments, double timeLimitSeconds,
+                                      std::function<void(platform::ScriptResult)> done) {
+    struct Pending {
+        std::function<void(platform::ScriptResult)> done;
+        platform::Timer limit;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->done = std::move(done);
+    const auto answer = [weakPending = std::weak_ptr(pending)](platform::ScriptResult result) {
+        const auto alive = weakPending.lock();
+        if (!alive || !alive->done) return;
+        alive->limit.cancel();
+        std::exchange(alive->done, nullptr)(std::move(result));
+    };
+    pending->limit = platform::services().runOnceAfter(timeLimitSeconds, [pending, answer] {
+        answer({.succeeded = false, .value = nullptr, .error = "the script timed out"});
+    });
+    scripts.push_back({body, arguments, timeLimitSeconds, answer});
+}
+
 RecordingServices::RecordingServices() {
     platform::setServices({
         .runAfter = [this](double seconds, auto work) { timers_.push_back({seconds, std::move(work)}); },
