@@ -20,6 +20,8 @@ namespace {
 constexpr double pageRequestTimeout = 60;
 constexpr double mainSnapshotDelay = 3;
 constexpr std::size_t longestScriptResult = 2000;
+// How long the automation's click and js commands wait for their page script.
+constexpr double automationScriptLimit = 30;
 
 // Scrolls the element a selector picks to the middle of the viewport and answers its centre.
 constexpr const char* clickScript =
@@ -283,7 +285,8 @@ void AppDelegate::go(const std::string& address) {
 
 void AppDelegate::click(const std::string& selector) {
     webView->callAsyncJavaScript(
-        clickScript, {{"arg", selector}}, [weakSelf = weak_from_this(), selector](platform::ScriptResult result) {
+        clickScript, {{"arg", selector}}, automationScriptLimit,
+        [weakSelf = weak_from_this(), selector](platform::ScriptResult result) {
             auto self = weakSelf.lock();
             const auto& point = result.value;
             const bool twoNumbers = result.succeeded && point.is_array() && point.size() == 2 &&
@@ -298,12 +301,13 @@ void AppDelegate::click(const std::string& selector) {
 }
 
 void AppDelegate::runScript(const std::string& script) {
-    webView->callAsyncJavaScript(script, nlohmann::json::object(), [](platform::ScriptResult result) {
-        std::string text;
-        if (!result.succeeded) text = "ERROR " + result.error;
-        else if (result.value.is_null()) text = "null";
-        else if (result.value.is_string()) text = result.value.get<std::string>();
-        else text = result.value.dump();
-        E2E::report("js-result", {{"result", platform::leadingCharacters(text, longestScriptResult)}});
-    });
+    webView->callAsyncJavaScript(
+        script, nlohmann::json::object(), automationScriptLimit, [](platform::ScriptResult result) {
+            std::string text;
+            if (!result.succeeded) text = "ERROR " + result.error;
+            else if (result.value.is_null()) text = "null";
+            else if (result.value.is_string()) text = result.value.get<std::string>();
+            else text = result.value.dump();
+            E2E::report("js-result", {{"result", platform::leadingCharacters(text, longestScriptResult)}});
+        });
 }

@@ -75,7 +75,7 @@ void Recovery::loadFailed(const std::string& url, LoadError error, const std::st
     if (retryURL_ != url) attempts_ = 0;
     retryURL_ = url;
     ++attempts_;
-    retryTimer_ = platform::repeatEvery(retryPause(attempts_), [this] { retryNow(); });
+    retryTimer_ = platform::runOnceAfter(retryPause(attempts_), [this] { retryNow(); });
 }
 
 void Recovery::loadSucceeded() {

@@ -1,6 +1,8 @@
 #include "app/PageSleep.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -107,20 +109,40 @@ void PageSleep::reconsider() {
 }
 
 void WakingWebView::callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
-                                        std::function<void(platform::ScriptResult)> done) {
-    sleep_->whenLoaded([weakSelf = weak_from_this(), body, arguments, done = std::move(done)](
-                           bool loaded, std::function<void()> workDone) mutable {
-        auto self = weakSelf.lock();
-        if (!self) return workDone();
-        if (!loaded) {
-            workDone();
-            done({.succeeded = false, .value = nullptr, .error = "the page could not be loaded"});
-            return;
+                                        double timeLimitSeconds, std::function<void(platform::ScriptResult)> done) {
+    // One call: its answer, its timer, and the page's hold on the work once it runs. Whichever of
+    // answer and time limit comes first ends it, and lets the page sleep again.
+    struct Call {
+        std::function<void(platform::ScriptResult)> done;
+        std::function<void()> workDone;
+        platform::Timer limit;
+        std::chrono::steady_clock::time_point deadline;
+
+        void end(platform::ScriptResult result) {
+            if (!done) return;
+            limit.cancel();
+            if (workDone) std::exchange(workDone, nullptr)();
+            std::exchange(done, nullptr)(std::move(result));
         }
-        self->view_.callAsyncJavaScript(body, arguments,
-                                        [done = std::move(done), workDone](platform::ScriptResult result) {
-                                            workDone();
-                                            done(std::move(result));
-                                        });
+    };
+    auto call = std::make_shared<Call>();
+    call->done = std::move(done);
+    call->deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                            std::chrono::duration<double>(timeLimitSeconds));
+    // The time limit covers the wait for the page as well as the script.
+    call->limit = platform::services().runOnceAfter(timeLimitSeconds, [weakCall = std::weak_ptr(call)] {
+        if (auto expired = weakCall.lock()) {
+            expired->end({.succeeded = false, .value = nullptr, .error = "the script timed out"});
+        }
+    });
+    sleep_->whenLoaded([weakSelf = weak_from_this(), body, arguments, call](bool loaded,
+                                                                            std::function<void()> workDone) {
+        auto self = weakSelf.lock();
+        if (!self || !call->done) return workDone();
+        call->workDone = std::move(workDone);
+        if (!loaded) return call->end({.succeeded = false, .value = nullptr, .error = "the page could not be loaded"});
+        const std::chrono::duration<double> left = call->deadline - std::chrono::steady_clock::now();
+        self->view_.callAsyncJavaScript(body, arguments, std::max(0.0, left.count()),
+                                        [call](platform::ScriptResult result) { call->end(std::move(result)); });
     });
 }

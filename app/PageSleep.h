@@ -81,7 +81,7 @@ class WakingWebView final : public platform::WebView, public std::enable_shared_
 public:
     WakingWebView(platform::WebView& view, std::shared_ptr<PageSleep> sleep) : view_(view), sleep_(std::move(sleep)) {}
 
-    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
+    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments, double timeLimitSeconds,
                              std::function<void(platform::ScriptResult)> done) override;
 
     void load(const std::string& url, double timeoutSeconds) override { view_.load(url, timeoutSeconds); }

@@ -13,6 +13,7 @@ platform::Services processServices() {
     return platform::Services{
         .runAfter = platform::runAfter,
         .repeatEvery = platform::repeatEvery,
+        .runOnceAfter = platform::runOnceAfter,
         .createMainWindow = platform::createMainWindow,
         .createQuickSavePanel = platform::createQuickSavePanel,
         .mainScreenVisibleFrame = platform::mainScreenVisibleFrame,

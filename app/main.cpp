@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
                                  {.launch = [] { delegate->launch(); },
                                   .reopen = [] { delegate->reopen(); },
                                   .quickSave = [] { QuickSaveController::shared().present(); }});
+    UpdateCheck::stopInstalls();
     AppDelegate::secureDataFolders();
     return status;
 }

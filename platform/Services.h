@@ -29,6 +29,7 @@ struct Services {
     // The main loop.
     std::function<void(double seconds, std::function<void()> work)> runAfter;
     std::function<Timer(double seconds, std::function<void()> work)> repeatEvery;
+    std::function<Timer(double seconds, std::function<void()> work)> runOnceAfter;
 
     // Windows and the desktop.
     std::function<std::unique_ptr<MainWindow>(const MainWindowOptions&, WebViewDelegate&)> createMainWindow;

@@ -127,10 +127,11 @@ public:
     // loop, and not at all once the web view is gone.
     virtual void snapshotPNG(std::function<void(std::optional<std::string>)> done) = 0;
     // Runs `body` as the body of an async function in the page's own script world, with each
-    // member of `arguments` bound to a local variable of that name. `done` runs on the main loop,
-    // and not at all once the web view is gone.
+    // member of `arguments` bound to a local variable of that name. `done` runs once on the main
+    // loop, and not at all once the web view is gone. A script that has not answered after
+    // `timeLimitSeconds` fails with an error that says it timed out; its later answer is ignored.
     virtual void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
-                                     std::function<void(ScriptResult)> done) = 0;
+                                     double timeLimitSeconds, std::function<void(ScriptResult)> done) = 0;
     // A left click (press and release) at a point of the page's viewport, in CSS pixels.
     virtual void clickAt(double x, double y) = 0;
     // Plants a cookie in the web view's cookie store; `done` runs once the store confirmed it

@@ -1,6 +1,5 @@
 #include "quicksave/QuickSaveController.h"
 
-#include <chrono>
 #include <variant>
 
 #include "automation/Commands.h"
@@ -270,17 +269,15 @@ void QuickSaveController::save() {
     setStatus("Saving…", StatusColour::secondary);
     const std::uint64_t number = ++saveCount_;
     awaitedSave_ = number;
-    // Whichever of reply and time limit comes first ends the save; the other then finds nothing awaited.
+    // The reply, or the failure of a script that did not answer in time, ends the save unless a
+    // later save replaced it.
     auto endSave = [weakSelf = weak_from_this(), number](const platform::ScriptResult& result) {
         auto self = weakSelf.lock();
         if (!self || self->awaitedSave_ != number) return;
         self->awaitedSave_.reset();
         self->handleCreateReply(result);
     };
-    platform::services().runAfter(serviceReplyLimit, [endSave] {
-        endSave({.succeeded = false, .value = nullptr, .error = "no reply within the time limit"});
-    });
-    view->callAsyncJavaScript(SaveRequests::createScript, {{"body", *body}},
+    view->callAsyncJavaScript(SaveRequests::createScript, {{"body", *body}}, serviceReplyLimit,
                               [endSave](platform::ScriptResult result) {
                                   // Handled on a later turn of the main loop, never inside the callback.
                                   platform::services().runAfter(
@@ -334,15 +331,13 @@ void QuickSaveController::fillTitle(const std::string& address) {
     if (!view) return;
     const auto body = SaveRequests::titleRequestBody(address);
     if (!body) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(serviceReplyLimit);
+    // A title that takes longer than the time limit fails, and ends silently.
     view->callAsyncJavaScript(
-        SaveRequests::titleScript, {{"body", *body}},
-        [weakSelf = weak_from_this(), address, deadline](platform::ScriptResult result) {
-            platform::services().runAfter(0, [weakSelf, address, deadline, result = std::move(result)] {
+        SaveRequests::titleScript, {{"body", *body}}, serviceReplyLimit,
+        [weakSelf = weak_from_this(), address](platform::ScriptResult result) {
+            platform::services().runAfter(0, [weakSelf, address, result = std::move(result)] {
                 auto self = weakSelf.lock();
                 if (!self || !self->panel_ || !result.succeeded || !result.value.is_string()) return;
-                // A title that took longer than the time limit ends silently.
-                if (std::chrono::steady_clock::now() > deadline) return;
                 const auto title = result.value.get<std::string>();
                 if (title.empty()) return;
                 // A title typed meanwhile wins; an answer for a replaced address is dropped.

@@ -430,6 +430,21 @@ std::string Failure::description() const {
     return {};
 }
 
+Worker& Worker::operator=(Worker&& other) noexcept {
+    if (this != &other) {
+        stop();
+        thread_ = std::move(other.thread_);
+        control_ = std::move(other.control_);
+    }
+    return *this;
+}
+
+void Worker::stop() {
+    if (!thread_.joinable()) return;
+    if (control_) control_->cancel();
+    thread_.join();
+}
+
 bool InstallControl::cancel() {
     {
         std::lock_guard lock(mutex_);
@@ -474,13 +489,13 @@ platform::ProcessResult run(const std::string& tool, const std::vector<std::stri
     return result;
 }
 
-void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion, Watch watch) {
+Worker install(const std::string& zipURL, const std::string& expectedVersion, Completion completion, Watch watch) {
     const auto setup = detail::processSetup();
     if (!setup) {
         completion(Failure::notWritable());
-        return;
+        return {};
     }
-    detail::install(*setup, zipURL, expectedVersion, std::move(completion), std::move(watch));
+    return detail::install(*setup, zipURL, expectedVersion, std::move(completion), std::move(watch));
 }
 
 void relaunch() {
@@ -609,11 +624,11 @@ private:
 
 }  // namespace
 
-void install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
-             Completion completion, Watch watch) {
+Worker install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
+               Completion completion, Watch watch) {
     if (!canInstallInPlace(setup.installed)) {
         completion(Failure::notWritable());
-        return;
+        return {};
     }
     Reporter reporter;
     if (watch.progress) {
@@ -621,9 +636,11 @@ void install(const Setup& setup, const std::string& zipURL, const std::string& e
                               const InstallProgress::Progress& progress) { relay->report(progress); };
     }
     // The download, verification and swap run away from the main loop; only the progress, the event
-    // and the completion come back to it. The thread holds the control for as long as it uses it.
-    std::thread([setup, zipURL, expectedVersion, reporter = std::move(reporter), control = std::move(watch.control),
-                 completion = std::move(completion)]() mutable {
+    // and the completion come back to it. The thread shares the control with the worker, which may
+    // cancel the install through it.
+    auto control = watch.control ? std::move(watch.control) : std::make_shared<InstallControl>();
+    std::thread thread([setup, zipURL, expectedVersion, reporter = std::move(reporter), control,
+                        completion = std::move(completion)]() mutable {
         reporter.control = control.get();
         const auto failure = downloadAndVerify(setup, zipURL, expectedVersion, reporter);
         platform::runAfter(0, [failure, expectedVersion, completion = std::move(completion)] {
@@ -632,7 +649,8 @@ void install(const Setup& setup, const std::string& zipURL, const std::string& e
                                         {"version", expectedVersion}});
             completion(failure);
         });
-    }).detach();
+    });
+    return Worker(std::move(thread), std::move(control));
 }
 
 bool isSwapSibling(const std::string& installedName, const std::string& name) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Http.h"
@@ -68,6 +69,26 @@ private:
     platform::DownloadCancel download_;
 };
 
+// The thread of one install. Dropping the handle (or stop()) cancels an install still running and
+// waits for its thread to end; a swap already begun is waited for, never cut short. Whatever the
+// thread handed to the main loop (the event, the completion) still runs there afterwards.
+class Worker {
+public:
+    Worker() = default;
+    Worker(std::thread thread, std::shared_ptr<InstallControl> control)
+        : thread_(std::move(thread)), control_(std::move(control)) {}
+    Worker(Worker&& other) noexcept = default;
+    Worker& operator=(Worker&& other) noexcept;
+    ~Worker() { stop(); }
+
+    void stop();
+    bool running() const { return thread_.joinable(); }
+
+private:
+    std::thread thread_;
+    std::shared_ptr<InstallControl> control_;
+};
+
 // How a caller follows one install. `progress` runs on the main loop with the latest state (a quick
 // series of changes may arrive as only its last one); without `control` the install cannot be stopped.
 struct Watch {
@@ -92,8 +113,9 @@ platform::ProcessResult run(const std::string& tool, const std::vector<std::stri
 // Installs the archive at `zipURL`, which must hold a Tolvar.app of `expectedVersion` signed by the
 // running bundle's team. Call on the main thread. The completion runs once on the main thread,
 // after the "self-update" event, with nothing on success; it runs at once, with `notWritable` and no
-// event, when the application's folder cannot be written.
-void install(const std::string& zipURL, const std::string& expectedVersion, Completion completion, Watch watch = {});
+// event, when the application's folder cannot be written (the worker then runs nothing).
+[[nodiscard]] Worker install(const std::string& zipURL, const std::string& expectedVersion, Completion completion,
+                             Watch watch = {});
 
 // Starts the installed bundle again one second after this process has ended, and quits.
 void relaunch();
@@ -129,7 +151,7 @@ std::optional<std::string> teamID(const std::filesystem::path& tools, const std:
 // "not set" or when there is no such line.
 std::optional<std::string> teamFromDescription(const std::string& description);
 
-void install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
+[[nodiscard]] Worker install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
              Completion completion, Watch watch = {});
 
 // Where the installer's thread tells its progress: `report` hands on a state (on that thread).

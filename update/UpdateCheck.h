@@ -44,6 +44,10 @@ void run(bool manual, bool atLaunch = false);
 // version it installed. An ordinary start shows nothing.
 void announceInstalledUpdate();
 
+// At quit: cancels the installs still running (a swap already begun is waited for) and waits for
+// their threads to end.
+void stopInstalls();
+
 // Registers the automation commands "check-for-updates" (the manual check) and "cancel-update"
 // (Cancel in the window of a running manual install).
 void registerAutomationCommands();

@@ -1,6 +1,8 @@
 // The update check as the application runs it: when it is due, the feed request, the handling of the
 // answer on the main loop, the in-place install or the offer, and the alerts.
 
+#include <cstdint>
+#include <map>
 #include <memory>
 
 #include "automation/Commands.h"
@@ -119,6 +121,13 @@ SelfUpdate::Watch watchOf(const std::shared_ptr<ManualInstall>& session) {
             .control = session->control};
 }
 
+// The installs still running, each dropped (its thread joined) when it ends, or stopped when the
+// application quits.
+std::map<std::uint64_t, SelfUpdate::Worker>& runningInstalls() {
+    static std::map<std::uint64_t, SelfUpdate::Worker> running;
+    return running;
+}
+
 void installFinished(const UpdateInfo& info, bool manual, bool atLaunch,
                      const std::optional<SelfUpdate::Failure>& failure) {
     // A cancel is the user's own choice: nothing to report and nothing to offer.
@@ -156,13 +165,17 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
         case UpdateRules::Path::install: {
             // Only the install the user asked for shows itself; automatic ones stay silent.
             const auto session = manual ? openManualInstall(info->version) : nullptr;
-            services().install(
+            static std::uint64_t installCount = 0;
+            const std::uint64_t number = ++installCount;
+            auto worker = services().install(
                 choice.zip, info->version,
-                [record = *info, manual, atLaunch, session](std::optional<SelfUpdate::Failure> failure) {
+                [record = *info, manual, atLaunch, session, number](std::optional<SelfUpdate::Failure> failure) {
+                    runningInstalls().erase(number);
                     if (session) session->window.reset();
                     installFinished(record, manual, atLaunch, failure);
                 },
                 session ? watchOf(session) : SelfUpdate::Watch{});
+            if (worker.running()) runningInstalls().emplace(number, std::move(worker));
             break;
         }
     }
@@ -187,6 +200,8 @@ void announceInstalledUpdate() {
     platform::writeSetting(std::string(installedVersionKey), "");
     if (const auto title = UpdateRules::updatedNotification(installed, currentVersion())) services().notify("updated", *title);
 }
+
+void stopInstalls() { runningInstalls().clear(); }
 
 void registerAutomationCommands() {
     auto& commands = E2E::commands();

@@ -26,8 +26,8 @@ struct FlowServices {
                        double timeoutSeconds, std::size_t largestBody, std::function<void(platform::HttpReply)> done)>
         fetch;
     std::function<bool()> canInstallInPlace;
-    std::function<void(const std::string& zipURL, const std::string& expectedVersion, SelfUpdate::Completion,
-                       SelfUpdate::Watch)>
+    std::function<SelfUpdate::Worker(const std::string& zipURL, const std::string& expectedVersion,
+                                     SelfUpdate::Completion, SelfUpdate::Watch)>
         install;
     std::function<void()> relaunch;
     std::function<void(const std::string& url)> openURL;

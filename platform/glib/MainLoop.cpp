@@ -23,27 +23,45 @@ gboolean runRepeatedly(gpointer data) {
 
 void deleteWork(gpointer data) { delete static_cast<Work*>(data); }
 
+// The work of a one-shot timer with the state its handle sees.
+struct Shot {
+    Work work;
+    std::shared_ptr<Timer::State> state;
+};
+
+gboolean runShot(gpointer data) {
+    auto* shot = static_cast<Shot*>(data);
+    // Marked as run first: the work may drop or replace the handle, whose source GLib removes anyway.
+    shot->state->pending = false;
+    shot->work();
+    return G_SOURCE_REMOVE;
+}
+
+void deleteShot(gpointer data) { delete static_cast<Shot*>(data); }
+
+Timer timerOf(guint sourceId) {
+    auto state = std::make_shared<Timer::State>();
+    state->remove = [sourceId] { g_source_remove(sourceId); };
+    return Timer(std::move(state));
+}
+
 }  // namespace
-
-Timer& Timer::operator=(Timer&& other) noexcept {
-    if (this != &other) {
-        cancel();
-        sourceId_ = std::exchange(other.sourceId_, 0);
-    }
-    return *this;
-}
-
-void Timer::cancel() {
-    if (sourceId_ != 0) g_source_remove(std::exchange(sourceId_, 0));
-}
 
 void runAfter(double seconds, std::function<void()> work) {
     g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(seconds), runOnce, new Work(std::move(work)), deleteWork);
 }
 
+Timer runOnceAfter(double seconds, std::function<void()> work) {
+    auto state = std::make_shared<Timer::State>();
+    const guint sourceId = g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(seconds), runShot,
+                                              new Shot{std::move(work), state}, deleteShot);
+    state->remove = [sourceId] { g_source_remove(sourceId); };
+    return Timer(std::move(state));
+}
+
 Timer repeatEvery(double seconds, std::function<void()> work) {
-    return Timer(g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(seconds), runRepeatedly,
-                                    new Work(std::move(work)), deleteWork));
+    return timerOf(g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds(seconds), runRepeatedly,
+                                      new Work(std::move(work)), deleteWork));
 }
 
 }  // namespace platform

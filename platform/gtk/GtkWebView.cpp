@@ -282,8 +282,9 @@ void GtkWebView::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
                                                                                   : "terminated-by-api";
     // Scripts that were running in the process will never answer.
     auto pending = std::exchange(*webView->pendingScripts_, {});
-    for (auto& [number, done] : pending) {
-        done({.succeeded = false, .value = nullptr, .error = std::string("the web process ended (") + reasonText + ")"});
+    for (auto& [number, script] : pending) {
+        script.done({.succeeded = false, .value = nullptr,
+                     .error = std::string("the web process ended (") + reasonText + ")"});
     }
     // Only suspendPage() ends the process through the API: that is no failure to recover from.
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
@@ -323,10 +324,9 @@ void GtkWebView::load(const std::string& url, double timeoutSeconds) {
     loadTimedOut_ = false;
     webkit_web_view_load_uri(view_.get(), url.c_str());
     // WebKitGTK has no per-request time-out: a load still waiting for its response is stopped here.
-    // The timer is a member, so it cannot outlive this object; it stops itself after one firing.
+    // The timer is a member, so it cannot outlive this object.
     WebKitWebView* view = view_.get();
-    loadTimeout_ = repeatEvery(timeoutSeconds, [this, view] {
-        loadTimeout_.cancel();
+    loadTimeout_ = runOnceAfter(timeoutSeconds, [this, view] {
         if (!webkit_web_view_is_loading(view)) return;
         loadTimedOut_ = true;
         webkit_web_view_stop_loading(view);
@@ -337,8 +337,7 @@ void GtkWebView::showApplicationPage(const std::string& html, const std::string&
     // Loaded from the main loop, so a page shown while the engine reports a failure does not start
     // inside that report. The page's own address is `forURL` too, so its location.reload() asks the
     // network for that address again.
-    applicationPageLoad_ = repeatEvery(0, [this, html, forURL] {
-        applicationPageLoad_.cancel();
+    applicationPageLoad_ = runOnceAfter(0, [this, html, forURL] {
         applicationPagePending_ = true;
         webkit_web_view_load_alternate_html(view_.get(), html.c_str(), forURL.c_str(), forURL.c_str());
     });
@@ -409,9 +408,9 @@ void GtkWebView::setCookie(const Cookie& cookie, std::function<void(bool)> done)
 }
 
 void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
-                                     std::function<void(ScriptResult)> done) {
-    // The completion is found by its number, so one already failed by the web process ending is
-    // not called twice.
+                                     double timeLimitSeconds, std::function<void(ScriptResult)> done) {
+    // The completion is found by its number, so one already failed by the web process ending or by
+    // its time limit is not called twice.
     struct Pending {
         std::shared_ptr<PendingScripts> scripts;
         std::uint64_t number;
@@ -426,7 +425,7 @@ void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::js
             g_clear_error(&error);
             return;  // the web view is gone, or the script already ended with its process
         }
-        auto done = std::move(entry->second);
+        auto done = std::move(entry->second.done);
         pending->scripts->erase(entry);
         ScriptResult answer;
         if (error != nullptr) {
@@ -439,7 +438,17 @@ void GtkWebView::callAsyncJavaScript(const std::string& body, const nlohmann::js
         done(std::move(answer));
     };
     const std::uint64_t number = nextScript_++;
-    pendingScripts_->emplace(number, std::move(done));
+    // The engine has no time limit of its own: the entry is taken out and failed here, and the
+    // engine's later answer finds nothing. The timer goes with the entry.
+    auto limit = runOnceAfter(timeLimitSeconds, [weakScripts = std::weak_ptr(pendingScripts_), number] {
+        const auto scripts = weakScripts.lock();
+        const auto entry = scripts ? scripts->find(number) : PendingScripts::iterator();
+        if (!scripts || entry == scripts->end()) return;
+        auto expired = std::move(entry->second.done);
+        scripts->erase(entry);
+        expired({.succeeded = false, .value = nullptr, .error = "the script timed out"});
+    });
+    pendingScripts_->emplace(number, PendingScript{std::move(done), std::move(limit)});
     webkit_web_view_call_async_javascript_function(view_.get(), body.c_str(), gssize(body.size()),
                                                    scriptArguments(arguments), nullptr, nullptr, cancellable_.get(),
                                                    finished, new Pending{pendingScripts_, number});

@@ -45,7 +45,7 @@ public:
     std::string currentURL() const override;
     void snapshotPNG(std::function<void(std::optional<std::string>)> done) override;
     void setCookie(const Cookie& cookie, std::function<void(bool stored)> done) override;
-    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
+    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments, double timeLimitSeconds,
                              std::function<void(ScriptResult)> done) override;
     void clickAt(double x, double y) override;
     void showApplicationPage(const std::string& html, const std::string& forURL) override;
@@ -65,8 +65,12 @@ private:
     void stopWatchingNetworkProcess();
 
     // Page scripts still waiting for their answer, by number. Shared with their completions, which
-    // may arrive after this object is gone.
-    using PendingScripts = std::map<std::uint64_t, std::function<void(ScriptResult)>>;
+    // may arrive after this object is gone. Each has the timer that ends it at its time limit.
+    struct PendingScript {
+        std::function<void(ScriptResult)> done;
+        Timer limit;
+    };
+    using PendingScripts = std::map<std::uint64_t, PendingScript>;
 
     WebViewDelegate& delegate_;
     GObjectPtr<WebKitWebView> view_;

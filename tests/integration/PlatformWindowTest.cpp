@@ -459,4 +459,26 @@ TEST_F(PlatformWindowTest, MainWindowPictureShowsMenuBarAndPage) {
     cairo_surface_destroy(image);
 }
 
+// A page script answers within its time limit; past it, it fails as timed out, and its late answer
+// is dropped (the script queued behind it answers after it, so the late answer has come by then).
+TEST_F(PlatformWindowTest, PageScriptsEndAtTheirTimeLimitAndLateAnswersAreDropped) {
+    host->loaded = false;
+    window->webView().load("data:text/html,<title>Scripts</title>", 30);
+    ASSERT_TRUE(runMainLoopUntil([&] { return host->loaded; }));
+    std::vector<platform::ScriptResult> quick, slow, after;
+    auto& view = window->webView();
+    view.callAsyncJavaScript("return a * 7", {{"a", 6}}, 5, [&](platform::ScriptResult r) { quick.push_back(r); });
+    view.callAsyncJavaScript("return await new Promise(r => setTimeout(() => r('late'), 700))", {}, 0.2,
+                             [&](platform::ScriptResult r) { slow.push_back(r); });
+    view.callAsyncJavaScript("return await new Promise(r => setTimeout(() => r('after'), 1200))", {}, 5,
+                             [&](platform::ScriptResult r) { after.push_back(r); });
+    ASSERT_TRUE(runMainLoopUntil([&] { return !after.empty(); }));
+    ASSERT_EQ(quick.size(), 1u);
+    EXPECT_EQ(quick[0].value, 42);
+    ASSERT_EQ(slow.size(), 1u) << "a script ends once";
+    EXPECT_FALSE(slow[0].succeeded);
+    EXPECT_EQ(slow[0].error, "the script timed out");
+    EXPECT_EQ(after[0].value, "after");
+}
+
 }  // namespace

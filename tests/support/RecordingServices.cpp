@@ -12,10 +12,36 @@ void FakePanel::pressKey(const std::string& character, std::uint16_t) {
     if (focused) texts[*focused] += character;
 }
 
+void FakeWebView::callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments, double timeLimitSeconds,
+                                      std::function<void(platform::ScriptResult)> done) {
+    struct Pending {
+        std::function<void(platform::ScriptResult)> done;
+        platform::Timer limit;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->done = std::move(done);
+    const auto answer = [weakPending = std::weak_ptr(pending)](platform::ScriptResult result) {
+        const auto alive = weakPending.lock();
+        if (!alive || !alive->done) return;
+        alive->limit.cancel();
+        std::exchange(alive->done, nullptr)(std::move(result));
+    };
+    pending->limit = platform::services().runOnceAfter(timeLimitSeconds, [pending, answer] {
+        answer({.succeeded = false, .value = nullptr, .error = "the script timed out"});
+    });
+    scripts.push_back({body, arguments, timeLimitSeconds, answer});
+}
+
 RecordingServices::RecordingServices() {
     platform::setServices({
         .runAfter = [this](double seconds, auto work) { timers_.push_back({seconds, std::move(work)}); },
         .repeatEvery = [](double, std::function<void()>) { return platform::Timer(); },
+        .runOnceAfter =
+            [this](double seconds, std::function<void()> work) {
+                auto state = std::make_shared<platform::Timer::State>();
+                timers_.push_back({seconds, std::move(work), state});
+                return platform::Timer(std::move(state));
+            },
         .createMainWindow =
             [this](const platform::MainWindowOptions& options, platform::WebViewDelegate&) {
                 auto created = std::make_unique<FakeMainWindow>(options);
@@ -79,7 +105,10 @@ void RecordingServices::runTimers(double seconds) {
             continue;
         }
         auto work = std::move(timers_[next].work);
+        const auto state = std::move(timers_[next].state);
         timers_.erase(timers_.begin() + std::ptrdiff_t(next));
+        // A cancelled one-shot timer is dropped unrun.
+        if (state && !std::exchange(state->pending, false)) continue;
         work();
         next = 0;
     }

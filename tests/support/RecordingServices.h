@@ -23,9 +23,12 @@ namespace testsupport {
 
 class FakeWebView : public platform::WebView {
 public:
+    // A script waits for the test's answer through `done`; past its time limit (a recorded timer)
+    // it fails as timed out, and a later answer is ignored.
     struct Script {
         std::string body;
         nlohmann::json arguments;
+        double timeLimit;
         std::function<void(platform::ScriptResult)> done;
     };
     std::string url;
@@ -45,10 +48,8 @@ public:
     void setZoom(double) override {}
     std::string currentURL() const override { return url; }
     void snapshotPNG(std::function<void(std::optional<std::string>)>) override {}
-    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments,
-                             std::function<void(platform::ScriptResult)> done) override {
-        scripts.push_back({body, arguments, std::move(done)});
-    }
+    void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments, double timeLimitSeconds,
+                             std::function<void(platform::ScriptResult)> done) override;
     void clickAt(double x, double y) override { clicks.emplace_back(x, y); }
     void setCookie(const platform::Cookie&, std::function<void(bool)> done) override { done(true); }
     void showApplicationPage(const std::string& html, const std::string& forURL) override {
@@ -156,6 +157,7 @@ private:
     struct Timer {
         double seconds;
         std::function<void()> work;
+        std::shared_ptr<platform::Timer::State> state;  // a one-shot timer's, which its handle may cancel
     };
     std::vector<Timer> timers_;
 };

@@ -78,7 +78,7 @@ std::unique_ptr<LoopbackHttpServer> streamingServer(const std::string& chunk, st
 std::optional<Failure> install(const InstallSetup& setup, const std::string& url, const std::string& version) {
     bool finished = false;
     std::optional<Failure> result;
-    SelfUpdate::detail::install(setup, url, version, [&](std::optional<Failure> failure) {
+    const auto worker = SelfUpdate::detail::install(setup, url, version, [&](std::optional<Failure> failure) {
         result = std::move(failure);
         finished = true;
     });
@@ -207,6 +207,26 @@ TEST_F(InstallerTest, TricklingDownloadIsCutOffInTime) {
     const auto trickle = streamingServer("x", std::chrono::milliseconds(50));
     setup.limits.longestSeconds = 2;
     expectFailure(trickle->url("/Tolvar.zip"), "2.0", "download failed: the download took longer than 2 seconds");
+}
+
+// The worker's owner goes away mid-download: the install is cancelled and its thread joined at
+// once, and the completion still reports the cancel on the main loop.
+TEST_F(InstallerTest, DroppedWorkerCancelsTheInstallAndJoinsItsThread) {
+    const auto trickle = streamingServer("x", std::chrono::milliseconds(50));
+    std::optional<Failure> result;
+    bool finished = false;
+    auto worker = SelfUpdate::detail::install(setup, trickle->url("/Tolvar.zip"), "2.0",
+                                              [&](std::optional<Failure> failure) {
+                                                  result = std::move(failure);
+                                                  finished = true;
+                                              });
+    ASSERT_TRUE(worker.running());
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !trickle->requests().empty(); }, std::chrono::seconds(10)));
+    worker = {};
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return finished; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->description(), "cancelled by the user");
+    expectUnchanged();
 }
 
 TEST_F(InstallerTest, TarArchiveIsNotAZip) {
@@ -347,11 +367,12 @@ TEST_F(InstallerTest, AppFolderNotWritableFailsBeforeAnyDownload) {
     const std::string url = serve(fixtures / "releases" / "Tolvar-2.0.zip");
     bool calledAtOnce = false;
     std::optional<Failure> failure;
-    SelfUpdate::detail::install(setup, url, "2.0", [&](std::optional<Failure> result) {
+    const auto worker = SelfUpdate::detail::install(setup, url, "2.0", [&](std::optional<Failure> result) {
         failure = result;
         calledAtOnce = true;
     });
     EXPECT_TRUE(calledAtOnce) << "notWritable is answered directly";
+    EXPECT_FALSE(worker.running());
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->description(), "app folder not writable");
     EXPECT_TRUE(server.requests().empty()) << "nothing is downloaded";

@@ -154,6 +154,11 @@ TEST_F(AppDelegateTest, MainWindowCommandsLoadClickAndAnswerScripts) {
         EXPECT_EQ(view().scripts.back().body, "return something");
         view().scripts.back().done(result);
     }
+    // Scripts that never answer end at their time limit.
+    commands.run("click #never");
+    commands.run("js return never");
+    EXPECT_EQ(view().scripts.back().timeLimit, 30);
+    services.runTimers(30);
     commands.run("frobnicate  now");
     commands.run("Present");
 
@@ -167,6 +172,7 @@ TEST_F(AppDelegateTest, MainWindowCommandsLoadClickAndAnswerScripts) {
     EXPECT_EQ(journal, (std::vector<std::string>{"clicked #far", "click-failed #nothing-here",
                                                  "js-result clicked far", "js-result 42", "js-result null",
                                                  "js-result ERROR Error: boom", "js-result " + repeated("é", 2000),
+                                                 "click-failed #never", "js-result ERROR the script timed out",
                                                  "unknown-command frobnicate  now", "unknown-command Present"}));
 }
 

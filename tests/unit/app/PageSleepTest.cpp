@@ -88,6 +88,39 @@ TEST_F(PageSleepTest, WorkAskedWhileAsleepWakesThePageAndWaitsForItsLoad) {
     EXPECT_FALSE(sleep->asleep());
 }
 
+// A script through the waking view has one time limit for the wait and the script together; when
+// it ends, the page may sleep again.
+TEST_F(PageSleepTest, WakingViewScriptsEndAtTheirTimeLimitAndLetThePageSleep) {
+    testsupport::FakeWebView page;
+    const auto view = std::make_shared<WakingWebView>(page, sleep);
+    std::vector<std::string> answers;
+    auto ask = [&] {
+        view->callAsyncJavaScript("return 1", {}, 30, [&](platform::ScriptResult result) {
+            answers.push_back(result.succeeded ? result.value.dump() : result.error);
+        });
+    };
+    sleep->startAsleep();
+    ask();
+    sleep->pageLoaded();
+    ASSERT_EQ(page.scripts.size(), 1u);
+    EXPECT_LE(page.scripts[0].timeLimit, 30);
+    EXPECT_GT(page.scripts[0].timeLimit, 29);
+    services.runTimers(delay);  // the script never answers
+    page.scripts[0].done({true, 1, ""});
+    EXPECT_EQ(answers, std::vector<std::string>{"the script timed out"});
+    services.runTimers(delay);
+    EXPECT_TRUE(sleep->asleep()) << "a script that never answered keeps the page no longer";
+
+    // The page takes longer to load than the limit: the script fails and never runs.
+    ask();
+    services.runTimers(30);
+    EXPECT_EQ(answers, (std::vector<std::string>{"the script timed out", "the script timed out"}));
+    sleep->pageLoaded();
+    EXPECT_EQ(page.scripts.size(), 1u);
+    services.runTimers(delay);
+    EXPECT_TRUE(sleep->asleep());
+}
+
 TEST(PageSleepDelay, PositiveNumbersOfSecondsOnly) {
     EXPECT_EQ(PageSleep::delayFrom(std::nullopt), 600);
     EXPECT_EQ(PageSleep::delayFrom("3"), 3);

@@ -134,6 +134,7 @@ TEST_F(QuickSaveControllerTest, RepliesEndTheSaveWithTheirTextAndOnlySuccessHide
         presentAndSave("https://example.org/saved");
         ASSERT_EQ(view->scripts.size(), 1u);
         EXPECT_EQ(view->scripts[0].body, SaveRequests::createScript);
+        EXPECT_EQ(view->scripts[0].timeLimit, 30);
         EXPECT_EQ(panel().status(), "Saving…");
         EXPECT_FALSE(panel().saveEnabled);
         if (c.reply) view->scripts[0].done(*c.reply);
@@ -214,6 +215,13 @@ TEST_F(QuickSaveControllerTest, ALookedUpTitleYieldsToATypedTitleOrAnotherAddres
     }
     E2E::commands().run("present");
     panel().texts[PanelField::url] = "https://example.org/other";
+    view->scripts.back().done({true, "The page's title", ""});
+    services.runTimers(1);
+    EXPECT_EQ(panel().text(PanelField::title), "");
+
+    // A title that comes after the time limit is not used.
+    E2E::commands().run("present");
+    services.runTimers(30);
     view->scripts.back().done({true, "The page's title", ""});
     services.runTimers(1);
     EXPECT_EQ(panel().text(PanelField::title), "");

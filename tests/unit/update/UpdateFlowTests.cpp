@@ -125,6 +125,7 @@ public:
                         completion(outcome);
                         ++installsCompleted;
                     });
+                    return SelfUpdate::Worker();
                 },
             .relaunch = [this] { ++relaunches; },
             .openURL = [this](const std::string& url) { opened.push_back(url); },
