@@ -8,9 +8,9 @@
 #include "app/WindowFrame.h"
 #include "automation/Commands.h"
 #include "automation/E2E.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/Services.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 #include "platform/Url.h"
 #include "quicksave/QuickSaveController.h"
 #include "update/UpdateCheck.h"
@@ -38,7 +38,7 @@ std::function<void()> weakAction(const std::weak_ptr<AppDelegate>& owner, void (
 }  // namespace
 
 std::string startAddress(const ServiceAddress::Address& service) {
-    auto override = platform::environmentValue(std::string(ServiceEndpoints::startURLVariable));
+    auto override = core::environmentValue(std::string(ServiceEndpoints::startURLVariable));
     if (override) return *override;
     return service.page(std::string(ServiceEndpoints::appPath));
 }
@@ -106,7 +106,7 @@ void AppDelegate::launch() {
     platform::services().announceInstalledUpdate();
     // Update checks: once 6 seconds after launch, then hourly. In automation mode only a feed
     // override asks for them.
-    if (!E2E::enabled() || platform::environmentValue(std::string(UpdateCheck::feedVariable))) {
+    if (!E2E::enabled() || core::environmentValue(std::string(UpdateCheck::feedVariable))) {
         platform::services().runAfter(6, [] { platform::services().checkForUpdatesIfDue(true); });
         updateTimer = platform::services().repeatEvery(3600, [] { platform::services().checkForUpdatesIfDue(false); });
     }
@@ -147,7 +147,7 @@ void AppDelegate::loadStartAddress() {
     const auto parsed = platform::parseURL(address);
     if (!parsed) return;  // the window opens empty
 
-    const auto session = E2E::enabled() ? platform::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
+    const auto session = E2E::enabled() ? core::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
     if (!session || !parsed->host) {
         webView->load(address, pageRequestTimeout);
         return;
@@ -159,7 +159,7 @@ void AppDelegate::loadStartAddress() {
 }
 
 void AppDelegate::plantSession(std::function<void(bool planted)> done) {
-    const auto session = E2E::enabled() ? platform::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
+    const auto session = E2E::enabled() ? core::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
     const auto parsed = platform::parseURL(startAddress(service));
     if (!session || !parsed || !parsed->host) return done(false);
     // Marked secure for an https service; a stand-in served over plain http on loopback would
@@ -308,6 +308,6 @@ void AppDelegate::runScript(const std::string& script) {
             else if (result.value.is_null()) text = "null";
             else if (result.value.is_string()) text = result.value.get<std::string>();
             else text = result.value.dump();
-            E2E::report("js-result", {{"result", platform::leadingCharacters(text, longestScriptResult)}});
+            E2E::report("js-result", {{"result", core::leadingCharacters(text, longestScriptResult)}});
         });
 }

@@ -5,9 +5,9 @@
 #include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "core/WebAddress.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/Services.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 #include "platform/Url.h"
 
 namespace {
@@ -19,7 +19,7 @@ constexpr double wakeLoadDelay = 0.25;
 
 void AppDelegate::createPageSleep() {
     // The delay is shortened only for tests, in automation mode.
-    const auto delayText = E2E::enabled() ? platform::environmentValue(std::string(PageSleep::delayVariable))
+    const auto delayText = E2E::enabled() ? core::environmentValue(std::string(PageSleep::delayVariable))
                                           : std::nullopt;
     const auto weakSelf = weak_from_this();
     pageSleep_ = std::make_shared<PageSleep>(
@@ -41,7 +41,7 @@ void AppDelegate::pageSuspended(PageSleep::Reason reason) {
         const std::string shown = webView->currentURL();
         const auto parsed = platform::parseURL(shown);
         const bool onService = parsed && core::isWebAddress(parsed->scheme, parsed->host.has_value()) &&
-                               NavigationPolicy::isInAppHost(platform::asciiLowercased(*parsed->host), service.host);
+                               NavigationPolicy::isInAppHost(core::asciiLowercased(*parsed->host), service.host);
         resumeAddress_ = onService ? shown : "";
         // A page that failed to load is tried again when the page wakes, not while it sleeps.
         loadRecovery_->loadSucceeded();

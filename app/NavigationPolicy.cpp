@@ -1,7 +1,7 @@
 #include "app/NavigationPolicy.h"
 
 #include "core/ServiceEndpoints.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 #include "platform/Url.h"
 
 namespace NavigationPolicy {
@@ -19,7 +19,7 @@ bool hasAboutScheme(const std::string& url) {
 std::string hostText(const std::string& url) {
     auto parsed = platform::parseURL(url);
     if (!parsed || !parsed->host) return "";
-    return platform::asciiLowercased(*parsed->host);
+    return core::asciiLowercased(*parsed->host);
 }
 
 bool isInAppHost(const std::string& host, const std::string& serviceHost) {
@@ -43,7 +43,7 @@ ActionDecision decideNavigation(const platform::NavigationAction& action, const 
 
 bool isAttachment(const std::string& contentDisposition) {
     // The disposition type is the token before the first parameter (RFC 6266), in any case.
-    const std::string type = platform::asciiLowercased(contentDisposition.substr(0, contentDisposition.find(';')));
+    const std::string type = core::asciiLowercased(contentDisposition.substr(0, contentDisposition.find(';')));
     const auto first = type.find_first_not_of(" \t");
     if (first == std::string::npos) return false;
     return type.substr(first, type.find_last_not_of(" \t") - first + 1) == "attachment";

@@ -15,7 +15,7 @@
 #include "capture/BrowserSetup.h"
 #include "core/Browsers.h"
 #include "platform/DesktopIntegration.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/MainLoop.h"
 #include "platform/PreferencesWindow.h"
 #include "platform/Services.h"
@@ -95,7 +95,7 @@ nlohmann::json browsersForJournal() {
 
 platform::PreferencesState currentState() {
     const auto& quickSave = QuickSaveController::shared();
-    const auto address = serviceAddressField(platform::environmentValue(std::string(ServiceAddress::variable)),
+    const auto address = serviceAddressField(core::environmentValue(std::string(ServiceAddress::variable)),
                                              platform::services().readSetting(std::string(ServiceAddress::settingKey)));
     return {.shortcutChoice = shortcutChoice(quickSave),
             .shortcut = quickSave.shortcutInEffect().value_or(""),

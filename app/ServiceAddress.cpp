@@ -4,9 +4,9 @@
 
 #include "core/ServiceEndpoints.h"
 #include "core/WebAddress.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/Services.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 #include "platform/Url.h"
 
 namespace ServiceAddress {
@@ -34,9 +34,9 @@ Resolution resolve(const std::optional<std::string>& configured) {
     if (parsed->hasQueryOrFragment || parsed->hasUserInfo) {
         return refuse("may hold only a scheme, a host, a port and a path");
     }
-    Address address{.scheme = platform::asciiLowercased(parsed->scheme),
-                    .authority = platform::asciiLowercased(*parsed->host),
-                    .host = platform::asciiLowercased(*parsed->host),
+    Address address{.scheme = core::asciiLowercased(parsed->scheme),
+                    .authority = core::asciiLowercased(*parsed->host),
+                    .host = core::asciiLowercased(*parsed->host),
                     .pathPrefix = parsed->path};
     if (address.host.find(':') != std::string::npos) address.authority = "[" + address.authority + "]";
     if (parsed->port) address.authority += ":" + std::to_string(*parsed->port);
@@ -52,7 +52,7 @@ std::optional<std::string> chosenText(const std::optional<std::string>& environm
 }
 
 Address configured() {
-    auto resolution = resolve(chosenText(platform::environmentValue(std::string(variable)),
+    auto resolution = resolve(chosenText(core::environmentValue(std::string(variable)),
                                          platform::services().readSetting(std::string(settingKey))));
     if (resolution.refusal) std::cerr << "Tolvar: " << *resolution.refusal << "\n";
     return resolution.address;

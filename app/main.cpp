@@ -15,7 +15,7 @@
 #include "install/Layout.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/GnomeKeybindings.h"
 #include "platform/WebSandbox.h"
 #include "quicksave/GnomeShortcut.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
 
     // WebKitGTK draws a blank page on some drivers and Wayland sessions with its DMA-BUF renderer;
     // the user's own setting wins.
-    platform::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+    core::setEnvironmentDefault("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
     // The sandbox's trial run, which the first page waits for, runs while the toolkit starts.
     platform::startWebSandboxProbe();
     platform::setServices(processServices());

@@ -7,9 +7,9 @@
 #include <cerrno>
 
 #include "automation/E2E.h"
-#include "platform/Io.h"
+#include "core/Io.h"
 #include "platform/MainLoop.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace E2E {
 namespace {
@@ -59,7 +59,7 @@ void CommandPump::tick() {
 
 void CommandPump::tickOnce() {
     // Non-blocking, so that a driver's named pipe cannot stall the main loop; only regular files count.
-    const platform::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const core::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
     if (info.st_dev != device_ || info.st_ino != inode_ || info.st_size < offset_ || !sameFileAsBefore(fd.get())) {
@@ -125,11 +125,11 @@ void CommandPump::lineComplete() {
 }
 
 void CommandPump::offer(const std::string& line, bool overlong) {
-    if (!overlong && platform::isValidUTF8(line)) {
+    if (!overlong && core::isValidUTF8(line)) {
         run_(line);
         return;
     }
-    refuse_(platform::leadingCharacters(platform::validUTF8(line), longestReportedLine));
+    refuse_(core::leadingCharacters(core::validUTF8(line), longestReportedLine));
 }
 
 }  // namespace detail

@@ -2,7 +2,7 @@
 
 #include "automation/CommandPump.h"
 #include "automation/E2E.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace E2E {
 
@@ -12,7 +12,7 @@ void Commands::run(const std::string& line) const {
     const auto space = line.find(' ');
     const auto handler = handlers_.find(std::string_view(line).substr(0, space));
     if (handler == handlers_.end()) {
-        report("unknown-command", {{"line", platform::leadingCharacters(line, longestReportedLine)}});
+        report("unknown-command", {{"line", core::leadingCharacters(line, longestReportedLine)}});
         return;
     }
     handler->second(space == std::string::npos ? "" : line.substr(space + 1));

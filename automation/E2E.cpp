@@ -2,8 +2,8 @@
 
 #include <system_error>
 
-#include "platform/Environment.h"
-#include "platform/Files.h"
+#include "core/Environment.h"
+#include "core/Files.h"
 #include "platform/SnapshotSource.h"
 
 namespace E2E {
@@ -21,7 +21,7 @@ std::optional<std::string> writeSnapshot(const platform::SnapshotSource& window,
     auto png = window.snapshotPNG();
     if (!png) return std::nullopt;
     auto fileName = detail::snapshotFileName(number, name);
-    if (!png->empty()) platform::replaceFile(folder / fileName, *png, fileMode, platform::Flush::no);
+    if (!png->empty()) core::replaceFile(folder / fileName, *png, fileMode, core::Flush::no);
     return fileName;
 }
 
@@ -29,7 +29,7 @@ std::optional<std::string> writeSnapshot(const platform::SnapshotSource& window,
 
 const std::optional<std::filesystem::path>& dir() {
     static const std::optional<std::filesystem::path> folder = [] {
-        auto value = platform::environmentValue("TOLVAR_E2E_DIR");
+        auto value = core::environmentValue("TOLVAR_E2E_DIR");
         return value ? std::optional<std::filesystem::path>(*value) : std::nullopt;
     }();
     return folder;
@@ -51,7 +51,7 @@ void report(const std::string& name, nlohmann::json fields, const platform::Snap
 
 bool writeFile(const std::string& name, const std::string& bytes) {
     const auto& folder = dir();
-    return folder && platform::replaceFile(*folder / name, bytes, fileMode, platform::Flush::no);
+    return folder && core::replaceFile(*folder / name, bytes, fileMode, core::Flush::no);
 }
 
 namespace detail {
@@ -79,12 +79,12 @@ void appendToJournal(const std::filesystem::path& journal, const std::string& li
     if (std::filesystem::exists(journal, error) || (error && error != std::errc::no_such_file_or_directory)) {
         // Existing journal: append only, each line whole or not at all. If it cannot be written the
         // line is dropped; the lines already in it are never put at risk by re-creating the file.
-        platform::appendWhole(journal, line);
+        core::appendWhole(journal, line);
         return;
     }
     // No journal yet: it appears complete with its first line, and a journal that another writer
     // created in the meantime is never replaced.
-    platform::createFile(journal, line, fileMode);
+    core::createFile(journal, line, fileMode);
 }
 
 }  // namespace detail

@@ -12,7 +12,7 @@
 #include "capture/CaptureRules.h"
 #include "capture/ExtensionRoutes.h"
 #include "platform/Bundle.h"
-#include "platform/Files.h"
+#include "core/Files.h"
 
 namespace capture {
 namespace {
@@ -64,10 +64,10 @@ int installBrowserHelpers(const fs::path& bundle, std::ostream& out, std::ostrea
     int status = 0;
     for (const auto& helper : *files) {
         // An unchanged file is left as it is, so installing twice changes nothing.
-        const bool unchanged = platform::fileHolds(helper.file, helper.bytes, 0644);
+        const bool unchanged = core::fileHolds(helper.file, helper.bytes, 0644);
         std::error_code error;
         if (!unchanged) fs::create_directories(helper.file.parent_path(), error);
-        if (!unchanged && (error || !platform::replaceFile(helper.file, helper.bytes, 0644, platform::Flush::toDisk))) {
+        if (!unchanged && (error || !core::replaceFile(helper.file, helper.bytes, 0644, core::Flush::toDisk))) {
             err << "tolvar: could not write " << helper.file.string() << "\n";
             status = 1;
             continue;
@@ -91,7 +91,7 @@ void refreshBrowserHelpers(const fs::path& bundle, const fs::path& home, const f
         if (helper.file.extension() == ".xpi") continue;
         const auto current = readFile(helper.file);
         if (!current || *current == helper.bytes || current->find(bundle.string()) == std::string::npos) continue;
-        platform::replaceFile(helper.file, helper.bytes, 0644, platform::Flush::toDisk);
+        core::replaceFile(helper.file, helper.bytes, 0644, core::Flush::toDisk);
     }
 }
 

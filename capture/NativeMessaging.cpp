@@ -5,14 +5,14 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/Io.h"
+#include "core/Io.h"
 
 namespace capture {
 
 Frame readFrame(int fd, std::size_t longest) {
     Frame frame;
     char prefix[4];
-    const auto got = platform::readAll(fd, prefix, sizeof prefix);
+    const auto got = core::readAll(fd, prefix, sizeof prefix);
     if (got == 0u) return frame;
     if (got != sizeof prefix) {
         frame.kind = Frame::Kind::truncated;
@@ -24,7 +24,7 @@ Frame readFrame(int fd, std::size_t longest) {
         std::size_t left = frame.length;
         while (left > 0) {
             const std::size_t piece = std::min(left, scratch.size());
-            if (platform::readAll(fd, scratch.data(), piece) != piece) {
+            if (core::readAll(fd, scratch.data(), piece) != piece) {
                 frame.kind = Frame::Kind::truncated;
                 return frame;
             }
@@ -34,7 +34,7 @@ Frame readFrame(int fd, std::size_t longest) {
         return frame;
     }
     frame.body.resize(frame.length);
-    if (platform::readAll(fd, frame.body.data(), frame.length) != frame.length) {
+    if (core::readAll(fd, frame.body.data(), frame.length) != frame.length) {
         frame.body.clear();
         frame.kind = Frame::Kind::truncated;
         return frame;
@@ -48,7 +48,7 @@ bool writeFrame(int fd, std::string_view body) {
     const auto length = static_cast<std::uint32_t>(body.size());
     char prefix[4];
     std::memcpy(prefix, &length, sizeof prefix);
-    return platform::writeAll(fd, std::string_view(prefix, sizeof prefix)) && platform::writeAll(fd, body);
+    return core::writeAll(fd, std::string_view(prefix, sizeof prefix)) && core::writeAll(fd, body);
 }
 
 }  // namespace capture

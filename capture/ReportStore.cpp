@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Files.h"
-#include "platform/Io.h"
+#include "core/Files.h"
+#include "core/Io.h"
 
 namespace capture {
 namespace {
@@ -42,7 +42,7 @@ fs::path ReportStore::fileFor(std::string_view browserKey) const {
 bool ReportStore::write(const Report& report) const {
     // Only keys of the browser table name files, so a report can never pick its own path.
     if (core::browserForKey(report.browser) == nullptr || !ensurePrivateFolder(folder_)) return false;
-    return platform::replaceFile(fileFor(report.browser), encodeStoredReport(report), 0600, platform::Flush::toDisk);
+    return core::replaceFile(fileFor(report.browser), encodeStoredReport(report), 0600, core::Flush::toDisk);
 }
 
 std::optional<Report> ReportStore::read(std::string_view browserKey) const {
@@ -55,7 +55,7 @@ std::optional<Report> ReportStore::read(std::string_view browserKey) const {
     if (::fstat(fd, &info) == 0 && isPrivateTo(info, S_IFREG) &&
         info.st_size <= static_cast<off_t>(2 * longestMessage)) {
         text.resize(static_cast<std::size_t>(info.st_size));
-        text.resize(platform::readAll(fd, text.data(), text.size()).value_or(0));
+        text.resize(core::readAll(fd, text.data(), text.size()).value_or(0));
     }
     ::close(fd);
     auto report = decodeStoredReport(text);

@@ -3,8 +3,8 @@
 #include <set>
 
 #include "devservice/Text.h"
-#include "platform/Json.h"
-#include "platform/Text.h"
+#include "core/Json.h"
+#include "core/Text.h"
 
 namespace devservice {
 namespace {
@@ -16,7 +16,7 @@ const char* const batchShapeMessage = "Expected a batched call of the form {\"0\
 // The call's input object of a batched body, or the reason it cannot be read.
 Checked<json> callInput(std::string_view body) {
     // Depth-limited: a body of nested brackets must not exhaust the stack.
-    auto parsed = platform::parseJSON(body);
+    auto parsed = core::parseJSON(body);
     if (!parsed) return InputError{"The request body is not valid JSON, or nests too deeply."};
     auto& document = *parsed;
     if (!document.is_object()) return InputError{batchShapeMessage};
@@ -50,7 +50,7 @@ Checked<NewBookmark> validateBookmark(std::string url, std::string title, std::v
                                       bool readLater) {
     if (auto problem = addressProblem(url)) return *problem;
     for (const auto* field : {&url, &title}) {
-        if (!platform::isValidUTF8(*field)) return InputError{"Texts must be valid UTF-8."};
+        if (!core::isValidUTF8(*field)) return InputError{"Texts must be valid UTF-8."};
     }
     if (text::trimAscii(title).empty()) title = url;
     // Bytes first: one character may carry any number of combining marks.
@@ -66,7 +66,7 @@ Checked<NewBookmark> validateBookmark(std::string url, std::string title, std::v
                           std::to_string(tags.size()) + "."};
     }
     for (const auto& tag : tags) {
-        if (!platform::isValidUTF8(tag)) return InputError{"Texts must be valid UTF-8."};
+        if (!core::isValidUTF8(tag)) return InputError{"Texts must be valid UTF-8."};
         if (text::trimAscii(tag).empty()) return InputError{"A tag must not be empty."};
         if (tag.size() > BookmarkLimits::maxTagBytes) {
             return InputError{"A tag is longer than " + std::to_string(BookmarkLimits::maxTagBytes) + " bytes."};

@@ -8,7 +8,7 @@
 
 #include "devservice/Pages.h"
 #include "devservice/Text.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace devservice {
 namespace {
@@ -21,7 +21,7 @@ constexpr std::string_view htmlType = "text/html; charset=utf-8";
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
-bool sameName(std::string_view a, std::string_view b) { return platform::asciiLowercased(a) == platform::asciiLowercased(b); }
+bool sameName(std::string_view a, std::string_view b) { return core::asciiLowercased(a) == core::asciiLowercased(b); }
 
 // The RPC error codes and names that the batched web API answers with, by HTTP status.
 struct ApiError {
@@ -85,7 +85,7 @@ std::string clearedSessionCookieHeader() {
 std::string mediaType(const std::optional<std::string>& contentType) {
     if (!contentType) return {};
     const auto value = std::string_view(*contentType);
-    return platform::asciiLowercased(text::trimAscii(value.substr(0, value.find(';'))));
+    return core::asciiLowercased(text::trimAscii(value.substr(0, value.find(';'))));
 }
 
 // A request from a page of another origin is refused: browsers send Origin with every POST, and

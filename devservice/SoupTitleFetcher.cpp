@@ -6,7 +6,7 @@
 
 #include "devservice/Text.h"
 #include "devservice/Title.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace devservice {
 
@@ -49,7 +49,7 @@ bool isWebScheme(GUri* uri) {
 // Pages other than HTML have no <title> to find; a missing Content-Type is given the benefit of doubt.
 bool mayHoldTitle(const std::string& contentType) {
     if (contentType.empty()) return true;
-    const auto media = platform::asciiLowercased(text::trimAscii(std::string_view(contentType).substr(0, contentType.find(';'))));
+    const auto media = core::asciiLowercased(text::trimAscii(std::string_view(contentType).substr(0, contentType.find(';'))));
     return media == "text/html" || media == "application/xhtml+xml";
 }
 

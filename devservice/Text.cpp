@@ -8,7 +8,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace devservice::text {
 namespace {
@@ -27,7 +27,7 @@ int hexValue(char c) {
 // ill-formed sequence. Only the length the first byte announces can be well-formed on its own.
 std::size_t leadingCharacterLength(std::string_view s) {
     for (std::size_t n = 1; n <= std::min<std::size_t>(4, s.size()); ++n) {
-        if (platform::isValidUTF8(s.substr(0, n))) return n;
+        if (core::isValidUTF8(s.substr(0, n))) return n;
     }
     return 0;
 }
@@ -57,7 +57,7 @@ std::string htmlEscape(std::string_view text) {
 }
 
 std::string sanitizeUtf8(std::string_view bytes) {
-    if (platform::isValidUTF8(bytes)) return std::string(bytes);
+    if (core::isValidUTF8(bytes)) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
@@ -217,7 +217,7 @@ bool isWebAddress(std::string_view address) {
     }
     const auto colon = address.find(':');
     if (colon == std::string_view::npos) return false;
-    const auto scheme = platform::asciiLowercased(address.substr(0, colon));
+    const auto scheme = core::asciiLowercased(address.substr(0, colon));
     if (scheme != "http" && scheme != "https") return false;
     auto rest = address.substr(colon + 1);
     if (rest.substr(0, 2) != "//") return false;
@@ -273,7 +273,7 @@ bool isSafeFileName(std::string_view name) {
 
 std::string contentTypeForFileName(std::string_view name) {
     const auto dot = name.rfind('.');
-    const auto ext = dot == std::string_view::npos ? std::string() : platform::asciiLowercased(name.substr(dot + 1));
+    const auto ext = dot == std::string_view::npos ? std::string() : core::asciiLowercased(name.substr(dot + 1));
     if (ext == "json") return "application/json";
     if (ext == "zip") return "application/zip";
     if (ext == "html" || ext == "htm") return "text/html; charset=utf-8";

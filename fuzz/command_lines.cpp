@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "automation/CommandPump.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string file = [] {
@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     E2E::detail::CommandPump pump(
         file,
         [](const std::string& line) {
-            if (line.empty() || line.find('\n') != std::string::npos || !platform::isValidUTF8(line)) std::abort();
+            if (line.empty() || line.find('\n') != std::string::npos || !core::isValidUTF8(line)) std::abort();
         },
         [](const std::string& line) {
-            if (!platform::isValidUTF8(line)) std::abort();
+            if (!core::isValidUTF8(line)) std::abort();
         },
         {.bytesPerTick = 64, .commandsPerTick = 4, .longestLine = 32});
     for (const auto& piece : {bytes.substr(0, cut), bytes.substr(cut)}) {

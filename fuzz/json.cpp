@@ -2,10 +2,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/Json.h"
+#include "core/Json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto parsed = platform::parseJSON(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (parsed && platform::parseJSON(parsed->dump()) != parsed) std::abort();
+    const auto parsed = core::parseJSON(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (parsed && core::parseJSON(parsed->dump()) != parsed) std::abort();
     return 0;
 }

@@ -10,7 +10,7 @@
 
 #include "core/ApplicationId.h"
 #include "install/Layout.h"
-#include "platform/Json.h"
+#include "core/Json.h"
 #include "update/SelfUpdate.h"
 
 namespace install {
@@ -31,7 +31,7 @@ std::optional<nlohmann::json> readInfo(const fs::path& bundle) {
     }
     std::ifstream in(info, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto parsed = platform::parseJSON(text);
+    auto parsed = core::parseJSON(text);
     if (!parsed || !parsed->is_object()) return std::nullopt;
     return parsed;
 }

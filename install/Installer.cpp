@@ -17,7 +17,7 @@
 #include "install/BundleCheck.h"
 #include "install/Layout.h"
 #include "platform/Bundle.h"
-#include "platform/Files.h"
+#include "core/Files.h"
 #include "update/SelfUpdate.h"
 
 namespace install {
@@ -132,8 +132,8 @@ std::optional<Problem> writeLink(const fs::path& link, const fs::path& target, s
 
 std::optional<Problem> writeFile(const FileToWrite& file, std::ostream& out) {
     if (!file.linkTarget.empty()) return writeLink(file.path, file.linkTarget, out);
-    if (platform::fileHolds(file.path, file.bytes, fileMode)) return std::nullopt;
-    if (!platform::replaceFile(file.path, file.bytes, fileMode, platform::Flush::toDisk)) {
+    if (core::fileHolds(file.path, file.bytes, fileMode)) return std::nullopt;
+    if (!core::replaceFile(file.path, file.bytes, fileMode, core::Flush::toDisk)) {
         return Problem{"cannot write " + file.path.string() + ": " + std::strerror(errno)};
     }
     out << "wrote " << file.path.string() << "\n";
@@ -179,7 +179,7 @@ std::vector<fs::path> ourBrowserHelpers(const UserFolders& folders, const Layout
     std::vector<fs::path> files;
     for (const auto& helper : capture::helperFilesFor(layout.bundle, folders.home, folders.configHome).value_or(
              std::vector<capture::HelperFile>{})) {
-        if (platform::fileHolds(helper.file, helper.bytes, fileMode)) files.push_back(helper.file);
+        if (core::fileHolds(helper.file, helper.bytes, fileMode)) files.push_back(helper.file);
     }
     return files;
 }
@@ -262,7 +262,7 @@ bool setStartAtLogin(bool on) {
     const auto text = executable ? autostartEntryFor(*executable) : std::nullopt;
     if (!text) return false;
     fs::create_directories(entry.parent_path(), error);
-    return !error && platform::replaceFile(entry, *text, fileMode, platform::Flush::toDisk);
+    return !error && core::replaceFile(entry, *text, fileMode, core::Flush::toDisk);
 }
 
 }  // namespace install

@@ -10,7 +10,7 @@
 
 #include <cerrno>
 
-#include "platform/Io.h"
+#include "core/Io.h"
 #include "platform/Process.h"
 
 extern char** environ;
@@ -72,10 +72,10 @@ PipelineResult runPipeline(const std::string& first, const std::vector<std::stri
     // it has gone answers EPIPE here instead of a SIGPIPE that would end this process.
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return result;
-    UniqueFd fromFirst(pipeEnds[0]), intoFirstPipe(pipeEnds[1]);
+    core::UniqueFd fromFirst(pipeEnds[0]), intoFirstPipe(pipeEnds[1]);
     int socketEnds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, socketEnds) != 0) return result;
-    UniqueFd toSecond(socketEnds[0]), secondInput(socketEnds[1]);
+    core::UniqueFd toSecond(socketEnds[0]), secondInput(socketEnds[1]);
 
     const pid_t firstPid = spawn(first, firstArguments, -1, intoFirstPipe.get());
     intoFirstPipe.reset();
@@ -91,7 +91,7 @@ PipelineResult runPipeline(const std::string& first, const std::vector<std::stri
     std::uint64_t passed = 0;
     char buffer[65536];
     while (true) {
-        const auto got = readAll(fromFirst.get(), buffer, sizeof buffer);
+        const auto got = core::readAll(fromFirst.get(), buffer, sizeof buffer);
         if (!got || *got == 0) break;
         passed += *got;
         if (passed > largestStream) {
@@ -100,7 +100,7 @@ PipelineResult runPipeline(const std::string& first, const std::vector<std::stri
             ::kill(secondPid, SIGKILL);
             break;
         }
-        if (!sendAll(toSecond.get(), std::string_view(buffer, *got))) break;  // the second child stopped reading
+        if (!core::sendAll(toSecond.get(), std::string_view(buffer, *got))) break;  // the second child stopped reading
     }
     // End of input for the second child; the first one sees a closed pipe if it is still writing.
     toSecond.reset();

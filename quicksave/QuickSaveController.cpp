@@ -7,7 +7,7 @@
 #include "core/ApplicationId.h"
 #include "core/Browsers.h"
 #include "platform/Services.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 #include "quicksave/QuickSaveLogic.h"
 #include "quicksave/QuickSaveShortcut.h"
 #include "quicksave/SaveRequests.h"
@@ -344,7 +344,7 @@ void QuickSaveController::fillTitle(const std::string& address) {
                 if (!self->fieldText(PanelField::title).empty()) return;
                 if (self->fieldText(PanelField::url) != address) return;
                 self->panel_->setText(PanelField::title,
-                                      platform::leadingCharacters(title, QuickSaveLogic::longestTitle));
+                                      core::leadingCharacters(title, QuickSaveLogic::longestTitle));
                 E2E::report("title-filled", {{"title", title}});
             });
         });

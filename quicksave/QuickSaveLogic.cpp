@@ -14,8 +14,8 @@
 
 #include "core/Browsers.h"
 #include "core/WebAddress.h"
-#include "platform/Json.h"
-#include "platform/Text.h"
+#include "core/Json.h"
+#include "core/Text.h"
 #include "platform/Url.h"
 
 std::ostream& operator<<(std::ostream& out, const SaveOutcome& outcome) {
@@ -109,7 +109,7 @@ std::string tagKey(const icu::UnicodeString& tag) {
 // The reply as a JSON array or object; nothing when it is not valid UTF-8 JSON, nests too deep, or
 // is a bare scalar.
 std::optional<nlohmann::json> parseReply(std::string_view text) {
-    auto document = platform::parseJSON(text);
+    auto document = core::parseJSON(text);
     if (!document || !(document->is_array() || document->is_object())) return std::nullopt;
     return document;
 }
@@ -130,7 +130,7 @@ std::string_view trimmedWhiteSpace(std::string_view text) { return trimmedUTF8(t
 std::vector<std::string> characters(std::string_view text) {
     const icu::UnicodeString whole = fromUTF8(text);
     std::vector<std::string> result;
-    auto iterator = platform::characterIterator();
+    auto iterator = core::characterIterator();
     if (!iterator) return result;
     iterator->setText(whole);
     for (int32_t start = iterator->first(), end = iterator->next(); end != icu::BreakIterator::DONE;
@@ -155,7 +155,7 @@ std::optional<std::string> tabScript(std::string_view bundleId) {
 }
 
 std::optional<std::string> cleanedWebURL(std::string_view text) {
-    if (!platform::isValidUTF8(text)) return std::nullopt;
+    if (!core::isValidUTF8(text)) return std::nullopt;
     const auto candidate = trimmedUTF8(text, isWhiteSpaceOrLineBreak);
     // The parser reads a C string, so a NUL byte would hide the rest of the text from it.
     if (candidate.empty() || candidate.find('\0') != std::string_view::npos) return std::nullopt;
@@ -174,7 +174,7 @@ std::vector<std::string> parseTags(std::string_view text) {
         const icu::UnicodeString piece = trimmed(whole.tempSubStringBetween(start, end), isSpaceOrTab);
         if (piece.isEmpty()) return false;
         std::string tag = toUTF8(piece);
-        if (platform::leadingCharacters(tag, longestTag).size() < tag.size()) return false;
+        if (core::leadingCharacters(tag, longestTag).size() < tag.size()) return false;
         if (!seenKeys.insert(tagKey(piece)).second) return false;
         tags.push_back(std::move(tag));
         return tags.size() >= mostTags;
@@ -188,7 +188,7 @@ std::vector<std::string> parseTags(std::string_view text) {
         return c == u',' || c == u' ' || c == u'\n';
     };
 
-    auto iterator = platform::characterIterator();
+    auto iterator = core::characterIterator();
     int32_t pieceStart = 0;
     if (iterator) {
         iterator->setText(whole);
@@ -212,7 +212,7 @@ std::vector<std::string> parseTags(std::string_view text) {
 
 std::optional<std::string> createBody(std::string_view url, std::string_view title,
                                       const std::vector<std::string>& tags, bool readLater) {
-    if (!platform::isValidUTF8(url) || !platform::isValidUTF8(title)) return std::nullopt;
+    if (!core::isValidUTF8(url) || !core::isValidUTF8(title)) return std::nullopt;
 
     std::string_view chosenTitle = trimmedUTF8(title, isWhiteSpaceOrLineBreak);
     if (chosenTitle.empty()) chosenTitle = url;
@@ -220,7 +220,7 @@ std::optional<std::string> createBody(std::string_view url, std::string_view tit
     // Ordered so the body reads in the same order as it is described: url, title, tags, flag.
     nlohmann::ordered_json input = nlohmann::ordered_json::object();
     input["url"] = std::string(url);
-    input["title"] = platform::leadingCharacters(chosenTitle, longestTitle);
+    input["title"] = core::leadingCharacters(chosenTitle, longestTitle);
     if (!tags.empty()) input["tags"] = tags;
     if (readLater) input["isReadLater"] = true;
 

@@ -19,7 +19,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include "platform/Io.h"
+#include "core/Io.h"
 
 namespace bundlesig {
 namespace fs = std::filesystem;
@@ -91,14 +91,14 @@ std::string modeText(mode_t mode) {
 }
 
 std::optional<std::string> sha256OfFile(const fs::path& path, std::uintmax_t expectedSize) {
-    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const core::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid()) return std::nullopt;
     MdContextPtr context(EVP_MD_CTX_new());
     bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
     std::array<char, 65536> buffer;
     std::uintmax_t total = 0;
     while (ok) {
-        const auto got = platform::readAll(fd.get(), buffer.data(), buffer.size());
+        const auto got = core::readAll(fd.get(), buffer.data(), buffer.size());
         if (!got) ok = false;
         if (!got || *got == 0) break;
         total += *got;
@@ -279,9 +279,9 @@ std::optional<std::string> rawPublicKey(EVP_PKEY* key) {
 }
 
 bool writeFile(const fs::path& path, std::string_view bytes, mode_t mode) {
-    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
+    core::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!fd.valid()) return false;
-    bool ok = ::fchmod(fd.get(), mode) == 0 && platform::writeAll(fd.get(), bytes);
+    bool ok = ::fchmod(fd.get(), mode) == 0 && core::writeAll(fd.get(), bytes);
     ok = ::fsync(fd.get()) == 0 && ok;
     return fd.close() && ok;
 }

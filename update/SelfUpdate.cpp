@@ -18,11 +18,11 @@
 
 #include "automation/E2E.h"
 #include "platform/Bundle.h"
-#include "platform/Environment.h"
-#include "platform/Io.h"
+#include "core/Environment.h"
+#include "core/Io.h"
 #include "platform/MainLoop.h"
-#include "platform/Json.h"
-#include "platform/Text.h"
+#include "core/Json.h"
+#include "core/Text.h"
 #include "update/UpdateInfo.h"
 
 namespace SelfUpdate {
@@ -76,12 +76,12 @@ public:
         if (folder_.valid()) ::flock(folder_.get(), LOCK_EX);
     }
 
-    static platform::UniqueFd openFolder(const fs::path& path) {
-        return platform::UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    static core::UniqueFd openFolder(const fs::path& path) {
+        return core::UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
 
 private:
-    platform::UniqueFd folder_;
+    core::UniqueFd folder_;
 };
 
 // Whether some live process holds the lock of the folder at `path`.
@@ -91,7 +91,7 @@ bool isLockedByAnother(const fs::path& path) {
 }
 
 void syncPath(const fs::path& path, bool directory) {
-    const platform::UniqueFd fd(
+    const core::UniqueFd fd(
         ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC));
     if (fd.valid()) ::fsync(fd.get());
 }
@@ -100,10 +100,10 @@ void syncPath(const fs::path& path, bool directory) {
 bool copyContents(int in, int out) {
     char buffer[65536];
     while (true) {
-        const auto got = platform::readAll(in, buffer, sizeof buffer);
+        const auto got = core::readAll(in, buffer, sizeof buffer);
         if (!got) return false;
         if (*got == 0) return true;
-        if (!platform::writeAll(out, std::string_view(buffer, *got))) return false;
+        if (!core::writeAll(out, std::string_view(buffer, *got))) return false;
     }
 }
 
@@ -160,8 +160,8 @@ bool copyBundle(const fs::path& from, const fs::path& to, std::string& failure) 
         failure = "special file in the update: " + from.filename().string();
         return false;
     }
-    const platform::UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    const platform::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const core::UniqueFd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const core::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     bool ok = in.valid() && out.valid() && copyContents(in.get(), out.get()) &&
               ::fchmod(out.get(), info.st_mode & 07777) == 0;
     if (!ok) failure = std::strerror(errno);
@@ -239,7 +239,7 @@ std::string bundleVersion(const fs::path& bundle) {
     if (::lstat(info.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > (1 << 20)) return "?";
     std::ifstream in(info, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto parsed = platform::parseJSON(text);
+    const auto parsed = core::parseJSON(text);
     if (!parsed || !parsed->is_object()) return "?";
     const auto found = parsed->find("CFBundleShortVersionString");
     if (found == parsed->end() || !found->is_string()) return "?";
@@ -485,7 +485,7 @@ std::optional<std::string> teamID(const fs::path& bundle) {
 
 platform::ProcessResult run(const std::string& tool, const std::vector<std::string>& arguments) {
     auto result = platform::runProcess(tool, arguments);
-    if (!platform::isValidUTF8(result.output)) result.output.clear();
+    if (!core::isValidUTF8(result.output)) result.output.clear();
     return result;
 }
 
@@ -526,7 +526,7 @@ std::optional<Setup> processSetup() {
     return Setup{.installed = *installed,
                  .temporaryRoot = temporary,
                  .tools = *installed / "libexec",
-                 .expectTeamVariable = platform::environmentValue("TOLVAR_E2E_EXPECT_TEAM"),
+                 .expectTeamVariable = core::environmentValue("TOLVAR_E2E_EXPECT_TEAM"),
                  .limits = processLimits};
 }
 

@@ -12,10 +12,10 @@
 #include "core/ServiceEndpoints.h"
 #include "automation/E2E.h"
 #include "platform/Bundle.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/Url.h"
-#include "platform/Json.h"
-#include "platform/Text.h"
+#include "core/Json.h"
+#include "core/Text.h"
 #include "update/UpdateInfo.h"
 
 namespace UpdateCheck {
@@ -59,12 +59,12 @@ const std::string& defaultFeed() {
 
 std::string feed() {
     const bool automation = E2E::enabled();
-    return detail::feed(automation, automation ? platform::environmentValue(std::string(feedVariable)) : std::nullopt);
+    return detail::feed(automation, automation ? core::environmentValue(std::string(feedVariable)) : std::nullopt);
 }
 
 std::string currentVersion() {
     const bool automation = E2E::enabled();
-    const auto pretend = automation ? platform::environmentValue(std::string(pretendVersionVariable)) : std::nullopt;
+    const auto pretend = automation ? core::environmentValue(std::string(pretendVersionVariable)) : std::nullopt;
     // The bundle is read only when no override answers.
     return detail::currentVersion(automation, pretend, pretend ? std::nullopt : readInfoFile());
 }
@@ -82,7 +82,7 @@ std::string currentVersion(bool automation, const std::optional<std::string>& pr
                            const std::optional<std::string>& infoJSON) {
     if (automation && pretendVersion) return *pretendVersion;
     if (infoJSON) {
-        const auto info = platform::parseJSON(*infoJSON);
+        const auto info = core::parseJSON(*infoJSON);
         if (info && info->is_object()) {
             const auto found = info->find("CFBundleShortVersionString");
             if (found != info->end() && found->is_string()) return found->get<std::string>();
@@ -107,7 +107,7 @@ bool trustedHost(const std::optional<std::string>& url, bool automation) {
 
     // The service domain itself, or a name that ends with a full stop and the domain: the domain
     // must start at a label boundary, so "eviltolvar.app" is not one of ours.
-    return ServiceEndpoints::isOnDomain(platform::asciiLowercased(host), ServiceEndpoints::serviceDomain);
+    return ServiceEndpoints::isOnDomain(core::asciiLowercased(host), ServiceEndpoints::serviceDomain);
 }
 
 }  // namespace detail

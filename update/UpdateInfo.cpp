@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/Json.h"
+#include "core/Json.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ UpdateInfo::UpdateInfo(std::string version, std::string url, std::optional<std::
       zip(std::move(zip)) {}
 
 std::optional<UpdateInfo> UpdateInfo::decode(std::string_view bytes) {
-    const auto document = platform::parseJSON(bytes);
+    const auto document = core::parseJSON(bytes);
     if (!document || !document->is_object()) return std::nullopt;
 
     const auto version = readMember(*document, CodingKeys::version, true);

@@ -8,7 +8,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ std::vector<std::int64_t> versionParts(std::string_view version) {
         }
     };
 
-    if (auto iterator = platform::characterIterator()) {
+    if (auto iterator = core::characterIterator()) {
         iterator->setText(text);
         for (int32_t start = iterator->first(), end = iterator->next(); end != icu::BreakIterator::DONE;
              start = end, end = iterator->next())

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "platform/Environment.h"
+#include "core/Environment.h"
 #include "platform/glib/GObjectPtr.h"
 
 namespace platform {
@@ -152,7 +152,7 @@ std::unique_ptr<GnomeKeybindings> openGnomeKeybindings(std::function<void()> cha
 }
 
 bool isGnomeSession() {
-    const std::string desktops = environmentValue("XDG_CURRENT_DESKTOP").value_or("");
+    const std::string desktops = core::environmentValue("XDG_CURRENT_DESKTOP").value_or("");
     std::size_t start = 0;
     while (start <= desktops.size()) {
         const auto end = std::min(desktops.find(':', start), desktops.size());

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/MainLoop.h"
-#include "platform/Io.h"
+#include "core/Io.h"
 #include "platform/WebView.h"
 #include "platform/glib/GObjectPtr.h"
 #include "platform/gtk/GtkPageRequests.h"
@@ -86,7 +86,7 @@ private:
     std::shared_ptr<PendingScripts> pendingScripts_ = std::make_shared<PendingScripts>();
     std::uint64_t nextScript_ = 0;
     int networkProcess_ = 0;
-    UniqueFd networkProcessFd_;
+    core::UniqueFd networkProcessFd_;
     unsigned networkProcessWatch_ = 0;
     // Downloads, file inputs and script dialogs, answered by the delegate.
     std::unique_ptr<PageRequests> pageRequests_;

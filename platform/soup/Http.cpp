@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Io.h"
+#include "core/Io.h"
 #include "platform/glib/GObjectPtr.h"
 
 namespace platform {
@@ -226,7 +226,7 @@ std::optional<std::string> copyBody(GInputStream* stream, int fd, const Download
         if (got == 0) return std::nullopt;
         total += static_cast<std::uint64_t>(got);
         if (total > limits.largestFile) return tooLarge(limits);
-        if (!writeAll(fd, std::string_view(buffer, static_cast<std::size_t>(got)))) {
+        if (!core::writeAll(fd, std::string_view(buffer, static_cast<std::size_t>(got)))) {
             return std::string("cannot write the download file: ") + std::strerror(errno);
         }
         if (watch.progress) watch.progress(total, expected);
@@ -239,7 +239,7 @@ std::optional<std::string> saveBody(GInputStream* stream, const std::filesystem:
                                     const DownloadLimits& limits, GCancellable* cancellable,
                                     const StopReason& stopped, const DownloadWatch& watch,
                                     std::optional<std::uint64_t> expected) {
-    UniqueFd file(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    core::UniqueFd file(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.valid()) return std::string("cannot create the download file: ") + std::strerror(errno);
     auto failure = copyBody(stream, file.get(), limits, cancellable, stopped, watch, expected);
     file.reset();

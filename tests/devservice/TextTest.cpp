@@ -2,7 +2,7 @@
 
 #include "devservice/Text.h"
 #include "devservice/Title.h"
-#include "platform/Text.h"
+#include "core/Text.h"
 
 namespace text = devservice::text;
 namespace title = devservice::title;
@@ -68,11 +68,11 @@ TEST(DevserviceText, SafeFileNames) {
 }
 
 TEST(DevserviceText, Utf8ValidityAndRepair) {
-    EXPECT_TRUE(platform::isValidUTF8("plain, café, 日本, 👍"));
-    EXPECT_FALSE(platform::isValidUTF8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(platform::isValidUTF8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(platform::isValidUTF8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_FALSE(platform::isValidUTF8("abc\xE2\x82"));       // cut short
+    EXPECT_TRUE(core::isValidUTF8("plain, café, 日本, 👍"));
+    EXPECT_FALSE(core::isValidUTF8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(core::isValidUTF8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(core::isValidUTF8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(core::isValidUTF8("abc\xE2\x82"));       // cut short
     EXPECT_EQ(text::sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
 }
 

@@ -8,7 +8,7 @@
 
 #include "automation/E2E.h"
 #include "platform/Bundle.h"
-#include "platform/Environment.h"
+#include "core/Environment.h"
 
 using namespace UpdateCheck;
 

@@ -1,6 +1,6 @@
 #include "update/UpdateInfo.h"
 
-#include "platform/Json.h"
+#include "core/Json.h"
 
 #include <optional>
 #include <string>
@@ -79,15 +79,15 @@ TEST(HostileJSON, TheParserRefusesAllButOneWellFormedDocumentWithinTheDepthLimit
         std::string(1 << 20, ','),
         std::string(1 << 20, '\0'),
         std::string(1 << 20, '\xff'),
-        nested(platform::deepestJSON + 1),
+        nested(core::deepestJSON + 1),
         nested(200000),
         R"({"a":)" + nested(600) + "}",
     };
-    for (const auto& text : refused) EXPECT_EQ(platform::parseJSON(text), std::nullopt) << text.substr(0, 40);
+    for (const auto& text : refused) EXPECT_EQ(core::parseJSON(text), std::nullopt) << text.substr(0, 40);
 
-    EXPECT_NE(platform::parseJSON(nested(platform::deepestJSON)), std::nullopt);
+    EXPECT_NE(core::parseJSON(nested(core::deepestJSON)), std::nullopt);
     // Brackets inside strings are text, not nesting.
-    const auto inString = platform::parseJSON("[\"" + std::string(100000, '[') + "\"]");
+    const auto inString = core::parseJSON("[\"" + std::string(100000, '[') + "\"]");
     ASSERT_NE(inString, std::nullopt);
     EXPECT_EQ((*inString)[0], std::string(100000, '['));
 }

@@ -1,6 +1,6 @@
-#include "platform/Json.h"
+#include "core/Json.h"
 
-namespace platform {
+namespace core {
 namespace {
 
 // Whether no array or object in `text` opens deeper than `limit`. Brackets inside strings do not
@@ -43,4 +43,4 @@ std::optional<nlohmann::json> parseJSON(std::string_view text) {
     return document;
 }
 
-}  // namespace platform
+}  // namespace core

@@ -1,4 +1,4 @@
-#include "platform/Text.h"
+#include "core/Text.h"
 
 #include <unicode/locid.h>
 #include <unicode/utext.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <climits>
 
-namespace platform {
+namespace core {
 
 std::unique_ptr<icu::BreakIterator> characterIterator() {
     thread_local const std::unique_ptr<icu::BreakIterator> prototype = [] {
@@ -78,4 +78,4 @@ std::string asciiLowercased(std::string_view text) {
     return lower;
 }
 
-}  // namespace platform
+}  // namespace core

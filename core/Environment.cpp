@@ -1,8 +1,8 @@
-#include "platform/Environment.h"
+#include "core/Environment.h"
 
 #include <cstdlib>
 
-namespace platform {
+namespace core {
 
 std::optional<std::string> environmentValue(const std::string& name) {
     const char* value = std::getenv(name.c_str());
@@ -14,4 +14,4 @@ void setEnvironmentDefault(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 0);
 }
 
-}  // namespace platform
+}  // namespace core

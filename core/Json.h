@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace platform {
+namespace core {
 
 // The deepest nesting of arrays and objects accepted from outside: enough for any real document,
 // and shallow enough that no hostile one can build a tree too deep to walk or destroy.
@@ -16,4 +16,4 @@ inline constexpr std::size_t deepestJSON = 512;
 // or nests deeper than `deepestJSON`; never throws.
 std::optional<nlohmann::json> parseJSON(std::string_view text);
 
-}  // namespace platform
+}  // namespace core

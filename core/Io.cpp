@@ -1,11 +1,11 @@
-#include "platform/Io.h"
+#include "core/Io.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace platform {
+namespace core {
 namespace {
 
 // Hands `bytes` to `put` piece by piece until all are taken; `put` answers what write() would.
@@ -52,4 +52,4 @@ bool sendAll(int socket, std::string_view bytes) {
                   [socket](std::string_view rest) { return ::send(socket, rest.data(), rest.size(), MSG_NOSIGNAL); });
 }
 
-}  // namespace platform
+}  // namespace core

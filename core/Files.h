@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace platform {
+namespace core {
 
 enum class Flush { no, toDisk };
 
@@ -28,4 +28,4 @@ bool fileHolds(const std::filesystem::path& file, std::string_view bytes, mode_t
 // nothing was appended.
 bool appendWhole(const std::filesystem::path& file, std::string_view bytes);
 
-}  // namespace platform
+}  // namespace core

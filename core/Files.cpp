@@ -1,4 +1,4 @@
-#include "platform/Files.h"
+#include "core/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <iterator>
 #include <string>
 
-#include "platform/Io.h"
+#include "core/Io.h"
 
-namespace platform {
+namespace core {
 namespace {
 
 // Writes `bytes` to a new private file beside `file`; answers its path, or "" when that failed.
@@ -74,4 +74,4 @@ bool appendWhole(const std::filesystem::path& file, std::string_view bytes) {
     return ok;
 }
 
-}  // namespace platform
+}  // namespace core

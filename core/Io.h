@@ -6,7 +6,7 @@
 #include <utility>
 
 // File descriptors: one owner for each, and reads and writes that go on until they are whole.
-namespace platform {
+namespace core {
 
 // Owns an open file descriptor and closes it when it goes.
 class UniqueFd {
@@ -45,4 +45,4 @@ bool writeAll(int fd, std::string_view bytes);
 // writeAll for a socket: a peer that has gone answers false (EPIPE) instead of a SIGPIPE.
 bool sendAll(int socket, std::string_view bytes);
 
-}  // namespace platform
+}  // namespace core

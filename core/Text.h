@@ -6,7 +6,7 @@
 
 #include <unicode/brkiter.h>
 
-namespace platform {
+namespace core {
 
 // A fresh iterator over extended grapheme clusters (user-perceived characters), locale-independent.
 // Each caller gets its own, cloned from one made per thread, so nested walks do not disturb each
@@ -27,4 +27,4 @@ std::string leadingCharacters(std::string_view text, std::size_t count);
 // which are compared without regard to case but are not natural-language text.
 std::string asciiLowercased(std::string_view text);
 
-}  // namespace platform
+}  // namespace core
