@@ -66,6 +66,10 @@ protected:
         for (std::string line; std::getline(text, line);) lines.push_back(line);
         return lines;
     }
+    long portalCallsStartingWith(const std::string& method) {
+        const auto calls = portalCalls();
+        return std::count_if(calls.begin(), calls.end(), [&](const std::string& line) { return line.starts_with(method); });
+    }
 
     bool waitForPortalLine(const std::string& line) {
         return waitUntil([&] { return ("\n" + testsupport::readFile(portalLog)).find("\n" + line + "\n") != std::string::npos; });
@@ -168,16 +172,11 @@ TEST_F(WaylandQuickSaveTest, PortalShortcutPresentsTheFrontTabOrTheClipboard) {
     // The portal remembers the binding: the next start lists it and asks nothing more.
     relaunchWithFreshJournal();
     shortcut([](const json& e) { return e["trigger"] == "Ctrl+Shift+S"; });
-    const auto calls = portalCalls();
-    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& line) { return line.starts_with("BindShortcuts"); }), 1);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "ListShortcuts"), 2);
+    EXPECT_EQ(portalCallsStartingWith("BindShortcuts"), 1);
+    EXPECT_EQ(portalCallsStartingWith("ListShortcuts"), 2);
 }
 
 TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
-    const auto bindCalls = [&] {
-        const auto calls = portalCalls();
-        return std::count_if(calls.begin(), calls.end(), [](const std::string& line) { return line.starts_with("BindShortcuts"); });
-    };
     // No portal at all; then a portal that refuses; then one that never answers the binding. Each
     // portal meets a fresh install.
     for (const std::string mode : {"none", "refuse", "silent"}) {
@@ -205,9 +204,8 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
             // Binding is asked once per install: the next start lists the shortcuts and settles.
             relaunchWithFreshJournal();
             shortcut([](const json& e) { return e["trigger"] == ""; });
-            const auto calls = portalCalls();
-            EXPECT_EQ(std::count(calls.begin(), calls.end(), "ListShortcuts"), 2);
-            EXPECT_EQ(bindCalls(), 1);
+            EXPECT_EQ(portalCallsStartingWith("ListShortcuts"), 2);
+            EXPECT_EQ(portalCallsStartingWith("BindShortcuts"), 1);
         }
         portal.reset();
         std::filesystem::remove(portalLog);
@@ -215,7 +213,8 @@ TEST_F(WaylandQuickSaveTest, WithoutABoundShortcutNoneIsClaimed) {
 }
 
 // GNOME before 48 offers no GlobalShortcuts portal: Preferences adds an entry to GNOME's own keyboard
-// shortcuts when asked, with GNOME's real schemas and a private GSettings store.
+// shortcuts when asked, with GNOME's real schemas and a private GSettings store. (That a binding
+// already taken is refused is unit-tested.)
 TEST_F(WaylandQuickSaveTest, GnomeKeyboardShortcutIsAddedOnRequestFollowedAndRemoved) {
     env["XDG_CURRENT_DESKTOP"] = "ubuntu:GNOME";
     env["GSETTINGS_BACKEND"] = "keyfile";
@@ -303,19 +302,6 @@ TEST_F(WaylandQuickSaveTest, GnomeKeyboardShortcutIsAddedOnRequestFollowedAndRem
                   " GSETTINGS_BACKEND=keyfile " TOLVAR_EXECUTABLE " --uninstall 2>&1");
     EXPECT_EQ(gsettings("get " + list), users);
     EXPECT_EQ(entry("custom1"), notes);
-
-    // Another entry takes Ctrl+Alt+B: nothing is added, and the window says why. (Started again:
-    // the key file store, unlike GNOME's own, does not promise a running program sees another's
-    // write before its next one.)
-    setEntry("custom1", "binding", "<Control><Alt>b");
-    relaunchWithFreshJournal();
-    send("preferences\n");
-    expect("preferences");
-    send("gnome-keybinding\n");
-    changed = expect("gnome-keybinding");
-    EXPECT_EQ(changed["message"], "Ctrl+Alt+B is already used by “Notes” in GNOME's keyboard shortcuts, so nothing was added.");
-    EXPECT_EQ(changed["added"], false);
-    EXPECT_EQ(gsettings("get " + list), users);
 }
 
 // Debian 12's portal stack for KDE Plasma: the xdg-desktop-portal 1.16 frontend with the Plasma 5.27
