@@ -47,11 +47,9 @@ protected:
     std::unique_ptr<testsupport::AppProcess> app;
     std::unique_ptr<testsupport::AppProcess> browser;
     testsupport::Journal journal{automation};
-    TestDisplay x;
 
     void SetUp() override {
         fs::create_directories(automation);
-        ASSERT_TRUE(x.open()) << "no X display";
         env["TOLVAR_E2E_DIR"] = automation.string();
         env["TOLVAR_START_URL"] = pages.url("/app");
         env["TOLVAR_E2E_SESSION"] = std::nullopt;
@@ -83,10 +81,14 @@ protected:
 
     // Waits for the browser window showing the article and makes it the active window.
     void bringBrowserToFront() {
-        std::optional<unsigned long> window;
-        testsupport::waitUntil([&] { return (window = x.findWindow("Chromium", "Known Title")).has_value(); }, 30s);
-        ASSERT_TRUE(window) << "no Chromium window with the article";
-        x.activate(*window);
+        std::string window;
+        testsupport::waitUntil([&] {
+            window = testsupport::commandOutput(
+                "xdotool search --onlyvisible --name 'Known Title.* - Chromium$' 2>/dev/null | head -n 1");
+            return !window.empty();
+        }, 30s);
+        ASSERT_FALSE(window.empty()) << "no Chromium window with the article";
+        ASSERT_TRUE(activateWindow(std::stoul(window)));
     }
 
     void present() { std::ofstream(automation / "cmd", std::ios::app) << "present\n"; }

@@ -1,5 +1,6 @@
 #include "capture/CaptureRules.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,13 +8,10 @@
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
-#include <openssl/sha.h>
 
 #include "capture/NativeMessaging.h"
 #include "quicksave/QuickSaveLogic.h"
@@ -23,8 +21,6 @@ using namespace capture;
 using nlohmann::json;
 
 namespace {
-
-json extensionManifest() { return json::parse(testsupport::readFile(TOLVAR_EXTENSION_DIR "/manifest.json")); }
 
 std::string goodMessage() {
     return R"({"browser":"chromium","address":"https://example.org/a","title":"A page","focused":1700000000000})";
@@ -53,9 +49,15 @@ TEST(CaptureRequest, TheBrowserIsKnownByTheRequestsApplicationOrItsWindowClass) 
                              "Tell application \"Chromium\" to", "tell application Chromium to return"}) {
         EXPECT_EQ(requestApplicationName(text), std::nullopt) << text;
     }
+    // A report speaks for the browser that started the host, when its executable is known.
+    for (const auto& [named, parent, browser] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"chromium", "vivaldi-bin", "vivaldi"}, {"chromium", "chrome", "chrome"}, {"firefox", "firefox-esr", "firefox"},
+             {"brave", "capture_tests", "brave"}, {"edge", "", "edge"}}) {
+        EXPECT_EQ(reportingBrowser(named, parent), browser) << parent;
+    }
 }
 
-TEST(CaptureMessage, AWellFormedReportIsAccepted) {
+TEST(CaptureMessage, OnlyAWellFormedReportOfAKnownBrowserIsAccepted) {
     const auto verdict = reportFromMessage(goodMessage());
     ASSERT_TRUE(verdict.report) << verdict.rejection;
     EXPECT_EQ(verdict.report->address, "https://example.org/a");
@@ -65,14 +67,14 @@ TEST(CaptureMessage, AWellFormedReportIsAccepted) {
         R"({"browser":"firefox","address":"","title":"","focused":1.5,"tabId":7,"more":{"a":[1,2]}})");
     ASSERT_TRUE(extra.report) << extra.rejection;
     EXPECT_EQ(extra.report->address, "");
-}
 
-TEST(CaptureMessage, MalformedReportsAreRejectedWithAReason) {
     const std::string longText(longestText + 1, 'x');
+    // Half a million levels would overflow a recursive parser or destructor.
+    const std::string deep = std::string(500'000, '[') + std::string(500'000, ']');
     const struct {
         std::string name;
         std::string message;
-    } cases[] = {
+    } rejected[] = {
         {"empty", ""},
         {"not JSON", "{browser: chromium}"},
         {"truncated JSON", R"({"browser":"chromium","address":"https://e)"},
@@ -94,32 +96,17 @@ TEST(CaptureMessage, MalformedReportsAreRejectedWithAReason) {
         {"invalid UTF-8", "{\"browser\":\"chromium\",\"address\":\"\xff\xfe\",\"title\":\"t\",\"focused\":1}"},
         {"trailing garbage", goodMessage() + "x"},
         {"over the size limit", goodMessage() + std::string(longestMessage, ' ')},
+        {"nested half a million deep", deep},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : rejected) {
         SCOPED_TRACE(c.name);
         const auto verdict = reportFromMessage(c.message);
         EXPECT_FALSE(verdict.report);
         EXPECT_FALSE(verdict.rejection.empty());
     }
-}
-
-TEST(CaptureMessage, DeepNestingCostsNoStack) {
-    // Half a million levels would overflow a recursive parser or destructor.
-    const std::string deep = std::string(500'000, '[') + std::string(500'000, ']');
-    EXPECT_FALSE(reportFromMessage(deep).report);
-    const std::string deepField = R"({"browser":"chromium","address":"a","title":"t","focused":)" +
-                                  std::string(400'000, '[') + std::string(400'000, ']') + "}";
-    const auto verdict = reportFromMessage(deepField);
-    EXPECT_FALSE(verdict.report);
-    EXPECT_EQ(verdict.rejection, "missing \"focused\"");
-}
-
-TEST(CaptureMessage, TheBrowserThatStartedTheHostWins) {
-    EXPECT_EQ(reportingBrowser("chromium", "vivaldi-bin"), "vivaldi");
-    EXPECT_EQ(reportingBrowser("chromium", "chrome"), "chrome");
-    EXPECT_EQ(reportingBrowser("firefox", "firefox-esr"), "firefox");
-    EXPECT_EQ(reportingBrowser("brave", "capture_tests"), "brave");
-    EXPECT_EQ(reportingBrowser("edge", ""), "edge");
+    const auto deepField = reportFromMessage(R"({"browser":"chromium","address":"a","title":"t","focused":)" +
+                                             std::string(400'000, '[') + std::string(400'000, ']') + "}");
+    EXPECT_EQ(deepField.rejection, "missing \"focused\"");
 }
 
 TEST(CaptureStore, AStoredReportReadsBackTheSame) {
@@ -137,38 +124,16 @@ TEST(CaptureStore, AStoredReportReadsBackTheSame) {
     }
 }
 
-TEST(CaptureChoice, OnlyAReportWithATabOfARunningBrowserIsOffered) {
-    const double now = 1700000100000.0;
-    const Report report{.browser = "chromium", .address = "https://example.org/a", .title = "A",
-                        .focused = now - 5000, .received = now - 4000, .pid = 1};
-    const auto page = offeredPage(report, now, true);
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->address, "https://example.org/a");
-    EXPECT_FALSE(offeredPage(report, now, false));  // the browser is gone
-    Report left = report;
-    left.address = "";
-    left.title = "";
-    EXPECT_FALSE(offeredPage(left, now, true));  // the focus moved where no tab may be offered
-    Report future = report;
-    future.focused = now + 120'000;
-    EXPECT_FALSE(offeredPage(future, now, true));
-    future.focused = now + 30'000;  // a small clock difference is tolerated
-    EXPECT_TRUE(offeredPage(future, now, true));
-    Report old = report;
-    old.focused = now - 3'600'000;  // reading one page for an hour is fine
-    EXPECT_TRUE(offeredPage(old, now, true));
-}
-
-TEST(CaptureDevTools, ThePortIsTheFirstLineOfTheAnnouncement) {
+TEST(CaptureDevTools, TheAnnouncementTheTargetListTheAnswerAndTheCommandLineAreReadStrictly) {
+    // The port is the first line of the announcement.
     EXPECT_EQ(devToolsPort("40381\n/devtools/browser/6479e419-51cf-4552-a46e-408146121dfa"), 40381);
     EXPECT_EQ(devToolsPort("65535"), 65535);
     for (const char* text : {"", "\n9222", "0\n", "65536\n", "-1\n", "92a2\n", " 9222\n", "9222 \n"}) {
         EXPECT_EQ(devToolsPort(text), std::nullopt) << text;
     }
-}
 
-TEST(CaptureDevTools, OnlyPageTargetsWithPlainIdsAreAsked) {
-    const std::string answer = R"([
+    // Only page targets with plain ids are asked.
+    const auto pages = devToolsPages(R"([
       {"id":"ABDFF737D1E47F49BFC1B33D55A7339B","type":"page","url":"http://127.0.0.1:1/a","title":"A"},
       {"id":"7F1F41466B221D0D694ABD94DAAAE653","type":"browser_ui","url":"chrome://omnibox-popup.top-chrome/","title":"Omnibox Popup"},
       {"id":"1","type":"service_worker","url":"chrome-extension://x/background.js","title":"Service Worker"},
@@ -176,17 +141,15 @@ TEST(CaptureDevTools, OnlyPageTargetsWithPlainIdsAreAsked) {
       {"id":"C2","type":"page","url":"http://127.0.0.1:1/c"},
       {"id":"D3","type":"page","url":"about:blank","title":"about:blank"},
       7
-    ])";
-    const auto pages = devToolsPages(answer);
+    ])");
     ASSERT_TRUE(pages);
     ASSERT_EQ(pages->size(), 2u);
     EXPECT_EQ((*pages)[0].id, "ABDFF737D1E47F49BFC1B33D55A7339B");
     EXPECT_EQ((*pages)[0].address, "http://127.0.0.1:1/a");
     EXPECT_EQ((*pages)[1].id, "D3");
     EXPECT_FALSE(devToolsPages("{}"));
-}
 
-TEST(CaptureDevTools, TheEvaluationAnswerCarriesTheBoolean) {
+    // The evaluation's answer to our call carries the boolean.
     EXPECT_EQ(evaluatedBoolean(R"({"id":1,"result":{"result":{"type":"boolean","value":true}}})", 1), true);
     EXPECT_EQ(evaluatedBoolean(R"({"id":1,"result":{"result":{"type":"boolean","value":false}}})", 1), false);
     for (const char* answer : {R"({"id":2,"result":{"result":{"type":"boolean","value":true}}})",
@@ -195,9 +158,8 @@ TEST(CaptureDevTools, TheEvaluationAnswerCarriesTheBoolean) {
                                R"({"id":1,"result":{"result":{"type":"string","value":"true"}}})", "not json"}) {
         EXPECT_EQ(evaluatedBoolean(answer, 1), std::nullopt) << answer;
     }
-}
 
-TEST(CaptureDevTools, ProfileFoldersFromTheCommandLine) {
+    // Profile folders from the command line.
     using Folders = std::vector<std::filesystem::path>;
     EXPECT_EQ(userDataFolders({"/usr/lib/chromium/chromium", "--user-data-dir=/tmp/p", "--no-sandbox"}),
               Folders{"/tmp/p"});
@@ -232,30 +194,8 @@ TEST(CaptureHelpers, EveryBrowserGetsAManifestInItsOwnFolder) {
     EXPECT_EQ(files.size(), manifests.size()) << "each browser has a folder of its own";
 }
 
-TEST(CaptureExtension, TheManifestKeyGivesTheIdTheHostAllows) {
-    const auto manifest = extensionManifest();
-    // The id: the first 128 bits of the SHA-256 of the public key, in hexadecimal with the letters a to p.
-    const std::string key = manifest["key"];
-    std::string der(key.size(), '\0');
-    const int decoded = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(der.data()),
-                                        reinterpret_cast<const unsigned char*>(key.data()), static_cast<int>(key.size()));
-    ASSERT_GT(decoded, 0);
-    std::size_t padding = 0;  // EVP_DecodeBlock counts the bytes that "=" pads out
-    for (auto c = key.rbegin(); c != key.rend() && *c == '='; ++c) ++padding;
-    der.resize(static_cast<std::size_t>(decoded) - padding);
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(der.data()), der.size(), digest);
-    std::string id;
-    for (int i = 0; i < 16; ++i) {
-        id.push_back(static_cast<char>('a' + (digest[i] >> 4)));
-        id.push_back(static_cast<char>('a' + (digest[i] & 0x0f)));
-    }
-    EXPECT_EQ(id, chromiumExtensionId);
-    EXPECT_EQ(manifest["browser_specific_settings"]["gecko"]["id"], firefoxExtensionId);
-}
-
 TEST(CaptureExtension, TheManifestAsksForLittleAndStaysOutOfPrivateWindows) {
-    const auto manifest = extensionManifest();
+    const auto manifest = json::parse(testsupport::readFile(TOLVAR_EXTENSION_DIR "/manifest.json"));
     EXPECT_EQ(manifest["manifest_version"], 3);
     auto permissions = manifest["permissions"].get<std::vector<std::string>>();
     std::sort(permissions.begin(), permissions.end());
@@ -264,62 +204,46 @@ TEST(CaptureExtension, TheManifestAsksForLittleAndStaysOutOfPrivateWindows) {
         EXPECT_FALSE(manifest.contains(wider)) << wider;
     }
     EXPECT_EQ(manifest["incognito"], "not_allowed");
+    EXPECT_EQ(manifest["browser_specific_settings"]["gecko"]["id"], firefoxExtensionId);
     const std::string script = testsupport::readFile(TOLVAR_EXTENSION_DIR "/background.js");
     EXPECT_NE(script.find(std::string("\"") + std::string(hostName) + "\""), std::string::npos);
 }
 
 namespace {
 
-// A pipe whose write end is fed from a thread, so large inputs cannot block the test.
-struct FeedPipe {
-    int fds[2];
-    std::thread writer;
-    explicit FeedPipe(std::string bytes) {
-        EXPECT_EQ(pipe(fds), 0);
-        writer = std::thread([fd = fds[1], bytes = std::move(bytes)] {
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-                if (put <= 0) break;
-                done += static_cast<std::size_t>(put);
-            }
-            close(fd);
-        });
-    }
-    ~FeedPipe() {
-        close(fds[0]);
-        writer.join();
-    }
-    int fd() const { return fds[0]; }
-};
+// A stream of these bytes to read frames from.
+int streamOf(const std::string& bytes) {
+    const int fd = memfd_create("frames", MFD_CLOEXEC);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
 
 std::string frame(const std::string& body, std::uint32_t announced) {
     std::string bytes(4, '\0');
     std::memcpy(bytes.data(), &announced, 4);
     return bytes + body;
 }
-std::string frame(const std::string& body) { return frame(body, static_cast<std::uint32_t>(body.size())); }
 
 }  // namespace
 
-TEST(CaptureFraming, FramesAreReadInStepAndOversizedOnesSkipped) {
+TEST(CaptureFraming, FramesAreReadInStepOversizedOnesSkippedAndACutStreamIsTruncated) {
     const std::string big(longestMessage + 10, 'x');
-    FeedPipe feed(frame("first") + frame(big) + frame("") + frame("after"));
+    const int fd = streamOf(frame("first", 5) + frame(big, big.size()) + frame("", 0) + frame("after", 5));
     using enum Frame::Kind;
     for (const auto& [kind, body] : std::vector<std::pair<Frame::Kind, std::string>>{
              {message, "first"}, {oversized, ""}, {message, ""}, {message, "after"}, {end, ""}}) {
-        const auto f = readFrame(feed.fd(), longestMessage);
+        const auto f = readFrame(fd, longestMessage);
         EXPECT_EQ(f.kind, kind);
         EXPECT_EQ(f.body, body);
         if (kind == oversized) EXPECT_EQ(f.length, big.size());
     }
-}
-
-TEST(CaptureFraming, AStreamThatEndsInsideAFrameIsTruncated) {
+    close(fd);
     // The last: a length of 4 GiB with nothing behind it, skipped until the stream ends, in little memory.
     for (const std::string& bytes : {std::string("\x05\x00", 2), frame("abc", 10), frame("only this", 0xffffffffu)}) {
-        FeedPipe feed(bytes);
-        EXPECT_EQ(readFrame(feed.fd(), longestMessage).kind, Frame::Kind::truncated);
+        const int cut = streamOf(bytes);
+        EXPECT_EQ(readFrame(cut, longestMessage).kind, Frame::Kind::truncated);
+        close(cut);
     }
 }
 
@@ -344,6 +268,8 @@ TEST(CaptureReports, TheFrontBrowserIsTheOneWhoseLatestReportHasTheFocus) {
         {"a left browser never wins over a focused one",
          {sighting("firefox", "", 100, true), sighting("chrome", "https://a.example/", 60'000, true)},
          "chrome"},
+        {"a small clock difference is tolerated", {sighting("chrome", "https://a.example/", -30'000, true)}, "chrome"},
+        {"reading one page for an hour is fine", {sighting("chrome", "https://a.example/", 3'600'000, true)}, "chrome"},
         {"a focus time far in the future is not believed",
          {sighting("edge", "https://a.example/", -3'600'000, true), sighting("brave", "https://b.example/", 1'000, true)},
          "brave"},

@@ -8,34 +8,6 @@
 namespace e2e {
 namespace {
 
-// One save through the real clipboard, panel, title lookup, web view and service; the panel's
-// decisions are unit-tested.
-TEST_F(EndToEndTest, QuickSaveFromClipboardToTheService) {
-    launch();
-    const std::string address = service->base() + "/fixtures/titled.html";
-    setClipboard(address);
-    send("present\n");
-    const auto presented = expect("presented");
-    EXPECT_EQ(presented["url"], address);
-    EXPECT_EQ(presented["visible"], true);
-    EXPECT_EQ(presented["key"], true);
-    EXPECT_TRUE(fs::exists(automation / presented["snapshot"].get<std::string>()));
-    const auto filled = journal.waitFor("title-filled", eventTimeout);
-    ASSERT_TRUE(filled) << "no title-filled event";
-    EXPECT_EQ((*filled)["title"], "A page worth keeping");
-
-    send("type news, tech  reading\nenter\n");
-    const auto result = expect("save-result");
-    EXPECT_EQ(result["outcome"], "saved");
-    EXPECT_EQ(result["http"], 200);
-    EXPECT_EQ(expect("closed")["visible"], false);
-
-    const std::string page = bookmarksPage();
-    EXPECT_NE(page.find(address), std::string::npos);
-    EXPECT_NE(page.find("A page worth keeping"), std::string::npos);
-    for (const char* tag : {"news", "tech", "reading"}) EXPECT_NE(page.find(tag), std::string::npos) << tag;
-}
-
 // Another X client's passive grab of a key combination on the root window, for as long as it lives.
 class ForeignKeyGrab {
 public:
@@ -56,18 +28,46 @@ private:
     Display* display_;
 };
 
-TEST_F(EndToEndTest, TheHotKeyASecondLaunchAndTheChosenShortcutOpenThePanel) {
+// The main window's frame as the X server has it: "x y width height".
+std::string frameOf(const std::string& window) {
+    std::map<std::string, std::string> values;
+    std::istringstream lines(commandOutput("xdotool getwindowgeometry --shell " + window));
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values["X"] + " " + values["Y"] + " " + values["WIDTH"] + " " + values["HEIGHT"];
+}
+
+// One run of the application through the real clipboard, hot key, panel, title lookup, web view,
+// service and window; the panel's decisions are unit-tested.
+TEST_F(EndToEndTest, QuickSaveByHotKeyOrSecondLaunchToTheServiceAndWhatOutlivesTheProcess) {
     launch();
-    setClipboard("https://example.org/keys");
+    const std::string address = service->base() + "/fixtures/titled.html";
+    setClipboard(address);
     ASSERT_EQ(std::system("xdotool key ctrl+alt+b"), 0);
-    expect("presented");
-    send("esc\n");
-    EXPECT_EQ(expect("closed")["by"], "cancel");
-    // A second launch with --quick-save, for desktops without global hot keys.
+    const auto presented = expect("presented");
+    EXPECT_EQ(presented["url"], address);
+    EXPECT_EQ(presented["visible"], true);
+    EXPECT_EQ(presented["key"], true);
+    EXPECT_TRUE(fs::exists(automation / presented["snapshot"].get<std::string>()));
+    EXPECT_EQ(journal.waitFor("title-filled", eventTimeout).value_or(json::object()).value("title", ""), "A page worth keeping");
+    send("type news, tech  reading\nenter\n");
+    const auto result = expect("save-result");
+    EXPECT_EQ(result["outcome"], "saved");
+    EXPECT_EQ(result["http"], 200);
+    EXPECT_EQ(expect("closed")["visible"], false);
+    const std::string page = bookmarksPage();
+    EXPECT_NE(page.find(address), std::string::npos);
+    EXPECT_NE(page.find("A page worth keeping"), std::string::npos);
+    for (const char* tag : {"news", "tech", "reading"}) EXPECT_NE(page.find(tag), std::string::npos) << tag;
+
+    // A second launch with --quick-save, for desktops without global hot keys; Escape cancels.
+    setClipboard("https://example.org/keys");
     ASSERT_EQ(std::system(TOLVAR_EXECUTABLE " --quick-save"), 0);
     EXPECT_EQ(expect("presented")["visible"], true);
     send("esc\n");
-    expect("closed");
+    EXPECT_EQ(expect("closed")["by"], "cancel");
 
     send("preferences\n");
     const auto shown = expect("preferences");
@@ -109,8 +109,15 @@ TEST_F(EndToEndTest, TheHotKeyASecondLaunchAndTheChosenShortcutOpenThePanel) {
     fs::remove(settings);
     fs::rename(kept, settings);
 
-    // The saved choice outlives the process.
+    // The saved choice and the main window's frame as it was left outlive the process.
+    std::string window = waitForMainWindow();
+    ASSERT_FALSE(window.empty());
+    commandOutput("xdotool windowsize --sync " + window + " 900 600 windowmove --sync " + window + " 40 30");
+    EXPECT_TRUE(waitUntil([&] { return testsupport::readFile(settings).find("40 30 900 600") != std::string::npos; }));
     relaunchWithFreshJournal();
+    window = waitForMainWindow();
+    ASSERT_FALSE(window.empty());
+    EXPECT_EQ(frameOf(window), "40 30 900 600");
     ASSERT_EQ(std::system("xdotool key ctrl+alt+k"), 0);
     expect("presented");
 }
@@ -120,35 +127,6 @@ TEST_F(EndToEndTest, TheHotKeyASecondLaunchAndTheChosenShortcutOpenThePanel) {
 
 namespace e2e {
 namespace {
-
-// How many of the application's descendants run a process of this name (cut to 15 characters).
-int descendantsNamed(pid_t root, const std::string& name) {
-    std::map<pid_t, std::pair<pid_t, std::string>> processes;  // pid -> parent, name
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string pid = entry.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = testsupport::readFile(entry.path() / "stat");
-        const auto open = stat.find('(');
-        const auto close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 1));
-        std::string state;
-        pid_t parent = 0;
-        rest >> state >> parent;
-        if (state != "Z") processes[std::stoi(pid)] = {parent, stat.substr(open + 1, close - open - 1)};
-    }
-    int count = 0;
-    for (const auto& [pid, process] : processes) {
-        if (process.second != name) continue;
-        for (pid_t up = process.first; up > 1 && processes.contains(up); up = processes[up].first) {
-            if (up == root) {
-                ++count;
-                break;
-            }
-        }
-    }
-    return count;
-}
 
 constexpr const char* webProcess = "WebKitWebProces";
 
@@ -173,17 +151,23 @@ protected:
     }
     void expectAsleep() {
         EXPECT_EQ(expect("engine-suspended")["reason"], "hidden");
-        EXPECT_TRUE(waitUntil([&] { return descendantsNamed(app->pid(), webProcess) == 0; }));
+        EXPECT_TRUE(waitUntil([&] { return descendantsNamed(app->pid(), webProcess).empty(); }));
     }
 };
 
 // From a --background start, through sleep and wake, to a save that meets no service. The sleep
-// delay is 3 seconds.
-TEST_F(PageSleepEndToEndTest, BackgroundStartSleepsAndWakesForTheQuickSavePanelAndTheWindow) {
+// delay is 3 seconds; neither a shown window nor a download in progress lets the page sleep.
+TEST_F(PageSleepEndToEndTest, BackgroundStartSleepsAndWakesForThePanelAndTheWindowButNotDuringADownload) {
+    auto files = std::make_unique<LoopbackHttpServer>([](const HttpRequest&) {
+        return HttpResponse{.contentType = "application/octet-stream",
+                            .body = "first part",
+                            .then = HttpResponse::Then::repeat,
+                            .repeated = std::string(1024, 'x'),
+                            .pause = 200ms};
+    });
     launchInBackground();
     EXPECT_EQ(expect("engine-suspended")["reason"], "background-start");
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(descendantsNamed(app->pid(), webProcess), 0);
+    EXPECT_TRUE(waitUntil([&] { return descendantsNamed(app->pid(), webProcess).empty(); }));
     EXPECT_FALSE(anyEvent("web-loaded"));
 
     // The panel wakes the page at once, hidden; its title lookup and save wait for the load.
@@ -210,8 +194,15 @@ TEST_F(PageSleepEndToEndTest, BackgroundStartSleepsAndWakesForTheQuickSavePanelA
     EXPECT_EQ(script("return document.querySelector('form[action=\"/app/signout\"]') !== null"), "true");
     std::this_thread::sleep_for(5s);
     EXPECT_FALSE(journal.waitFor("engine-suspended", 0ms, {}, lastSeq));
-    EXPECT_EQ(descendantsNamed(app->pid(), webProcess), 1);
-    send("close-window\n");
+    EXPECT_EQ(descendantsNamed(app->pid(), webProcess).size(), 1u);
+
+    // A download in progress keeps the hidden page awake past the delay; once it has ended the page sleeps.
+    send("go " + files->url("/large.bin") + "\nclose-window\n");
+    ASSERT_TRUE(files->waitForRequest([](const HttpRequest&) { return true; }, eventTimeout));
+    std::this_thread::sleep_for(5s);
+    EXPECT_FALSE(journal.waitFor("engine-suspended", 0ms, {}, lastSeq));
+    EXPECT_EQ(descendantsNamed(app->pid(), webProcess).size(), 1u);
+    files.reset();  // the download ends with the connection
     expectAsleep();
 
     // A save asked for while the page cannot load ends unreachable, as a failed page script does.
@@ -223,27 +214,6 @@ TEST_F(PageSleepEndToEndTest, BackgroundStartSleepsAndWakesForTheQuickSavePanelA
     EXPECT_EQ(unreachable["outcome"], "unreachable");
     EXPECT_EQ(unreachable["http"], 0);
     EXPECT_EQ(unreachable["status"], "Couldn't reach Tolvar. Is the app signed in and online?");
-}
-
-// A download in progress keeps the page awake past the delay; once it has ended the page sleeps.
-TEST_F(PageSleepEndToEndTest, ADownloadInProgressKeepsThePageAwake) {
-    auto files = std::make_unique<LoopbackHttpServer>([](const HttpRequest&) {
-        return HttpResponse{.contentType = "application/octet-stream",
-                            .body = "first part",
-                            .then = HttpResponse::Then::repeat,
-                            .repeated = std::string(1024, 'x'),
-                            .pause = 200ms};
-    });
-    launchInBackground();
-    send("show-window\n");
-    expect("web-loaded");
-    send("go " + files->url("/large.bin") + "\nclose-window\n");
-    ASSERT_TRUE(files->waitForRequest([](const HttpRequest&) { return true; }, eventTimeout));
-    std::this_thread::sleep_for(6s);
-    EXPECT_FALSE(journal.waitFor("engine-suspended", 0ms, {}, lastSeq));
-    EXPECT_EQ(descendantsNamed(app->pid(), webProcess), 1);
-    files.reset();  // the download ends with the connection
-    expectAsleep();
 }
 
 }  // namespace

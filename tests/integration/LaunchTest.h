@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/AppProcess.h"
@@ -30,14 +31,42 @@ inline HttpResponse titledPage(const std::string& title, const std::string& body
                     title + "</h1>" + body + "</body></html>"};
 }
 
-// Waits until `done` answers true; false when `timeout` passed first.
 inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = eventTimeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(50ms);
+    return testsupport::waitUntil(done, timeout);
+}
+
+// The name (the kernel's 15 characters) and parent of a live process, from "pid (comm) state ppid ...".
+struct ProcessInfo {
+    std::string name;
+    pid_t parent = 0;
+};
+inline std::optional<ProcessInfo> processInfo(pid_t pid) {
+    const std::string line = testsupport::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) return std::nullopt;
+    ProcessInfo info{.name = line.substr(open + 1, close - open - 1)};
+    char state = 0;
+    std::istringstream(line.substr(close + 1)) >> state >> info.parent;
+    if (state == 'Z') return std::nullopt;
+    return info;
+}
+
+// The live descendants of `root` that run a process of this name.
+inline std::vector<pid_t> descendantsNamed(pid_t root, const std::string& name) {
+    std::vector<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string number = entry.path().filename();
+        if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = std::stoi(number);
+        if (const auto info = processInfo(pid); !info || info->name != name) continue;
+        for (auto up = processInfo(pid); up && up->parent > 1; up = processInfo(up->parent)) {
+            if (up->parent == root) {
+                found.push_back(pid);
+                break;
+            }
+        }
     }
-    return true;
+    return found;
 }
 
 // The visible main window's id once it is (or, with `visible` false, is no longer) shown; "" when none.

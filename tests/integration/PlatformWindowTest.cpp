@@ -193,7 +193,13 @@ protected:
     static inline Gtk::Window* other = nullptr;
 };
 
-TEST_F(PlatformWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsTheButtonSays) {
+// The fallback chooser (no desktop portal runs here) that GTK shows for a native one.
+GtkFileChooser* waitForChooser() {
+    GtkWindow* chooser = waitForToplevel([](GtkWindow* w) { return GTK_IS_FILE_CHOOSER_DIALOG(w); });
+    return chooser != nullptr ? GTK_FILE_CHOOSER(chooser) : nullptr;
+}
+
+TEST_F(PlatformWindowTest, DialogsAndFilePanelsShowWhatTheyAskAndAnswerAsTheUserChose) {
     std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> answers;
     testsupport::LoopbackHttpServer server([&](const HttpRequest& request) {
@@ -261,6 +267,58 @@ TEST_F(PlatformWindowTest, DialogsShowTheirTextsButtonsAndFieldAndAnswerAsTheBut
         click(dialog, expected.response);
         EXPECT_EQ(answerOf(expected.step), expected.answer);
     }
+
+    // The file panels: modal to the main window too, following the request, answering the choice.
+    const struct {
+        platform::FileInputRequest request;
+        GtkFileChooserAction action;
+    } cases[] = {
+        {{.allowsMultipleSelection = false, .allowsDirectories = false}, GTK_FILE_CHOOSER_ACTION_OPEN},
+        {{.allowsMultipleSelection = true, .allowsDirectories = false}, GTK_FILE_CHOOSER_ACTION_OPEN},
+        {{.allowsMultipleSelection = true, .allowsDirectories = true}, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER},
+    };
+    for (const auto& [request, action] : cases) {
+        bool answered = false;
+        std::optional<std::vector<fs::path>> files{std::vector<fs::path>{"not answered"}};
+        platform::runOpenFileChooser(*window, request, [&](std::optional<std::vector<fs::path>> chosen) {
+            answered = true;
+            files = std::move(chosen);
+        });
+        GtkFileChooser* chooser = waitForChooser();
+        ASSERT_NE(chooser, nullptr);
+        EXPECT_EQ(gtk_file_chooser_get_action(chooser), action);
+        EXPECT_EQ(gtk_file_chooser_get_select_multiple(chooser) != FALSE, request.allowsMultipleSelection);
+        EXPECT_EQ(gtk_file_chooser_get_filter(chooser), nullptr) << "no file-type filter";
+        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(chooser)), mainWindow);
+        EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(other->gobj())), nullptr);
+        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
+        EXPECT_FALSE(files.has_value()) << "cancel gives no files";
+    }
+
+    // The save panel holds the suggested name and answers the chosen file.
+    std::optional<fs::path> destination;
+    bool answered = false;
+    platform::runSaveFileChooser(*window, "report.pdf", [&](std::optional<fs::path> chosen) {
+        answered = true;
+        destination = std::move(chosen);
+    });
+    GtkFileChooser* chooser = waitForChooser();
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SAVE);
+    gchar* name = gtk_file_chooser_get_current_name(chooser);
+    EXPECT_STREQ(name, "report.pdf");
+    g_free(name);
+    gtk_file_chooser_set_current_folder(chooser, folder->path().c_str());
+    runMainLoopUntil([&] {
+        gchar* current = gtk_file_chooser_get_current_folder(chooser);
+        const bool there = current != nullptr && folder->path() == current;
+        g_free(current);
+        return there;
+    });
+    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
+    EXPECT_EQ(destination, folder->path() / "report.pdf");
 }
 
 // The picture of a PNG, or a surface in an error state.
@@ -377,94 +435,28 @@ TEST_F(PlatformWindowTest, QuickSavePanelIsNamedForAssistiveTechnologiesAndItsSt
     panel->hide();
 }
 
-// The fallback chooser (no desktop portal runs here) that GTK shows for a native one.
-GtkFileChooser* waitForChooser() {
-    GtkWindow* chooser = waitForToplevel([](GtkWindow* w) { return GTK_IS_FILE_CHOOSER_DIALOG(w); });
-    return chooser != nullptr ? GTK_FILE_CHOOSER(chooser) : nullptr;
-}
-
-TEST_F(PlatformWindowTest, OpenPanelFollowsTheInputAndCancelGivesNoFiles) {
-    const struct {
-        platform::FileInputRequest request;
-        GtkFileChooserAction action;
-    } cases[] = {
-        {{.allowsMultipleSelection = false, .allowsDirectories = false}, GTK_FILE_CHOOSER_ACTION_OPEN},
-        {{.allowsMultipleSelection = true, .allowsDirectories = false}, GTK_FILE_CHOOSER_ACTION_OPEN},
-        {{.allowsMultipleSelection = true, .allowsDirectories = true}, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER},
-    };
-    for (const auto& [request, action] : cases) {
-        bool answered = false;
-        std::optional<std::vector<fs::path>> files{std::vector<fs::path>{"not answered"}};
-        platform::runOpenFileChooser(*window, request, [&](std::optional<std::vector<fs::path>> chosen) {
-            answered = true;
-            files = std::move(chosen);
-        });
-        GtkFileChooser* chooser = waitForChooser();
-        ASSERT_NE(chooser, nullptr);
-        EXPECT_EQ(gtk_file_chooser_get_action(chooser), action);
-        EXPECT_EQ(gtk_file_chooser_get_select_multiple(chooser) != FALSE, request.allowsMultipleSelection);
-        EXPECT_EQ(gtk_file_chooser_get_filter(chooser), nullptr) << "no file-type filter";
-        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(chooser)), mainWindow);
-        EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(other->gobj())), nullptr);
-        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-        ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
-        EXPECT_FALSE(files.has_value());
-    }
-}
-
-TEST_F(PlatformWindowTest, SavePanelHoldsTheSuggestedNameAndAnswersTheChosenFile) {
-    std::optional<fs::path> destination;
-    bool answered = false;
-    platform::runSaveFileChooser(*window, "report.pdf", [&](std::optional<fs::path> chosen) {
-        answered = true;
-        destination = std::move(chosen);
-    });
-    GtkFileChooser* chooser = waitForChooser();
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SAVE);
-    gchar* name = gtk_file_chooser_get_current_name(chooser);
-    EXPECT_STREQ(name, "report.pdf");
-    g_free(name);
-    gtk_file_chooser_set_current_folder(chooser, folder->path().c_str());
-    runMainLoopUntil([&] {
-        gchar* current = gtk_file_chooser_get_current_folder(chooser);
-        const bool there = current != nullptr && folder->path() == current;
-        g_free(current);
-        return there;
-    });
-    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-    ASSERT_TRUE(runMainLoopUntil([&] { return answered; }));
-    EXPECT_EQ(destination, folder->path() / "report.pdf");
-}
-
-// A window picture shows what the user sees: the menu bar on top and the page below it.
-TEST_F(PlatformWindowTest, MainWindowPictureShowsMenuBarAndPage) {
+// The main window's picture shows what the user sees: the menu bar on top and the page below it.
+// A page script answers within its time limit; past it, it fails as timed out, and its late answer
+// is dropped (the script queued behind it answers after it, so the late answer has come by then).
+TEST_F(PlatformWindowTest, PageShowsBelowTheMenuBarAndItsScriptsEndAtTheirTimeLimit) {
     host->loaded = false;
-    window->webView().load("data:text/html,<body style='background:%23ff0000'></body>", 30);
+    window->webView().load("data:text/html,<title>Scripts</title><body style='background:%23ff0000'></body>", 30);
     ASSERT_TRUE(runMainLoopUntil([&] { return host->loaded; }));
-    // Let the page paint once before drawing it.
-    bool painted = false;
-    g_timeout_add(500, [](gpointer flag) -> gboolean { return *static_cast<bool*>(flag) = true, G_SOURCE_REMOVE; },
-                  &painted);
-    runMainLoopUntil([&] { return painted; });
-
-    const auto png = window->snapshotPNG();
-    ASSERT_TRUE(png);
-    cairo_surface_t* image = decodePNG(*png);
+    // The picture once the page has painted.
+    cairo_surface_t* image = nullptr;
+    runMainLoopUntil([&] {
+        if (image != nullptr) cairo_surface_destroy(image);
+        image = decodePNG(window->snapshotPNG().value_or(""));
+        return cairo_surface_status(image) == CAIRO_STATUS_SUCCESS && cairo_image_surface_get_height(image) > 300 &&
+               pixel(image, 400, 300) == 0xff0000u;
+    });
     ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
     EXPECT_EQ(cairo_image_surface_get_width(image), 800);
     EXPECT_EQ(cairo_image_surface_get_height(image), 600);
     EXPECT_NE(pixel(image, 400, 5), 0xff0000u) << "the menu bar is at the top";
     EXPECT_EQ(pixel(image, 400, 300), 0xff0000u) << "the page fills the rest";
     cairo_surface_destroy(image);
-}
 
-// A page script answers within its time limit; past it, it fails as timed out, and its late answer
-// is dropped (the script queued behind it answers after it, so the late answer has come by then).
-TEST_F(PlatformWindowTest, PageScriptsEndAtTheirTimeLimitAndLateAnswersAreDropped) {
-    host->loaded = false;
-    window->webView().load("data:text/html,<title>Scripts</title>", 30);
-    ASSERT_TRUE(runMainLoopUntil([&] { return host->loaded; }));
     std::vector<platform::ScriptResult> quick, slow, after;
     auto& view = window->webView();
     view.callAsyncJavaScript("return a * 7", {{"a", 6}}, 5, [&](platform::ScriptResult r) { quick.push_back(r); });
