@@ -193,39 +193,3 @@ TEST(SelfUpdateControl, ACancelHoldsOnlyUntilTheSwapBegins) {
     EXPECT_FALSE(swapping.cancelled());
     EXPECT_FALSE(swapping.download().cancelled());
 }
-
-TEST(SelfUpdateTeam, FirstTeamLineOfTheDescription) {
-    using SelfUpdate::detail::teamFromDescription;
-    EXPECT_EQ(teamFromDescription("Executable=x\nTeamIdentifier=ABC\nTeamIdentifier=DEF\n"), "ABC");
-    EXPECT_EQ(teamFromDescription("\n\nTeamIdentifier=\n"), "");
-    EXPECT_EQ(teamFromDescription("TeamIdentifier=not set\n"), std::nullopt);
-    EXPECT_EQ(teamFromDescription("Identifier=TeamIdentifier=ABC\n"), std::nullopt);
-    EXPECT_EQ(teamFromDescription(""), std::nullopt);
-}
-
-TEST(SelfUpdateSwapNames, HiddenSiblingsOfTheInstalledBundle) {
-    using SelfUpdate::detail::isSwapSibling;
-    EXPECT_TRUE(isSwapSibling("Tolvar.app", ".Tolvar.app.tolvar-staged-1234"));
-    EXPECT_TRUE(isSwapSibling("Tolvar.app", ".Tolvar.app.tolvar-previous-1234"));
-    EXPECT_FALSE(isSwapSibling("Tolvar.app", "Tolvar.app"));
-    EXPECT_FALSE(isSwapSibling("Tolvar.app", ".Other.app.tolvar-staged-1"));
-    EXPECT_FALSE(isSwapSibling("Tolvar.app", ".Tolvar.app.bak"));
-}
-
-TEST(UpdateArchiveListing, LinksMustStayInsideTheirTopFolder) {
-    using SelfUpdate::detail::listingHasUnsafeLink;
-    const std::string head = "#mtree\n./Tolvar.app type=dir\n./Tolvar.app/bin type=dir\n";
-    const std::vector<std::pair<std::string, bool>> cases = {
-        {"./Tolvar.app/bin/a\\040file type=file\n", false},
-        {"./Tolvar.app/bin/ok type=link link=../bin/a\\040file\n", false},
-        {"./Tolvar.app/bin/ok type=link link=tolvar\n", false},
-        {"./Tolvar.app/bin/abs type=link link=/etc/passwd\n", true},
-        {"./Tolvar.app/bin/up type=link link=../../x\n", true},
-        {"./Tolvar.app/bin/up type=link link=..\\057..\\057x\n", true},  // an escaped "/"
-        {"./Tolvar.app/up type=link link=./../Tolvar.app/x\n", true},
-        {"./top type=link link=Tolvar.app\n", false},
-        {"./top type=link link=..\n", true},
-        {"./Tolvar.app/none type=link\n", true},
-    };
-    for (const auto& [entry, unsafe] : cases) EXPECT_EQ(listingHasUnsafeLink(head + entry), unsafe) << entry;
-}
