@@ -242,7 +242,7 @@ TEST_F(InstallerTest, RefusesEachAttackInTheArchiveAndChangesNothing) {
          "no Tolvar.app in the update"},
         {"an entry with an absolute path", [&] {
              return offered([](const fs::path& app) { std::ofstream(app.parent_path() / "escape") << "out"; }, "",
-                            "Tolvar.app escape", "-P -s '|^escape$|" + (home.path() / "absolute-escape").string() + "|'");
+                            "Tolvar.app escape", "--format zip -P -s '|^escape$|" + (home.path() / "absolute-escape").string() + "|'");
          },
          "couldn't unpack the update"},
         {"a link out of the bundle",
