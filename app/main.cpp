@@ -8,9 +8,9 @@
 #include "app/CommandLine.h"
 #include "app/Preferences.h"
 #include "app/ProcessServices.h"
+#include "bundle/Description.h"
 #include "capture/BrowserHelpers.h"
 #include "core/ApplicationId.h"
-#include "install/BundleCheck.h"
 #include "install/Installer.h"
 #include "install/Layout.h"
 #include "platform/Application.h"
@@ -52,9 +52,9 @@ int uninstall(bool purge) {
 }
 
 std::string runningVersion() {
-    const auto bundle = platform::runningBundleDir();
-    const std::string version = bundle ? install::bundleVersion(*bundle) : std::string();
-    return version.empty() ? "unknown" : version;
+    const auto running = platform::runningBundleDir();
+    const auto info = running ? bundle::readInfo(*running) : std::nullopt;
+    return info && !info->version.empty() ? info->version : "unknown";
 }
 
 }  // namespace

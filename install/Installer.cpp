@@ -12,13 +12,13 @@
 #include <variant>
 #include <vector>
 
+#include "bundle/Description.h"
+#include "bundle/Swap.h"
 #include "capture/BrowserHelpers.h"
 #include "capture/CaptureRules.h"
-#include "install/BundleCheck.h"
+#include "core/Files.h"
 #include "install/Layout.h"
 #include "platform/Bundle.h"
-#include "core/Files.h"
-#include "update/SelfUpdate.h"
 
 namespace install {
 namespace fs = std::filesystem;
@@ -98,18 +98,18 @@ std::optional<Problem> installBundle(const fs::path& source, const fs::path& ins
     const auto status = fs::symlink_status(installed);
     if (fs::exists(status) && !fs::is_directory(status)) return Problem{installed.string() + " is not a folder"};
 
-    const fs::path staged = SelfUpdate::stagedSibling(installed);
+    const fs::path staged = bundle::stagedSibling(installed);
     std::string failure;
     std::error_code ignored;
-    if (!SelfUpdate::copyBundle(source, staged, failure)) {
+    if (!bundle::copyTree(source, staged, failure)) {
         fs::remove_all(staged, ignored);
         return Problem{"cannot copy the bundle into " + installed.parent_path().string() + ": " + failure};
     }
-    if (auto why = whyNotATolvarApp(staged)) {
+    if (auto why = bundle::whyNotATolvarApp(staged)) {
         fs::remove_all(staged, ignored);
         return Problem{"the copy in " + staged.string() + " does not verify: " + *why};
     }
-    if (auto reason = SelfUpdate::commitStaged(staged, installed, true, {})) {
+    if (auto reason = bundle::commitStaged(staged, installed)) {
         return Problem{"cannot replace " + installed.string() + ": " + *reason};
     }
     return std::nullopt;
@@ -144,18 +144,18 @@ std::optional<Problem> writeFile(const FileToWrite& file, std::ostream& out) {
 // installed, naming the executable inside the installed copy.
 std::variant<std::vector<FileToWrite>, Problem> filesFor(const fs::path& source, const Layout& layout, bool autostart) {
     const fs::path executable = layout.bundle / "bin" / "tolvar";
-    const auto bundledEntry = readSmallFile(source / bundledLauncherEntry());
+    const auto bundledEntry = readSmallFile(source / bundle::launcherEntry());
     const auto entry = bundledEntry ? launcherEntryFor(*bundledEntry, executable) : std::nullopt;
     const auto login = autostartEntryFor(executable);
     if (!entry || !login) return Problem{"cannot name " + executable.string() + " in a desktop entry"};
 
     // The metainfo links to the installed bundle's own, so its release follows every update.
     std::vector<FileToWrite> files{{layout.launcherEntry, *entry},
-                                   {layout.metainfo, {}, layout.bundle / bundledMetainfo()}};
+                                   {layout.metainfo, {}, layout.bundle / bundle::metainfo()}};
     if (autostart) files.push_back({layout.autostartEntry, *login});
-    for (const auto& icon : iconFiles()) {
-        auto bytes = readSmallFile(source / "share" / "icons" / "hicolor" / icon);
-        if (!bytes) return Problem{"cannot read the icon " + (source / "share" / "icons" / "hicolor" / icon).string()};
+    for (const auto& icon : bundle::iconFiles()) {
+        auto bytes = readSmallFile(source / bundle::iconTheme / icon);
+        if (!bytes) return Problem{"cannot read the icon " + (source / bundle::iconTheme / icon).string()};
         files.push_back({layout.iconTheme / icon, std::move(*bytes)});
     }
     return files;
@@ -192,7 +192,7 @@ int fail(std::ostream& err, const std::string& verb, const Problem& problem) {
 }  // namespace
 
 int installForUser(const fs::path& source, std::ostream& out, std::ostream& err) {
-    if (auto why = whyNotATolvarApp(source)) {
+    if (auto why = bundle::whyNotATolvarApp(source)) {
         return fail(err, "install", {source.string() + " is not a Tolvar.app: " + *why});
     }
     const auto folders = userFolders();
@@ -217,7 +217,8 @@ int installForUser(const fs::path& source, std::ostream& out, std::ostream& err)
         if (auto problem = writeFile(file, out)) return fail(err, "install", *problem);
     }
     if (capture::installBrowserHelpers(layout.bundle, out, err) != 0) return 1;
-    out << "Tolvar " << bundleVersion(layout.bundle) << " is installed in " << layout.bundle.string() << "\n";
+    const auto info = bundle::readInfo(layout.bundle);
+    out << "Tolvar " << (info ? info->version : "") << " is installed in " << layout.bundle.string() << "\n";
     return 0;
 }
 
@@ -227,13 +228,13 @@ int uninstallForUser(bool purge, std::ostream& out, std::ostream& err) {
     const Layout layout = perUserLayout(*folders);
 
     std::vector<fs::path> paths{layout.launcherEntry, layout.autostartEntry, layout.metainfo};
-    for (const auto& icon : iconFiles()) paths.push_back(layout.iconTheme / icon);
+    for (const auto& icon : bundle::iconFiles()) paths.push_back(layout.iconTheme / icon);
     for (const auto& helper : ourBrowserHelpers(*folders, layout)) paths.push_back(helper);
     // What an interrupted swap left beside the bundle goes with it.
     std::error_code error;
     const std::string bundleName = layout.bundle.filename().string();
     for (fs::directory_iterator it(layout.bundle.parent_path(), error), end; !error && it != end; it.increment(error)) {
-        if (SelfUpdate::detail::isSwapSibling(bundleName, it->path().filename().string())) paths.push_back(it->path());
+        if (bundle::isSwapSibling(bundleName, it->path().filename().string())) paths.push_back(it->path());
     }
     paths.push_back(layout.bundle);
     if (purge) paths.insert(paths.end(), layout.dataFolders.begin(), layout.dataFolders.end());
@@ -257,8 +258,8 @@ bool setStartAtLogin(bool on) {
         fs::remove(entry, error);
         return !error;
     }
-    const auto bundle = platform::runningBundleDir();
-    const auto executable = bundle ? std::optional<fs::path>(*bundle / "bin" / "tolvar") : platform::runningExecutable();
+    const auto running = platform::runningBundleDir();
+    const auto executable = running ? std::optional<fs::path>(*running / bundle::executable) : platform::runningExecutable();
     const auto text = executable ? autostartEntryFor(*executable) : std::nullopt;
     if (!text) return false;
     fs::create_directories(entry.parent_path(), error);

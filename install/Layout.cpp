@@ -10,8 +10,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256, 512};
-constexpr int symbolicSizes[] = {16, 22, 24, 32};
 constexpr std::string_view reservedInExec = " \t\n\"'\\><~|&;$*?#()`";
 constexpr std::string_view escapedInQuotes = "\"`$\\";
 constexpr std::string_view bundledCommand = "tolvar";
@@ -45,24 +43,6 @@ Layout perUserLayout(const UserFolders& folders) {
                   .dataFolders = {folders.dataHome / "tolvar", folders.configHome / "tolvar",
                                   folders.cacheHome / "tolvar"}};
 }
-
-std::vector<fs::path> iconFiles() {
-    std::vector<fs::path> files{fs::path("scalable") / "apps" / (id() + ".svg"),
-                                fs::path("symbolic") / "apps" / (id() + "-symbolic.svg")};
-    for (const int size : iconSizes) {
-        const std::string folder = std::to_string(size) + "x" + std::to_string(size);
-        files.push_back(fs::path(folder) / "apps" / (id() + ".png"));
-    }
-    // Pictures of the symbolic icon at the status item's sizes, so drawing it needs no SVG loader.
-    for (const int size : symbolicSizes) {
-        const std::string folder = std::to_string(size) + "x" + std::to_string(size);
-        files.push_back(fs::path(folder) / "apps" / (id() + "-symbolic.png"));
-    }
-    return files;
-}
-
-fs::path bundledMetainfo() { return fs::path("share") / "metainfo" / (id() + ".metainfo.xml"); }
-fs::path bundledLauncherEntry() { return fs::path("share") / "applications" / (id() + ".desktop"); }
 
 std::optional<std::string> quoteExecArgument(std::string_view argument) {
     bool quoted = argument.empty();

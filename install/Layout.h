@@ -30,14 +30,6 @@ struct Layout {
 
 Layout perUserLayout(const UserFolders& folders);
 
-// The icon files of the application, relative to a hicolor theme folder; a bundle carries them under
-// share/icons/hicolor.
-std::vector<std::filesystem::path> iconFiles();
-
-// The metainfo and launcher entry inside a bundle.
-std::filesystem::path bundledMetainfo();
-std::filesystem::path bundledLauncherEntry();
-
 // One argument of an Exec line, quoted by the Desktop Entry rules: in double quotes when it holds a
 // reserved character, with '"', '`', '$' and '\' escaped inside them, '%' doubled, and every
 // backslash doubled again for the string escaping that readers undo first. Nothing for a text with

@@ -10,13 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "bundle/Swap.h"
 #include "platform/Http.h"
-#include "platform/Process.h"
 #include "update/InstallProgress.h"
 
 // The in-place installer: downloads an update archive, unpacks it into a private working folder,
-// checks the new Tolvar.app (signature, signing team, assessment, version) and swaps it into the
-// place of the running bundle; and restarts the application.
+// checks the new Tolvar.app (signature, signing team, assessment, version) with the running bundle's
+// tools and has it swapped into the place of the running bundle (bundle/Swap.h); and restarts the
+// application.
 namespace SelfUpdate {
 
 class Failure {
@@ -96,19 +97,8 @@ struct Watch {
     std::shared_ptr<InstallControl> control;
 };
 
-// The running bundle, found once when first asked, so a swap during the run does not move it.
-// Nothing when the program does not run from a Tolvar.app bundle.
-std::optional<std::filesystem::path> installedPath();
-
 // Whether the folder that holds the running bundle is writable by this process.
 bool canInstallInPlace();
-
-// The signing team of a bundle, from "tolvar-codesign -dv"; nothing when it has none.
-std::optional<std::string> teamID(const std::filesystem::path& bundle);
-
-// Runs a tool to completion with standard error merged into standard output. Status -1 with the
-// reason as output when it cannot be started; output "" when it is not valid UTF-8.
-platform::ProcessResult run(const std::string& tool, const std::vector<std::string>& arguments);
 
 // Installs the archive at `zipURL`, which must hold a Tolvar.app of `expectedVersion` signed by the
 // running bundle's team. Call on the main thread. The completion runs once on the main thread,
@@ -126,10 +116,7 @@ void finishInterruptedInstall();
 
 namespace detail {
 
-// Points of an install at which a test can step in (on the installer's thread).
-enum class Stage { verified, staged, betweenRenames };
-
-// Everything an install depends on, filled from the running process by `processSetup()`.
+// Everything an install depends on, filled from the running process when it is not given.
 struct Setup {
     std::filesystem::path installed;      // the bundle to replace
     std::filesystem::path temporaryRoot;  // where the working folder is made
@@ -140,58 +127,17 @@ struct Setup {
     // past it the unpacking stops and the update counts as not unpackable.
     std::uint64_t largestUnpacked = 1ull << 30;
     bool exchangeSupported = true;        // false makes the swap take its two-rename path
-    std::function<void(Stage)> atStage;
+    std::function<void(bundle::SwapStage)> atStage;
 };
-
-std::optional<Setup> processSetup();
 
 bool canInstallInPlace(const std::filesystem::path& installed);
-std::optional<std::string> teamID(const std::filesystem::path& tools, const std::filesystem::path& bundle);
-// The team named by a "-dv" description: the value of its first "TeamIdentifier=" line, nothing for
-// "not set" or when there is no such line.
-std::optional<std::string> teamFromDescription(const std::string& description);
 
 [[nodiscard]] Worker install(const Setup& setup, const std::string& zipURL, const std::string& expectedVersion,
-             Completion completion, Watch watch = {});
+                             Completion completion, Watch watch = {});
 
-// Where the installer's thread tells its progress: `report` hands on a state (on that thread).
-struct Reporter {
-    std::function<void(const InstallProgress::Progress&)> report;
-    InstallControl* control = nullptr;
-};
-
-// The verification and swap of a downloaded archive, on the calling thread.
-std::optional<Failure> verifyAndSwap(const Setup& setup, const std::filesystem::path& workingFolder,
-                                     const std::filesystem::path& archive, const std::string& expectedVersion,
-                                     const Reporter& reporter = {});
-
+// The swap's part (see bundle::finishInterruptedSwap), and the working folders in `temporaryRoot`
+// of attempts whose process has gone.
 void finishInterruptedInstall(const std::filesystem::path& installed, const std::filesystem::path& temporaryRoot);
 
-// The names of the hidden siblings a swap uses next to the installed bundle.
-bool isSwapSibling(const std::string& installedName, const std::string& name);
-
-// Whether an archive's mtree listing (bsdtar --format mtree) holds a symbolic link whose target
-// is absolute or climbs out of the top folder the link lies in.
-bool listingHasUnsafeLink(const std::string& mtree);
-
-// The relaunch script given to /bin/sh: "$0" is the bundle, "$1" the id of the process to outlive.
-std::string relaunchScript();
-
 }  // namespace detail
-
-// The swap, shared with the per-user installer. A bundle is staged as a hidden sibling of the
-// installed one (a fresh name from `stagedSibling`), verified there, and committed.
-
-// Copies a bundle tree exactly: folders, files with their modes, links as links.
-bool copyBundle(const std::filesystem::path& from, const std::filesystem::path& to, std::string& failure);
-
-std::filesystem::path stagedSibling(const std::filesystem::path& installed);
-
-// Flushes the complete staged bundle and puts it in the place of `installed`: one
-// renameat2(RENAME_EXCHANGE), or two renames where the file system cannot exchange, or one rename
-// when nothing is installed yet; the replaced bundle is removed. Nothing on success, otherwise the
-// reason, with `staged` removed and `installed` as it was.
-std::optional<std::string> commitStaged(const std::filesystem::path& staged, const std::filesystem::path& installed,
-                                        bool exchangeSupported, const std::function<void(detail::Stage)>& atStage);
-
 }  // namespace SelfUpdate

@@ -1,41 +1,25 @@
 #include "update/UpdateCheck.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
-#include <nlohmann/json.hpp>
-
+#include "bundle/Description.h"
 #include "core/ServiceEndpoints.h"
 #include "automation/E2E.h"
 #include "platform/Bundle.h"
 #include "core/Environment.h"
 #include "platform/Url.h"
-#include "core/Json.h"
 #include "core/Text.h"
 #include "update/UpdateInfo.h"
 
 namespace UpdateCheck {
 namespace {
 
-// Info.json is a few hundred bytes; anything past this is not a bundle description.
-constexpr std::uintmax_t largestInfoFile = 1 << 20;
-
-std::optional<std::string> readInfoFile() {
-    const auto bundle = platform::runningBundleDir();
-    if (!bundle) return std::nullopt;
-    const auto path = *bundle / "Info.json";
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size > largestInfoFile) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return text;
+// The version the running bundle's Info.json names, when there is one to read.
+std::optional<std::string> runningBundleVersion() {
+    const auto running = platform::runningBundleDir();
+    const auto info = running ? bundle::readInfo(*running) : std::nullopt;
+    if (!info || info->version.empty()) return std::nullopt;
+    return info->version;
 }
 
 // A host name made only of ASCII letters, digits and hyphens in non-empty labels. Anything else
@@ -66,7 +50,7 @@ std::string currentVersion() {
     const bool automation = E2E::enabled();
     const auto pretend = automation ? core::environmentValue(std::string(pretendVersionVariable)) : std::nullopt;
     // The bundle is read only when no override answers.
-    return detail::currentVersion(automation, pretend, pretend ? std::nullopt : readInfoFile());
+    return detail::currentVersion(automation, pretend, pretend ? std::nullopt : runningBundleVersion());
 }
 
 bool trustedHost(const std::optional<std::string>& url) { return detail::trustedHost(url, E2E::enabled()); }
@@ -79,16 +63,9 @@ std::string feed(bool automation, const std::optional<std::string>& feedOverride
 }
 
 std::string currentVersion(bool automation, const std::optional<std::string>& pretendVersion,
-                           const std::optional<std::string>& infoJSON) {
+                           const std::optional<std::string>& bundleVersion) {
     if (automation && pretendVersion) return *pretendVersion;
-    if (infoJSON) {
-        const auto info = core::parseJSON(*infoJSON);
-        if (info && info->is_object()) {
-            const auto found = info->find("CFBundleShortVersionString");
-            if (found != info->end() && found->is_string()) return found->get<std::string>();
-        }
-    }
-    return "0";
+    return bundleVersion.value_or("0");
 }
 
 bool trustedHost(const std::optional<std::string>& url, bool automation) {

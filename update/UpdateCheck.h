@@ -57,9 +57,9 @@ namespace detail {
 
 std::string feed(bool automation, const std::optional<std::string>& feedOverride);
 
-// `infoJSON` is the text of the bundle's Info.json, when one could be read.
+// `bundleVersion` is the version the bundle's Info.json names, when it names one.
 std::string currentVersion(bool automation, const std::optional<std::string>& pretendVersion,
-                           const std::optional<std::string>& infoJSON);
+                           const std::optional<std::string>& bundleVersion);
 
 bool trustedHost(const std::optional<std::string>& url, bool automation);
 

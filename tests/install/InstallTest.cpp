@@ -182,32 +182,22 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     fs::create_directories(configHome / "tolvar");
     std::ofstream(configHome / "tolvar" / "defaults.ini") << "[defaults]\n";
 
+    const std::string extensionEntryName = std::string(capture::chromiumExtensionId) + ".json";
     const auto first = tolvar(buildBundle, "--install");
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(first.err, "");
+    // What the browser helpers hold is tested with capture's; here, that --install writes them.
     for (const auto& file : {installed / "bin" / "tolvar", launcher, autostart, metainfo,
-                             dataHome / "icons/hicolor/scalable/apps/app.tolvar.desktop.svg",
                              dataHome / "icons/hicolor/48x48/apps/app.tolvar.desktop.png",
                              dataHome / "icons/hicolor/symbolic/apps/app.tolvar.desktop-symbolic.svg",
-                             configHome / "chromium/NativeMessagingHosts/app.tolvar.desktop.capture.json"}) {
+                             configHome / "chromium/NativeMessagingHosts/app.tolvar.desktop.capture.json",
+                             configHome / "vivaldi/External Extensions" / extensionEntryName}) {
         EXPECT_TRUE(fs::exists(file)) << file;
     }
     const std::string exec = "Exec=\"" + installed.string() + "/bin/tolvar\"";
     EXPECT_NE(testsupport::readFile(launcher).find(exec + "\n"), std::string::npos) << testsupport::readFile(launcher);
     EXPECT_NE(testsupport::readFile(launcher).find(exec + " --quick-save\n"), std::string::npos);
     EXPECT_NE(testsupport::readFile(autostart).find(exec + " --background\n"), std::string::npos);
-    EXPECT_NE(testsupport::readFile(configHome / "chromium/NativeMessagingHosts/app.tolvar.desktop.capture.json")
-                  .find(installed.string() + "/libexec/tolvar-capture-host"),
-              std::string::npos);
-    // Each Chromium-family browser is told to install the installed copy's extension at its next start.
-    const std::string extensionEntryName = std::string(capture::chromiumExtensionId) + ".json";
-    for (const char* browserFolder : {"chromium", "google-chrome", "BraveSoftware/Brave-Browser", "microsoft-edge", "vivaldi"}) {
-        const fs::path entry = configHome / browserFolder / "External Extensions" / extensionEntryName;
-        const auto text = nlohmann::json::parse(testsupport::readFile(entry), nullptr, false);
-        EXPECT_EQ(text.value("external_crx", ""), (installed / "share/browser-extension/tolvar-capture.crx").string()) << entry;
-        EXPECT_EQ(text.value("external_version", ""), "1.0.0") << entry;
-    }
-    EXPECT_TRUE(fs::is_regular_file(installed / "share/browser-extension/tolvar-capture.crx"));
     for (const auto& check : {"desktop-file-validate " + quoted(launcher.string()),
                               "desktop-file-validate " + quoted(autostart.string()),
                               "appstreamcli validate --no-net " + quoted(metainfo.string())}) {
@@ -236,24 +226,16 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     EXPECT_NE(properties.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << properties.substr(0, 200);
     stopInstances(installed, launched);
 
-    // The login start runs without the window; quick save still has its panel; a later launch shows
-    // the window; "Start at Login" in the Tolvar menu removes and restores the autostart entry.
+    // The login entry starts the installed copy in the background (what a background start does is
+    // tested in tests/e2e); a later launch shows the window; "Start at Login" in the Tolvar menu
+    // removes and restores the autostart entry.
     const fs::path background = home.path() / "background";
     const auto loginEnv = automated(background);
     ASSERT_EQ(run("gio launch " + quoted(autostart.string()), loginEnv, scratch).status, 0);
-    const Journal journal(background);
-    // Nothing needs the page yet: it is not loaded.
-    const auto asleep = journal.waitFor("engine-suspended", eventTimeout);
+    const auto asleep = Journal(background).waitFor("engine-suspended", eventTimeout);
     ASSERT_TRUE(asleep);
     EXPECT_EQ((*asleep)["reason"], "background-start");
     EXPECT_FALSE(mainWindowVisible());
-    EXPECT_EQ(run(quoted((installed / "bin/tolvar").string()) + " --quick-save", loginEnv, scratch).status, 0);
-    const auto presented = journal.waitFor("presented", eventTimeout);
-    ASSERT_TRUE(presented);
-    EXPECT_EQ((*presented)["visible"], true);
-    EXPECT_FALSE(mainWindowVisible());
-    std::ofstream(background / "cmd") << "esc\n";
-    ASSERT_TRUE(journal.waitFor("closed", eventTimeout));
     EXPECT_EQ(run(quoted((installed / "bin/tolvar").string()), loginEnv, scratch).status, 0);
     const std::string window = launchtest::waitForMainWindow();
     ASSERT_FALSE(window.empty());
@@ -282,7 +264,7 @@ TEST_F(PerUserInstall, InstallsEntriesThatLaunchTheInstalledCopyAndUninstallsToT
     }
     for (const auto& [path, description] : afterData) EXPECT_EQ(beforeData.at(path), description) << path;
     for (const auto& path : {launcher, autostart, metainfo, installed,
-                             configHome / "chromium" / "External Extensions" / extensionEntryName}) {
+                             configHome / "vivaldi" / "External Extensions" / extensionEntryName}) {
         EXPECT_FALSE(fs::exists(path)) << path;
         EXPECT_NE(removed.out.find("removed " + path.string() + "\n"), std::string::npos) << removed.out;
     }

@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <map>
+#include <functional>
+#include <regex>
 #include <thread>
 
 #include "tests/support/AppProcess.h"
@@ -27,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using SelfUpdate::Failure;
 using InstallSetup = SelfUpdate::detail::Setup;
-using SelfUpdate::detail::Stage;
+using Stage = bundle::SwapStage;
 using testsupport::HttpRequest;
 using testsupport::HttpResponse;
 using testsupport::LoopbackHttpServer;
@@ -43,26 +43,11 @@ std::string firstLine(const fs::path& file) {
     return text.substr(0, text.find('\n'));
 }
 
-// Every entry of a tree with its kind, mode and full content (or link target).
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> entries;
-    for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
-        struct stat info {};
-        lstat(it->path().c_str(), &info);
-        std::string value = std::to_string(info.st_mode) + ":";
-        if (S_ISREG(info.st_mode)) value += testsupport::readFile(it->path());
-        else if (S_ISLNK(info.st_mode)) value += fs::read_symlink(it->path()).string();
-        entries[fs::relative(it->path(), root).string()] = std::move(value);
-    }
-    return entries;
-}
-
-// Packs the entries of `folder` into a zip archive without compression (quick to make and unpack).
-void zipFolder(const fs::path& folder, const fs::path& archive, const std::string& entries = "Tolvar.app",
-               const std::string& extra = "") {
-    ASSERT_EQ(shell("cd '" + folder.string() + "' && bsdtar --format zip --options zip:compression=store " + extra +
-                    " -cf '" + archive.string() + "' " + entries),
-              0);
+// Every entry of a bundle with its kind, mode and contents (or link target).
+std::string snapshot(const fs::path& bundle) {
+    const auto manifest = bundlesig::manifest(bundle);
+    EXPECT_TRUE(manifest.ok) << manifest.text;
+    return manifest.text;
 }
 
 // A server whose answer to each request is a 200 without a length, after which it sends `chunk`
@@ -74,17 +59,27 @@ std::unique_ptr<LoopbackHttpServer> streamingServer(const std::string& chunk, st
     });
 }
 
-// Runs one install on this thread's main loop and answers its result.
-std::optional<Failure> install(const InstallSetup& setup, const std::string& url, const std::string& version) {
-    bool finished = false;
+// One install of 2.0 started on this thread's main loop, and its result once the completion has run.
+struct Started {
     std::optional<Failure> result;
-    const auto worker = SelfUpdate::detail::install(setup, url, version, [&](std::optional<Failure> failure) {
-        result = std::move(failure);
-        finished = true;
-    });
-    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return finished; }, std::chrono::seconds(100)))
-        << "the install never completed";
-    return result;
+    bool finished = false;
+    SelfUpdate::Worker worker;
+
+    Started(const InstallSetup& setup, const std::string& url)
+        : worker(SelfUpdate::detail::install(setup, url, "2.0", [this](std::optional<Failure> failure) {
+              result = std::move(failure);
+              finished = true;
+          })) {}
+
+    bool wait(std::chrono::seconds limit = std::chrono::seconds(100)) {
+        return testsupport::runMainLoopUntil([&] { return finished; }, limit);
+    }
+};
+
+std::optional<Failure> install(const InstallSetup& setup, const std::string& url) {
+    Started started(setup, url);
+    EXPECT_TRUE(started.wait()) << "the install never completed";
+    return started.result;
 }
 
 class InstallerTest : public ::testing::Test {
@@ -95,39 +90,52 @@ public:
     fs::path work = home.path() / "tmp";
     fs::path scratch = home.path() / "scratch";
     std::string team;
-    std::map<std::string, std::string> before;
+    std::string before;
     // Serves the file named by the path of the address (the test's own files only), or 404.
     LoopbackHttpServer server{[](const HttpRequest& request) {
         if (!fs::is_regular_file(request.target)) return HttpResponse{.status = 404, .body = "not found"};
         return HttpResponse{.contentType = "application/zip", .body = testsupport::readFile(request.target)};
     }};
     InstallSetup setup;
+    int offers = 0;
 
     void SetUp() override {
         ASSERT_TRUE(fs::exists(fixtures / "2.0" / "Tolvar.app")) << "run the update_fixtures test first";
         team = firstLine(fixtures / "team.txt");
-        fs::create_directories(apps);
         fs::create_directories(work);
         fs::create_directories(scratch);
-        ASSERT_EQ(shell("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'"), 0);
+        installOneDotZero();
         before = snapshot(installed);
         setup = InstallSetup{.installed = installed, .temporaryRoot = work, .tools = tools,
                              .expectTeamVariable = std::nullopt, .limits = {64ull << 20, 20}};
     }
 
-    // A copy of the signed 2.0 bundle in a folder of its own, to be changed and packed.
-    fs::path offeredCopy(const std::string& name = "offered") {
-        const fs::path folder = scratch / name;
-        fs::create_directories(folder);
-        EXPECT_EQ(shell("cp -a '" + (fixtures / "2.0" / "Tolvar.app").string() + "' '" + folder.string() + "/'"), 0);
-        return folder;
+    void installOneDotZero() {
+        fs::remove_all(apps);
+        fs::create_directories(apps);
+        ASSERT_EQ(shell("cp -a '" + (fixtures / "1.0" / "Tolvar.app").string() + "' '" + installed.string() + "'"), 0);
     }
 
     std::string serve(const fs::path& archive) { return server.url(archive.string()); }
 
-    std::string servePacked(const fs::path& folder, const std::string& entries = "Tolvar.app", const std::string& extra = "") {
-        const fs::path archive = scratch / (folder.filename().string() + ".zip");
-        zipFolder(folder, archive, entries, extra);
+    // The signed 2.0 bundle copied, changed, signed again with `key` (of fixtures/) unless it is "",
+    // and packed as `entries` with bsdtar's `options` (a zip without compression by default).
+    std::string offered(const std::function<void(const fs::path&)>& change, const std::string& key = "",
+                        const std::string& entries = "Tolvar.app", const std::string& options = "") {
+        const fs::path folder = scratch / std::to_string(++offers);
+        fs::create_directories(folder);
+        EXPECT_EQ(shell("cp -a '" + (fixtures / "2.0" / "Tolvar.app").string() + "' '" + folder.string() + "/'"), 0);
+        if (change) change(folder / "Tolvar.app");
+        if (!key.empty()) {
+            EXPECT_EQ(shell("'" + (tools / "tolvar-codesign").string() + "' --sign '" + (fixtures / key).string() + "' '" +
+                            (folder / "Tolvar.app").string() + "' 2>/dev/null"),
+                      0);
+        }
+        const fs::path archive = folder.string() + ".archive";
+        EXPECT_EQ(shell("cd '" + folder.string() + "' && bsdtar " +
+                        (options.empty() ? "--format zip --options zip:compression=store" : options) + " -cf '" +
+                        archive.string() + "' " + entries),
+                  0);
         return serve(archive);
     }
 
@@ -145,24 +153,29 @@ public:
         expectNoLeftovers();
     }
 
-    // The install fails with this description (or one starting with it) and changes nothing;
-    // answers the description.
-    std::string expectFailure(const std::string& url, const std::string& version, const std::string& description,
-                              bool prefixOnly = false) {
-        const auto failure = install(setup, url, version);
+    // The install fails with a description that matches `description` and changes nothing.
+    void expectFailure(const std::string& url, const std::string& description) {
+        const auto failure = install(setup, url);
         expectUnchanged();
-        if (!failure) {
-            ADD_FAILURE() << "installed although it should have failed";
-            return {};
+        ASSERT_TRUE(failure.has_value()) << "installed although it should have failed";
+        EXPECT_TRUE(std::regex_match(failure->description(), std::regex(description))) << failure->description();
+    }
+
+    // Each attack (a name, what makes the address to install from, the failure's description as a
+    // regular expression) fails as described and changes nothing.
+    using Attack = std::tuple<std::string, std::function<std::string()>, std::string>;
+    void expectEachRefused(const std::vector<Attack>& attacks) {
+        const InstallSetup base = setup;
+        for (const auto& [attack, url, description] : attacks) {
+            SCOPED_TRACE(attack);
+            setup = base;
+            expectFailure(url(), description);
         }
-        if (prefixOnly) EXPECT_TRUE(failure->description().starts_with(description)) << failure->description();
-        else EXPECT_EQ(failure->description(), description);
-        return failure->description();
     }
 
     void expectInstalled(const std::string& url) {
-        const auto failure = install(setup, url, "2.0");
-        EXPECT_FALSE(failure.has_value()) << failure->description();
+        const auto failure = install(setup, url);
+        ASSERT_FALSE(failure.has_value()) << failure->description();
         EXPECT_EQ(bundlesig::infoValue(installed, "CFBundleShortVersionString"), "2.0");
         const auto verified = bundlesig::verify(installed);
         EXPECT_TRUE(verified.ok) << verified.text;
@@ -172,69 +185,101 @@ public:
     }
 };
 
+// Each way to put a bundle in place: one exchange, two renames where the file system cannot exchange,
+// and a copy from a working folder on another file system; each with an unpacking limit just above
+// what the bundle holds.
 TEST_F(InstallerTest, InstallsANewerBuildOfTheSameTeam) {
-    expectInstalled(serve(fixtures / "releases" / "Tolvar-2.0.zip"));
-}
-
-TEST_F(InstallerTest, InstallsFromAWorkingFolderOnAnotherFileSystem) {
-    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no tmpfs at /dev/shm";
-    TemporaryFolder dummy;  // a name that is ours alone
-    const fs::path shm = fs::path("/dev/shm") / dummy.path().filename();
-    fs::create_directories(shm);
-    setup.temporaryRoot = shm;
-    expectInstalled(serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+    std::uintmax_t size = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(fixtures / "2.0" / "Tolvar.app")) {
+        if (entry.is_regular_file()) size += entry.file_size();
+    }
+    TemporaryFolder name;  // a name that is ours alone under /dev/shm
+    const fs::path shm = fs::path("/dev/shm") / name.path().filename();
+    const std::vector<std::pair<std::string, std::function<void(InstallSetup&)>>> ways{
+        {"exchange", [](InstallSetup&) {}},
+        {"two renames", [](InstallSetup& chosen) { chosen.exchangeSupported = false; }},
+        {"copy from another file system", [&](InstallSetup& chosen) { chosen.temporaryRoot = shm; }},
+    };
+    const InstallSetup base = setup;
+    for (const auto& [way, choose] : ways) {
+        SCOPED_TRACE(way);
+        installOneDotZero();
+        setup = base;
+        setup.largestUnpacked = size + (1 << 20);
+        choose(setup);
+        expectInstalled(serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+    }
     for (const auto& entry : fs::directory_iterator(shm)) ADD_FAILURE() << "left behind: " << entry.path();
     fs::remove_all(shm);
 }
 
-TEST_F(InstallerTest, InstallsWithTwoRenamesWhereTheFileSystemCannotExchange) {
-    setup.exchangeSupported = false;
-    expectInstalled(serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+// Every download the installer must give up and every archive it must refuse, and what it says;
+// none changes the installed bundle or leaves anything behind.
+TEST_F(InstallerTest, RefusesEachAttackOnTheDownloadAndChangesNothing) {
+    std::unique_ptr<LoopbackHttpServer> other;  // a server of the case's own, alive during its install
+    const auto streaming = [&](std::string chunk, int pauseMs) {
+        other = streamingServer(std::move(chunk), std::chrono::milliseconds(pauseMs));
+        return other->url("/Tolvar.zip");
+    };
+    expectEachRefused({
+        {"answered with 404", [&] { return server.url((scratch / "missing.zip").string()); }, "download failed: HTTP 404"},
+        // A port that was free a moment ago: nothing listens there.
+        {"unreachable", [&] { return streamingServer("x", std::chrono::milliseconds(0))->url("/T.zip"); }, "download failed: .+"},
+        {"endless", [&] { return streaming(std::string(1 << 16, 'x'), 0); },
+         "download failed: the download is larger than 67108864 bytes"},
+        {"trickling", [&] { return setup.limits.longestSeconds = 2, streaming("x", 50); },
+         "download failed: the download took longer than 2 seconds"},
+    });
 }
 
-TEST_F(InstallerTest, ArchiveAnsweredWith404OrUnreachable) {
-    expectFailure(server.url((scratch / "missing.zip").string()), "2.0", "download failed: HTTP 404");
-    // A port that was free a moment ago: nothing listens there.
-    expectFailure(streamingServer("x", std::chrono::milliseconds(0))->url("/Tolvar.zip"), "2.0", "download failed: ", true);
-}
-
-TEST_F(InstallerTest, EndlessDownloadIsCapped) {
-    const auto endless = streamingServer(std::string(1 << 16, 'x'), std::chrono::milliseconds(0));
-    expectFailure(endless->url("/Tolvar.zip"), "2.0", "download failed: the download is larger than 67108864 bytes");
-}
-
-TEST_F(InstallerTest, TricklingDownloadIsCutOffInTime) {
-    const auto trickle = streamingServer("x", std::chrono::milliseconds(50));
-    setup.limits.longestSeconds = 2;
-    expectFailure(trickle->url("/Tolvar.zip"), "2.0", "download failed: the download took longer than 2 seconds");
+TEST_F(InstallerTest, RefusesEachAttackInTheArchiveAndChangesNothing) {
+    const std::string otherTeam = firstLine(fixtures / "other.txt");
+    ASSERT_NE(otherTeam, team);
+    expectEachRefused({
+        {"a tar archive", [&] { return offered(nullptr, "", "Tolvar.app", "--format ustar"); }, "couldn't unpack the update"},
+        {"no Tolvar.app", [&] { return offered([](const fs::path& app) { fs::rename(app, app.parent_path() / "Other.app"); },
+                                               "", "Other.app"); },
+         "no Tolvar.app in the update"},
+        {"an entry with an absolute path", [&] {
+             return offered([](const fs::path& app) { std::ofstream(app.parent_path() / "escape") << "out"; }, "",
+                            "Tolvar.app escape", "--format zip -P -s '|^escape$|" + (home.path() / "absolute-escape").string() + "|'");
+         },
+         "couldn't unpack the update"},
+        {"a link out of the bundle",
+         [&] { return offered([](const fs::path& app) { fs::create_symlink("/etc/passwd", app / "share" / "passwd"); }); },
+         "couldn't unpack the update"},
+        {"unsigned", [&] { return offered([](const fs::path& app) { fs::remove_all(app / "_CodeSignature"); }); },
+         "code signature invalid: [\\s\\S]*Tolvar.app: code object is not signed at all"},
+        // The impostor names the real team wherever a bundle's own files could say it.
+        {"another key claiming the team", [&] {
+             return offered([&](const fs::path& app) {
+                 std::ofstream(app / "Info.json", std::ios::trunc)
+                     << R"({"CFBundleIdentifier": "app.tolvar.desktop\nTeamIdentifier=)" << team
+                     << R"(", "CFBundleShortVersionString": "2.0", "CFBundleExecutable": "bin/tolvar", "TeamIdentifier": ")"
+                     << team << "\"}";
+             }, "other.pem");
+         },
+         "signed by a different team: " + otherTeam + " vs " + team},
+        {"another version", [&] { return serve(fixtures / "releases" / "Tolvar-1.0.zip"); }, "version mismatch: 1.0 instead of 2.0"},
+        {"another architecture",
+         [&] { return offered([](const fs::path& app) { claimAnotherArchitecture(app / "bin" / "tolvar"); }, "team.pem"); },
+         "not accepted by Gatekeeper: [\\s\\S]*built for another architecture"},
+    });
+    EXPECT_FALSE(fs::exists(home.path() / "absolute-escape"));
 }
 
 // The worker's owner goes away mid-download: the install is cancelled and its thread joined at
 // once, and the completion still reports the cancel on the main loop.
 TEST_F(InstallerTest, DroppedWorkerCancelsTheInstallAndJoinsItsThread) {
     const auto trickle = streamingServer("x", std::chrono::milliseconds(50));
-    std::optional<Failure> result;
-    bool finished = false;
-    auto worker = SelfUpdate::detail::install(setup, trickle->url("/Tolvar.zip"), "2.0",
-                                              [&](std::optional<Failure> failure) {
-                                                  result = std::move(failure);
-                                                  finished = true;
-                                              });
-    ASSERT_TRUE(worker.running());
+    Started started(setup, trickle->url("/Tolvar.zip"));
+    ASSERT_TRUE(started.worker.running());
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !trickle->requests().empty(); }, std::chrono::seconds(10)));
-    worker = {};
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return finished; }, std::chrono::seconds(5)));
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->description(), "cancelled by the user");
+    started.worker = {};
+    ASSERT_TRUE(started.wait(std::chrono::seconds(5)));
+    ASSERT_TRUE(started.result.has_value());
+    EXPECT_EQ(started.result->description(), "cancelled by the user");
     expectUnchanged();
-}
-
-TEST_F(InstallerTest, TarArchiveIsNotAZip) {
-    std::ofstream(scratch / "Tolvar.zip") << "this is not an archive";
-    expectFailure(serve(scratch / "Tolvar.zip"), "2.0", "couldn't unpack the update");
-    const fs::path folder = offeredCopy();
-    ASSERT_EQ(shell("cd '" + folder.string() + "' && bsdtar -cf '" + (scratch / "Tolvar.tar").string() + "' Tolvar.app"), 0);
-    expectFailure(serve(scratch / "Tolvar.tar"), "2.0", "couldn't unpack the update");
 }
 
 TEST_F(InstallerTest, ArchiveBombStopsUnpackingBeforeTheDiskFills) {
@@ -249,7 +294,7 @@ TEST_F(InstallerTest, ArchiveBombStopsUnpackingBeforeTheDiskFills) {
         ASSERT_EQ(truncate((bomb / std::to_string(i)).c_str(), 4 << 20), 0);
     }
     const fs::path archive = scratch / "bomb.zip";
-    zipFolder(folder, archive, "Tolvar.app", "--options zip:compression=deflate");
+    ASSERT_EQ(shell("cd '" + folder.string() + "' && bsdtar --format zip -cf '" + archive.string() + "' Tolvar.app"), 0);
     ASSERT_LT(fs::file_size(archive), 1u << 20);
     const std::string url = serve(archive);
 
@@ -272,85 +317,10 @@ TEST_F(InstallerTest, ArchiveBombStopsUnpackingBeforeTheDiskFills) {
         }
     });
     setup.largestUnpacked = 8 << 20;
-    expectFailure(url, "2.0", "couldn't unpack the update");
+    expectFailure(url, "couldn't unpack the update");
     watching = false;
     watcher.join();
     EXPECT_LE(largest.load(), std::uintmax_t{8} << 20) << "unpacked past the limit";
-}
-
-TEST_F(InstallerTest, ArchiveJustUnderTheUnpackLimitInstalls) {
-    std::uintmax_t size = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(fixtures / "2.0" / "Tolvar.app")) {
-        if (entry.is_regular_file()) size += entry.file_size();
-    }
-    setup.largestUnpacked = size + (1 << 20);
-    expectInstalled(serve(fixtures / "releases" / "Tolvar-2.0.zip"));
-}
-
-TEST_F(InstallerTest, ZipWithoutTolvarApp) {
-    const fs::path folder = offeredCopy();
-    fs::rename(folder / "Tolvar.app", folder / "Other.app");
-    expectFailure(servePacked(folder, "Other.app"), "2.0", "no Tolvar.app in the update");
-}
-
-TEST_F(InstallerTest, EntryClimbingOutOrWithAnAbsolutePath) {
-    for (const fs::path& target : {fs::path("../escape"), home.path() / "absolute-escape"}) {
-        const fs::path folder = offeredCopy();
-        std::ofstream(folder / "escape") << "out";
-        expectFailure(servePacked(folder, "Tolvar.app escape", "-P -s '|^escape$|" + target.string() + "|'"), "2.0",
-                      "couldn't unpack the update");
-        EXPECT_FALSE(fs::exists(work / "escape") || fs::exists(home.path() / "absolute-escape"));
-        fs::remove_all(folder);
-    }
-}
-
-TEST_F(InstallerTest, LinkThatLeavesTheBundleIsRefusedBeforeUnpacking) {
-    for (const std::string target : {"../../../../etc/passwd", "/etc/passwd", "../../x"}) {
-        const fs::path folder = offeredCopy();
-        fs::create_symlink(target, folder / "Tolvar.app" / "share" / "passwd");
-        expectFailure(servePacked(folder), "2.0", "couldn't unpack the update");
-        fs::remove_all(folder);
-    }
-}
-
-// What the signature check refuses is tested with the signing tool; here, that its refusal stops
-// the install.
-TEST_F(InstallerTest, UnsignedBundle) {
-    const fs::path folder = offeredCopy();
-    fs::remove_all(folder / "Tolvar.app" / "_CodeSignature");
-    const auto failure = expectFailure(servePacked(folder), "2.0", "code signature invalid: ", true);
-    EXPECT_TRUE(failure.ends_with("Tolvar.app: code object is not signed at all")) << failure;
-}
-
-TEST_F(InstallerTest, AnotherKeyClaimingTheSameTeam) {
-    const fs::path folder = offeredCopy();
-    const fs::path bundle = folder / "Tolvar.app";
-    // The impostor names the real team wherever a bundle's own files could say it.
-    std::ofstream(bundle / "Info.json", std::ios::trunc)
-        << R"({"CFBundleIdentifier": "app.tolvar.desktop\nTeamIdentifier=)" << team
-        << R"(", "CFBundleShortVersionString": "2.0", "CFBundleExecutable": "bin/tolvar", "TeamIdentifier": ")" << team
-        << "\"}";
-    ASSERT_EQ(shell("'" + (tools / "tolvar-codesign").string() + "' --sign '" + (fixtures / "other.pem").string() +
-                    "' '" + bundle.string() + "' 2>/dev/null"),
-              0);
-    const std::string other = firstLine(fixtures / "other.txt");
-    ASSERT_NE(other, team);
-    expectFailure(servePacked(folder), "2.0", "signed by a different team: " + other + " vs " + team);
-}
-
-TEST_F(InstallerTest, SignedBundleOfAnotherVersion) {
-    expectFailure(serve(fixtures / "releases" / "Tolvar-1.0.zip"), "2.0", "version mismatch: 1.0 instead of 2.0");
-}
-
-TEST_F(InstallerTest, BundleBuiltForAnotherArchitecture) {
-    const fs::path folder = offeredCopy();
-    const fs::path bundle = folder / "Tolvar.app";
-    claimAnotherArchitecture(bundle / "bin" / "tolvar");
-    ASSERT_EQ(shell("'" + (tools / "tolvar-codesign").string() + "' --sign '" + (fixtures / "team.pem").string() +
-                    "' '" + bundle.string() + "' 2>/dev/null"),
-              0);
-    const auto failure = expectFailure(servePacked(folder), "2.0", "not accepted by Gatekeeper: ", true);
-    EXPECT_NE(failure.find("built for another architecture"), std::string::npos) << failure;
 }
 
 TEST_F(InstallerTest, AppFolderNotWritableFailsBeforeAnyDownload) {
@@ -364,17 +334,11 @@ TEST_F(InstallerTest, AppFolderNotWritableFailsBeforeAnyDownload) {
         fs::permissions(apps, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
     }
     EXPECT_FALSE(SelfUpdate::detail::canInstallInPlace(installed));
-    const std::string url = serve(fixtures / "releases" / "Tolvar-2.0.zip");
-    bool calledAtOnce = false;
-    std::optional<Failure> failure;
-    const auto worker = SelfUpdate::detail::install(setup, url, "2.0", [&](std::optional<Failure> result) {
-        failure = result;
-        calledAtOnce = true;
-    });
-    EXPECT_TRUE(calledAtOnce) << "notWritable is answered directly";
-    EXPECT_FALSE(worker.running());
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failure->description(), "app folder not writable");
+    const Started started(setup, serve(fixtures / "releases" / "Tolvar-2.0.zip"));
+    EXPECT_TRUE(started.finished) << "notWritable is answered directly";
+    EXPECT_FALSE(started.worker.running());
+    ASSERT_TRUE(started.result.has_value());
+    EXPECT_EQ(started.result->description(), "app folder not writable");
     EXPECT_TRUE(server.requests().empty()) << "nothing is downloaded";
     if (mounted) umount(apps.c_str());
     else fs::permissions(apps, fs::perms::owner_all, fs::perm_options::replace);
@@ -394,7 +358,7 @@ void killedAt(InstallerTest& test, Stage stage, bool exchange, const std::string
     ASSERT_GE(child, 0);
     if (child == 0) {
         alarm(60);  // a child that hangs ends, and the test fails instead of waiting for ever
-        install(chosen, url, "2.0");
+        install(chosen, url);
         _exit(0);
     }
     int status = 0;

@@ -70,49 +70,43 @@ TEST(UpdateFeedAnswer, OnlyA200WithAValidFeedOnATrustedHostIsAccepted) {
     EXPECT_TRUE(acceptedFeed(answer(200, R"({"version":"2.0","url":"http://127.0.0.1:9/d"})"), true));
 }
 
-TEST(UpdatePathChoice, TrustedZipAndWritableFolderInstallOtherwiseOffer) {
-    const auto yes = [] { return true; };
-    const auto no = [] { return false; };
-    const auto install = choosePath(feedRecord("2.0", "https://dl.tolvar.app/T.zip"), "1.0", false,
-                                            std::nullopt, false, yes);
-    EXPECT_EQ(install.path, Path::install);
-    EXPECT_EQ(install.zip, "https://dl.tolvar.app/T.zip");
-    EXPECT_EQ(choosePath(feedRecord("2.0", "https://dl.tolvar.app/T.zip"), "1.0", false, {}, false, no).path,
-              Path::offer);
-    EXPECT_EQ(choosePath(feedRecord("2.0", std::nullopt), "1.0", false, {}, false, yes).path,
-              Path::offer);
-    EXPECT_EQ(choosePath(feedRecord("2.0", "not an address"), "1.0", false, {}, false, yes).path,
-              Path::offer);
-    EXPECT_EQ(choosePath(feedRecord("2.0", "https://dl.eviltolvar.app/T.zip"), "1.0", false, {}, false, yes).path,
-              Path::offer);
-    EXPECT_EQ(choosePath(feedRecord("2.0", "http://127.0.0.1:8/T.zip"), "1.0", false, {}, false, yes).path,
-              Path::offer);
-    EXPECT_EQ(choosePath(feedRecord("2.0", "http://127.0.0.1:8/T.zip"), "1.0", false, {}, true, yes).path,
-              Path::install);
-    EXPECT_EQ(choosePath(feedRecord("1.0", "https://dl.tolvar.app/T.zip"), "1.0", true, {}, false, yes).path,
-              Path::upToDate);
-}
-
-TEST(UpdatePathChoice, WritabilityIsAskedOnlyForAUsableZip) {
-    int asked = 0;
-    const auto count = [&] { ++asked; return true; };
-    choosePath(feedRecord("2.0", std::nullopt), "1.0", false, {}, false, count);
-    choosePath(feedRecord("2.0", "https://eviltolvar.app/T.zip"), "1.0", false, {}, false, count);
-    EXPECT_EQ(asked, 0);
-    choosePath(feedRecord("2.0", "https://tolvar.app/T.zip"), "1.0", false, {}, false, count);
-    EXPECT_EQ(asked, 1);
-}
-
-TEST(UpdatePathChoice, SkippedVersionSilencesAutomaticChecksOnly) {
-    const auto yes = [] { return true; };
-    const auto record = feedRecord("2.0", std::nullopt);
-    EXPECT_EQ(choosePath(record, "1.0", false, "2.0", false, yes).path, Path::skipped);
-    EXPECT_EQ(choosePath(record, "1.0", true, "2.0", false, yes).path, Path::offer);
-    EXPECT_EQ(choosePath(feedRecord("2.0", "https://tolvar.app/T.zip"), "1.0", true, "2.0", false, yes).path,
-              Path::install);
-    // Another skipped version, or one that differs only in spelling, does not silence this one.
-    EXPECT_EQ(choosePath(record, "1.0", false, "2.0.0", false, yes).path, Path::offer);
-    EXPECT_EQ(choosePath(record, "1.0", false, "1.9", false, yes).path, Path::offer);
+// A trusted zip and a writable folder install; otherwise the newer version is offered, or skipped
+// by an automatic check when the user skipped exactly it. The folder is asked about only for a
+// usable zip.
+TEST(UpdatePathChoice, InstallOfferSkipOrUpToDate) {
+    const struct {
+        std::string version;
+        std::optional<std::string> zip, skipped;
+        bool manual, automation, writable;
+        Path path;
+        int asked;
+    } cases[] = {
+        {"2.0", "https://dl.tolvar.app/T.zip", {}, false, false, true, Path::install, 1},
+        {"2.0", "https://dl.tolvar.app/T.zip", {}, false, false, false, Path::offer, 1},
+        {"2.0", std::nullopt, {}, false, false, true, Path::offer, 0},
+        {"2.0", "not an address", {}, false, false, true, Path::offer, 0},
+        {"2.0", "https://dl.eviltolvar.app/T.zip", {}, false, false, true, Path::offer, 0},
+        {"2.0", "http://127.0.0.1:8/T.zip", {}, false, false, true, Path::offer, 0},
+        {"2.0", "http://127.0.0.1:8/T.zip", {}, false, true, true, Path::install, 1},
+        {"1.0", "https://dl.tolvar.app/T.zip", {}, true, false, true, Path::upToDate, 0},
+        {"2.0", std::nullopt, "2.0", false, false, true, Path::skipped, 0},
+        {"2.0", std::nullopt, "2.0", true, false, true, Path::offer, 0},
+        {"2.0", "https://tolvar.app/T.zip", "2.0", true, false, true, Path::install, 1},
+        // Another skipped version, or one that differs only in spelling, does not silence this one.
+        {"2.0", std::nullopt, "2.0.0", false, false, true, Path::offer, 0},
+        {"2.0", std::nullopt, "1.9", false, false, true, Path::offer, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version + " " + c.zip.value_or("-") + " skipped " + c.skipped.value_or("-"));
+        int asked = 0;
+        const auto choice = choosePath(feedRecord(c.version, c.zip), "1.0", c.manual, c.skipped, c.automation, [&] {
+            ++asked;
+            return c.writable;
+        });
+        EXPECT_EQ(choice.path, c.path);
+        EXPECT_EQ(asked, c.asked);
+        if (c.path == Path::install) EXPECT_EQ(choice.zip, *c.zip);
+    }
 }
 
 TEST(UpdateAfterInstall, RestartAskOrFallBack) {
@@ -192,40 +186,4 @@ TEST(SelfUpdateControl, ACancelHoldsOnlyUntilTheSwapBegins) {
     EXPECT_FALSE(swapping.cancel());
     EXPECT_FALSE(swapping.cancelled());
     EXPECT_FALSE(swapping.download().cancelled());
-}
-
-TEST(SelfUpdateTeam, FirstTeamLineOfTheDescription) {
-    using SelfUpdate::detail::teamFromDescription;
-    EXPECT_EQ(teamFromDescription("Executable=x\nTeamIdentifier=ABC\nTeamIdentifier=DEF\n"), "ABC");
-    EXPECT_EQ(teamFromDescription("\n\nTeamIdentifier=\n"), "");
-    EXPECT_EQ(teamFromDescription("TeamIdentifier=not set\n"), std::nullopt);
-    EXPECT_EQ(teamFromDescription("Identifier=TeamIdentifier=ABC\n"), std::nullopt);
-    EXPECT_EQ(teamFromDescription(""), std::nullopt);
-}
-
-TEST(SelfUpdateSwapNames, HiddenSiblingsOfTheInstalledBundle) {
-    using SelfUpdate::detail::isSwapSibling;
-    EXPECT_TRUE(isSwapSibling("Tolvar.app", ".Tolvar.app.tolvar-staged-1234"));
-    EXPECT_TRUE(isSwapSibling("Tolvar.app", ".Tolvar.app.tolvar-previous-1234"));
-    EXPECT_FALSE(isSwapSibling("Tolvar.app", "Tolvar.app"));
-    EXPECT_FALSE(isSwapSibling("Tolvar.app", ".Other.app.tolvar-staged-1"));
-    EXPECT_FALSE(isSwapSibling("Tolvar.app", ".Tolvar.app.bak"));
-}
-
-TEST(UpdateArchiveListing, LinksMustStayInsideTheirTopFolder) {
-    using SelfUpdate::detail::listingHasUnsafeLink;
-    const std::string head = "#mtree\n./Tolvar.app type=dir\n./Tolvar.app/bin type=dir\n";
-    const std::vector<std::pair<std::string, bool>> cases = {
-        {"./Tolvar.app/bin/a\\040file type=file\n", false},
-        {"./Tolvar.app/bin/ok type=link link=../bin/a\\040file\n", false},
-        {"./Tolvar.app/bin/ok type=link link=tolvar\n", false},
-        {"./Tolvar.app/bin/abs type=link link=/etc/passwd\n", true},
-        {"./Tolvar.app/bin/up type=link link=../../x\n", true},
-        {"./Tolvar.app/bin/up type=link link=..\\057..\\057x\n", true},  // an escaped "/"
-        {"./Tolvar.app/up type=link link=./../Tolvar.app/x\n", true},
-        {"./top type=link link=Tolvar.app\n", false},
-        {"./top type=link link=..\n", true},
-        {"./Tolvar.app/none type=link\n", true},
-    };
-    for (const auto& [entry, unsafe] : cases) EXPECT_EQ(listingHasUnsafeLink(head + entry), unsafe) << entry;
 }
