@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "automation/E2E.h"
 #include "platform/SnapshotSource.h"
@@ -44,12 +43,7 @@ protected:
     void SetUp() override {
         for (const auto& entry : fs::directory_iterator(automationDir())) fs::remove_all(entry.path());
     }
-    std::vector<nlohmann::json> events() const {
-        std::vector<nlohmann::json> lines;
-        std::istringstream text(readFile(automationDir() / "events.jsonl"));
-        for (std::string line; std::getline(text, line);) lines.push_back(nlohmann::json::parse(line));
-        return lines;
-    }
+    std::vector<nlohmann::json> events() const { return testsupport::Journal(automationDir()).events(); }
 };
 
 TEST(JournalLine, IsCompactWithSortedKeysAndOverridesReservedFields) {
