@@ -120,7 +120,7 @@ TEST(DevserviceBookmarks, TagsFieldOfTheWebForm) {
     EXPECT_EQ(splitTagsField("Café CAFE\xCC\x81"), std::vector<std::string>{"Café"});
 }
 
-TEST(DevserviceCredentials, PasswordHashing) {
+TEST(DevserviceCredentials, PasswordsAndSessionTokens) {
     const auto hash = credentials::hashPassword("tolvar-demo");
     EXPECT_EQ(hash.rfind("pbkdf2-sha256$100000$", 0), 0u);
     EXPECT_TRUE(credentials::verifyPassword("tolvar-demo", hash));
@@ -131,15 +131,9 @@ TEST(DevserviceCredentials, PasswordHashing) {
                                   "md5$1$00$00", "pbkdf2-sha256$0$00$0000"}) {
         EXPECT_FALSE(credentials::verifyPassword("x", malformed)) << malformed;
     }
-}
-
-TEST(DevserviceCredentials, TokensAndDigests) {
-    const auto a = credentials::newSessionToken();
-    const auto b = credentials::newSessionToken();
-    EXPECT_EQ(a.size(), 64u);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
-    EXPECT_EQ(credentials::sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const auto token = credentials::newSessionToken();
+    EXPECT_EQ(token.size(), 64u);
+    EXPECT_NE(credentials::newSessionToken(), token);
 }
 
 TEST(DevserviceOptions, CommandLine) {

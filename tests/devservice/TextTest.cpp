@@ -54,18 +54,6 @@ TEST(DevserviceText, CookieValues) {
     }
 }
 
-TEST(DevserviceText, SafeFileNames) {
-    for (const char* good : {"version.json", "Tolvar-1.2.zip", "a", "name with space.zip"}) {
-        EXPECT_TRUE(text::isSafeFileName(good)) << good;
-    }
-    for (const std::string& bad : std::vector<std::string>{"", ".", "..", ".hidden", "../x", "a/b", "a\\b", "/etc/passwd",
-                                                          "..\\x", "a\nb", std::string("a\0b", 3), std::string(256, 'a')}) {
-        EXPECT_FALSE(text::isSafeFileName(bad)) << bad;
-    }
-    EXPECT_EQ(text::contentTypeForFileName("Tolvar.ZIP"), "application/zip");
-    EXPECT_EQ(text::contentTypeForFileName("noext"), "application/octet-stream");
-}
-
 TEST(DevserviceText, UserPerceivedCharactersAndRepairedBytes) {
     EXPECT_EQ(text::graphemeCount(""), 0u);
     EXPECT_EQ(text::graphemeCount("abc"), 3u);
