@@ -19,82 +19,70 @@ protected:
     }
 };
 
-TEST_F(DevserviceApi, WithoutASessionEveryCallAnswersUnauthorized) {
-    const auto body = createBody({{"url", "https://example.org"}});
-    for (const auto& token : std::vector<std::optional<std::string>>{std::nullopt, std::string("unknown"), std::string("")}) {
-        for (const std::string procedure : {"bookmarks.create", "bookmarks.fetchMetadata"}) {
-            const auto reply = api(procedure, body, token);
-            EXPECT_EQ(reply.status, 401) << procedure;
-            EXPECT_EQ(reply.header("Content-Type"), "application/json");
-            EXPECT_EQ(errorMessage(reply), "UNAUTHORIZED") << reply.body;
-        }
-    }
-    const auto list = get("/api/trpc/bookmarks.list?batch=1");
-    EXPECT_EQ(list.status, 401);
-    EXPECT_EQ(errorMessage(list), "UNAUTHORIZED");
-    EXPECT_TRUE(bookmarks().empty());
-}
-
 TEST_F(DevserviceApi, CreateStoresAndASecondCreateReportsAlreadyExists) {
     const auto first = api("bookmarks.create",
-                           R"({"0":{"json":{"url":"https://example.org/a","title":"Example","tags":["news","Tech"],"isReadLater":true}}})");
+                           R"({"0":{"json":{"url":"https://example.org/a","title":"Example","tags":["news","Tech"],"isReadLater":true}}})",
+                           std::string(demoToken), "application/json; charset=utf-8");
     ASSERT_EQ(first.status, 200) << first.body;
     EXPECT_EQ(first.header("Content-Type"), "application/json");
     const auto created = resultOf(first);
     EXPECT_EQ(created["alreadyExists"], false);
-    EXPECT_EQ(created["url"], "https://example.org/a");
-    EXPECT_EQ(created["title"], "Example");
     EXPECT_EQ(created["tags"], nlohmann::json::array({"news", "Tech"}));
     EXPECT_EQ(created["isReadLater"], true);
     EXPECT_TRUE(created["id"].is_number_integer());
     EXPECT_TRUE(created["createdAt"].is_string());
 
-    const auto second = api("bookmarks.create", createBody({{"url", "https://example.org/a"}, {"title", "Changed"}}));
-    ASSERT_EQ(second.status, 200);
-    const auto again = resultOf(second);
+    const auto again = resultOf(api("bookmarks.create", createBody({{"url", "https://example.org/a"}, {"title", "Changed"}})));
     EXPECT_EQ(again["alreadyExists"], true);
     EXPECT_EQ(again["id"], created["id"]);
     EXPECT_EQ(again["title"], "Example");
 
     // Only the exact address counts as the same.
-    const auto other = api("bookmarks.create", createBody({{"url", "https://example.org/a/"}}));
-    EXPECT_EQ(resultOf(other)["alreadyExists"], false);
-
+    EXPECT_EQ(resultOf(api("bookmarks.create", createBody({{"url", "https://example.org/a/"}})))["alreadyExists"], false);
     const auto list = bookmarks();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]["url"], "https://example.org/a/");
-    EXPECT_EQ(list[1]["title"], "Example");
     EXPECT_EQ(list[1]["tags"], nlohmann::json::array({"news", "Tech"}));
 }
 
-// Each refusal of the call's reader is tested with the reader; here, that one becomes a 400.
-TEST_F(DevserviceApi, BadBodiesAnswer400WithAMessageAndStoreNothing) {
-    for (const std::string& body : {std::string("not json"), createBody({{"url", "ftp://example.org/"}})}) {
-        const auto reply = api("bookmarks.create", body);
-        EXPECT_EQ(reply.status, 400) << body;
-        EXPECT_FALSE(errorMessage(reply).empty()) << reply.body;
+// Each refusal of the call's reader is tested with the reader; here, how each kind of refusal is answered.
+TEST_F(DevserviceApi, RefusedCallsAnswerTheirStatusWithAMessageAndStoreNothing) {
+    const std::string create = "/api/trpc/bookmarks.create?batch=1";
+    const std::string session = "tolvar_session=" + std::string(demoToken);
+    const std::string json = "application/json";
+    const auto body = createBody({{"url", "https://example.org"}});
+    const struct {
+        std::string method, target, cookie, contentType, origin, body;
+        int status;
+    } cases[] = {
+        {"POST", create, "", json, "", body, 401},
+        {"POST", create, "tolvar_session=unknown", json, "", body, 401},
+        {"POST", "/api/trpc/bookmarks.fetchMetadata?batch=1", "tolvar_session=", json, "", body, 401},
+        {"GET", "/api/trpc/bookmarks.list?batch=1", "", "", "", "", 401},
+        {"POST", create, session, "text/plain", "", body, 415},
+        {"POST", create, session, "application/x-www-form-urlencoded", "", body, 415},
+        {"GET", create, session, "", "", "", 405},
+        {"POST", "/api/trpc/bookmarks.create", session, json, "", body, 400},
+        {"POST", "/api/trpc/bookmarks.delete?batch=1", session, json, "", body, 404},
+        {"POST", create, session, json, "http://evil.example", body, 403},
+        {"POST", create, session, json, "", "not json", 400},
+        {"POST", create, session, json, "", createBody({{"url", "ftp://example.org/"}}), 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method + " " + c.target + " " + c.contentType + " " + c.origin + " " + c.body);
+        testsupport::Headers headers;
+        if (!c.cookie.empty()) headers.emplace_back("Cookie", c.cookie);
+        if (!c.contentType.empty()) headers.emplace_back("Content-Type", c.contentType);
+        if (!c.origin.empty()) headers.emplace_back("Origin", c.origin);
+        const auto reply = testsupport::httpRequest(port(), c.method, c.target, headers, c.body);
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.header("Content-Type"), "application/json");
+        EXPECT_EQ(errorMessage(reply).empty(), false) << reply.body;
+        if (c.status == 401) {
+            EXPECT_EQ(errorMessage(reply), "UNAUTHORIZED");
+        }
     }
     EXPECT_TRUE(bookmarks().empty());
-}
-
-TEST_F(DevserviceApi, RefusesOtherMethodsMediaTypesAndUnbatchedCalls) {
-    const auto body = createBody({{"url", "https://example.org"}});
-    EXPECT_EQ(api("bookmarks.create", body, std::string(demoToken), "text/plain").status, 415);
-    EXPECT_EQ(api("bookmarks.create", body, std::string(demoToken), "application/x-www-form-urlencoded").status, 415);
-    EXPECT_EQ(api("bookmarks.create", body, std::string(demoToken), "application/json; charset=utf-8").status, 200);
-
-    auto headers = cookie(demoToken);
-    EXPECT_EQ(get("/api/trpc/bookmarks.create?batch=1", headers).status, 405);
-    headers.emplace_back("Content-Type", "application/json");
-    EXPECT_EQ(testsupport::httpRequest(port(), "POST", "/api/trpc/bookmarks.create", headers, body).status, 400);
-    EXPECT_EQ(testsupport::httpRequest(port(), "POST", "/api/trpc/bookmarks.delete?batch=1", headers, body).status, 404);
-
-    auto crossSite = headers;
-    crossSite.emplace_back("Origin", "http://evil.example");
-    const auto refused = testsupport::httpRequest(port(), "POST", "/api/trpc/bookmarks.create?batch=1", crossSite,
-                                              createBody({{"url", "https://example.org/cross"}}));
-    EXPECT_EQ(refused.status, 403);
-    EXPECT_EQ(bookmarks().size(), 1u);
 }
 
 }  // namespace

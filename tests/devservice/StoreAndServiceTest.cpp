@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 #include "tests/support/DevService.h"
 #include "devservice/Pages.h"
@@ -11,23 +12,16 @@ using namespace devservice;
 
 namespace {
 
-TEST(DevserviceStore, UsersAndPasswords) {
+TEST(DevserviceStore, UsersPasswordsAndSessions) {
     testsupport::TemporaryFolder folder;
     Store store(folder.path() / "db.sqlite3");
     const auto demo = store.ensureUser("demo", "tolvar-demo");
-    const auto again = store.ensureUser("demo", "another password");
-    EXPECT_EQ(demo.id, again.id);
+    EXPECT_EQ(store.ensureUser("demo", "another password").id, demo.id);
     EXPECT_TRUE(store.checkPassword("demo", "tolvar-demo").has_value()) << "an existing user keeps its password";
     EXPECT_FALSE(store.checkPassword("demo", "another password").has_value());
     EXPECT_FALSE(store.checkPassword("nobody", "tolvar-demo").has_value());
-    EXPECT_FALSE(store.checkPassword("demo' --", "x").has_value());
     EXPECT_FALSE(store.checkPassword("' OR '1'='1", "' OR '1'='1").has_value());
-}
 
-TEST(DevserviceStore, Sessions) {
-    testsupport::TemporaryFolder folder;
-    Store store(folder.path() / "db.sqlite3");
-    const auto demo = store.ensureUser("demo", "pw");
     const auto token = store.createSession(demo.id);
     ASSERT_TRUE(store.userForSession(token).has_value());
     EXPECT_EQ(store.userForSession(token)->name, "demo");
@@ -35,7 +29,6 @@ TEST(DevserviceStore, Sessions) {
     EXPECT_FALSE(store.userForSession("").has_value());
     store.plantSession(demo.id, "chosen-token");
     store.plantSession(demo.id, "chosen-token");  // refreshing is fine
-    EXPECT_TRUE(store.userForSession("chosen-token").has_value());
     store.deleteSession(token);
     EXPECT_FALSE(store.userForSession(token).has_value());
     EXPECT_TRUE(store.userForSession("chosen-token").has_value());
@@ -54,10 +47,8 @@ TEST(DevserviceStore, BookmarksAreKeptVerbatimNewestFirstAndOncePerAddress) {
                                  true};
         const auto first = store.createBookmark(demo.id, tricky);
         EXPECT_FALSE(first.alreadyExists);
-        EXPECT_EQ(first.bookmark.url, tricky.url);
-        EXPECT_EQ(first.bookmark.title, tricky.title);
-        EXPECT_EQ(first.bookmark.tags, tricky.tags);
-        EXPECT_TRUE(first.bookmark.readLater);
+        EXPECT_EQ(std::tie(first.bookmark.url, first.bookmark.title, first.bookmark.tags, first.bookmark.readLater),
+                  std::tie(tricky.url, tricky.title, tricky.tags, tricky.readLater));
 
         auto changed = tricky;
         changed.title = "Another title";
@@ -98,9 +89,10 @@ protected:
         store_.plantSession(demo.id, "token");
     }
 
-    std::vector<Response> call(Request request) {
-        std::vector<Response> responses;
-        service_.handle(request, [&responses](Response r) { responses.push_back(std::move(r)); });
+    // The responses so far: the list grows when a pending answer comes later.
+    std::shared_ptr<std::vector<Response>> call(const Request& request) {
+        auto responses = std::make_shared<std::vector<Response>>();
+        service_.handle(request, [responses](Response r) { responses->push_back(std::move(r)); });
         return responses;
     }
 
@@ -119,15 +111,13 @@ protected:
 };
 
 TEST_F(DevserviceServiceLogic, TitleLookupAnswersWhenTheFetchCompletes) {
-    std::vector<Response> responses;
-    service_.handle(post("/api/trpc/bookmarks.fetchMetadata", R"({"0":{"json":{"url":"https://example.org/p"}}})"),
-                    [&responses](Response r) { responses.push_back(std::move(r)); });
-    EXPECT_TRUE(responses.empty()) << "nothing is answered before the page is fetched";
+    const auto responses = call(post("/api/trpc/bookmarks.fetchMetadata", R"({"0":{"json":{"url":"https://example.org/p"}}})"));
+    EXPECT_TRUE(responses->empty()) << "nothing is answered before the page is fetched";
     ASSERT_EQ(fetcher_.asked, std::vector<std::string>{"https://example.org/p"});
     fetcher_.pending("A <Title>");
-    ASSERT_EQ(responses.size(), 1u);
-    EXPECT_EQ(responses[0].status, 200);
-    const auto json = nlohmann::json::parse(responses[0].body);
+    ASSERT_EQ(responses->size(), 1u);
+    EXPECT_EQ(responses->at(0).status, 200);
+    const auto json = nlohmann::json::parse(responses->at(0).body);
     EXPECT_EQ(json[0]["result"]["data"]["json"]["title"], "A <Title>");
 }
 
@@ -146,7 +136,7 @@ TEST_F(DevserviceServiceLogic, EveryRequestIsAnsweredExactlyOnce) {
         post("/api/trpc/bookmarks.create", "{"),
         post("/api/trpc/bookmarks.fetchMetadata", "{"),
     };
-    for (const auto& request : requests) EXPECT_EQ(call(request).size(), 1u) << request.method << " " << request.path;
+    for (const auto& request : requests) EXPECT_EQ(call(request)->size(), 1u) << request.method << " " << request.path;
 }
 
 TEST(DevservicePages, EscapeEverythingUserProvided) {

@@ -1,10 +1,14 @@
 #include "tests/support/AppProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -92,10 +96,20 @@ bool AppProcess::running() {
     return true;
 }
 
+bool AppProcess::waitForExit(std::chrono::milliseconds timeout) {
+    if (!running()) return true;
+    const int ended = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    if (ended < 0) return waitUntil([this] { return !running(); }, timeout);
+    pollfd ready{ended, POLLIN, 0};
+    poll(&ready, 1, static_cast<int>(timeout.count()));
+    close(ended);
+    return !running();
+}
+
 int AppProcess::terminate(std::chrono::milliseconds grace) {
     if (status_) return *status_;
     kill(pid_, SIGTERM);
-    if (!waitUntil([this] { return !running(); }, grace)) {
+    if (!waitForExit(grace)) {
         kill(-pid_, SIGKILL);
         int status = 0;
         waitpid(pid_, &status, 0);
@@ -121,6 +135,28 @@ std::string commandOutput(const std::string& command) {
         ::pclose(pipe);
     }
     return output;
+}
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+bool waitForChangeIn(const fs::path& folder, const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const int changes = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (changes < 0 || inotify_add_watch(changes, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
+        if (changes >= 0) close(changes);
+        return waitUntil(done, timeout);  // a folder that is not there yet
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool answer = false;
+    for (pollfd ready{changes, POLLIN, 0}; !(answer = done()) && poll(&ready, 1, millisecondsUntil(deadline)) > 0;) {
+        char events[4096];
+        while (read(changes, events, sizeof events) > 0) {
+        }
+    }
+    close(changes);
+    return answer;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -151,7 +187,7 @@ std::optional<nlohmann::json> Journal::waitFor(const std::string& name, std::chr
                                                const std::function<bool(const nlohmann::json&)>& matches,
                                                int64_t afterSeq) const {
     std::optional<nlohmann::json> found;
-    waitUntil([&] {
+    waitForChangeIn(folder_, [&] {
         for (const auto& event : events()) {
             if (event.value("event", "") == name && event.value("seq", int64_t(0)) > afterSeq && (!matches || matches(event))) {
                 found = event;

@@ -44,6 +44,8 @@ public:
 
     pid_t pid() const { return pid_; }
     bool running();
+    // Waits for the process to end, on a descriptor that is ready when it has; answers whether it has.
+    bool waitForExit(std::chrono::milliseconds timeout);
     // SIGTERM, then SIGKILL after a grace period; answers the exit status (-1 when killed).
     int terminate(std::chrono::milliseconds grace = std::chrono::seconds(10));
 
@@ -69,8 +71,17 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 
-// Asks `done` every 20 ms until it answers true or `timeout` passes; answers its last answer.
+// Asks `done` every 20 ms until it answers true or `timeout` passes; answers its last answer. For
+// conditions that no descriptor or file announces (what another program shows, for instance).
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+// Asks `done` whenever a file in `folder` is created, written or moved there, until it answers true or
+// `timeout` passes; answers its last answer.
+bool waitForChangeIn(const std::filesystem::path& folder, const std::function<bool()>& done,
+                     std::chrono::milliseconds timeout);
+
+// What is left of the time until `deadline`, for poll(2): never less than 0.
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline);
 
 // What a shell command prints on standard output (for example xdotool on the test's own display).
 std::string commandOutput(const std::string& command);

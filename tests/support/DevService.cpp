@@ -18,21 +18,18 @@
 namespace testsupport {
 namespace {
 
-std::string lower(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::chrono::steady_clock::time_point deadlineAfter(std::chrono::milliseconds timeout) {
-    return std::chrono::steady_clock::now() + timeout;
-}
-
-int millisLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 }  // namespace
+
+std::string lowercased(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -50,30 +47,32 @@ std::optional<std::string> HttpReply::header(const std::string& name) const {
 std::vector<std::string> HttpReply::headerValues(const std::string& name) const {
     std::vector<std::string> values;
     for (const auto& [key, value] : headers) {
-        if (lower(key) == lower(name)) values.push_back(value);
+        if (lowercased(key) == lowercased(name)) values.push_back(value);
     }
     return values;
 }
 
 nlohmann::json HttpReply::json() const { return nlohmann::json::parse(body, nullptr, false); }
 
+MessageHead parseHead(const std::string& head) {
+    MessageHead parsed;
+    std::istringstream lines(head);
+    std::getline(lines, parsed.startLine);
+    for (std::string line; std::getline(lines, line);) {
+        const auto colon = line.find(':');
+        if (colon != std::string::npos) parsed.headers.emplace_back(line.substr(0, colon), trimmed(line.substr(colon + 1)));
+    }
+    return parsed;
+}
+
 HttpReply parseReply(const std::string& raw) {
     HttpReply reply;
     const auto headEnd = raw.find("\r\n\r\n");
     if (raw.rfind("HTTP/1.", 0) != 0 || headEnd == std::string::npos) return reply;
-    std::istringstream head(raw.substr(0, headEnd));
-    std::string line;
-    std::getline(head, line);
-    if (line.size() < 12) return reply;
-    reply.status = std::atoi(line.substr(9, 3).c_str());
-    while (std::getline(head, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const auto colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        auto value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(' '));
-        reply.headers.emplace_back(line.substr(0, colon), value);
-    }
+    auto head = parseHead(raw.substr(0, headEnd));
+    if (head.startLine.size() < 12) return reply;
+    reply.status = std::atoi(head.startLine.substr(9, 3).c_str());
+    reply.headers = std::move(head.headers);
     reply.body = raw.substr(headEnd + 4);  // the service announces the length of every answer
     if (auto length = reply.header("Content-Length")) {
         reply.body = reply.body.substr(0, std::strtoul(length->c_str(), nullptr, 10));
@@ -109,13 +108,10 @@ bool sendAll(int fd, const std::string& bytes) {
 }
 
 std::string readUntilClosed(int fd, std::chrono::milliseconds timeout) {
-    const auto deadline = deadlineAfter(timeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string data;
     char buffer[65536];
-    while (true) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, millisLeft(deadline));
-        if (ready <= 0) break;
+    for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, millisecondsUntil(deadline)) > 0;) {
         const auto n = recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0) break;
         data.append(buffer, static_cast<std::size_t>(n));
@@ -158,7 +154,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, std::c
         }
         return std::string();
     };
-    waitUntil([&] { return !addressLine().empty() || !app_->running(); }, startTimeout);
+    waitForChangeIn(folder_.path(), [&] { return !addressLine().empty() || !app_->running(); }, startTimeout);
     base_ = addressLine();
     if (base_.empty()) throw std::runtime_error("the service printed no address; its log:\n" + log());
     port_ = std::atoi(base_.substr(prefix.size()).c_str());
@@ -166,7 +162,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& arguments, std::c
 
 int ServiceProcess::stop(int signal, std::chrono::milliseconds timeout) {
     if (app_->running()) kill(app_->pid(), signal);
-    waitUntil([this] { return !app_->running(); }, timeout);
+    app_->waitForExit(timeout);
     return app_->terminate(0ms);
 }
 

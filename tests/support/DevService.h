@@ -33,6 +33,14 @@ struct HttpReply {
     nlohmann::json json() const;  // discarded value when the body is not JSON
 };
 
+// The start line and the header fields of an HTTP/1.x message head (without its blank line).
+struct MessageHead {
+    std::string startLine;
+    Headers headers;
+};
+MessageHead parseHead(const std::string& head);
+std::string lowercased(std::string text);
+
 HttpReply parseReply(const std::string& raw);  // a whole HTTP/1.x reply, read until the connection closed
 int connectLoopback(int port);                  // the socket, or -1
 bool sendAll(int fd, const std::string& bytes);  // false when the peer closed or reset the connection

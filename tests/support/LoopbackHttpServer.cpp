@@ -11,21 +11,9 @@
 #include <algorithm>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 
 namespace testsupport {
 namespace {
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 // Reads one request (head and a Content-Length body); false when the peer sent none in time.
 bool readRequest(int connection, HttpRequest& request) {
@@ -41,16 +29,9 @@ bool readRequest(int connection, HttpRequest& request) {
         if (got <= 0) return false;
         data.append(buffer, size_t(got));
         if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
-            std::istringstream head(data.substr(0, headEnd));
-            std::string line;
-            std::getline(head, line);
-            std::istringstream requestLine(line);
-            requestLine >> request.method >> request.target;
-            while (std::getline(head, line)) {
-                const auto colon = line.find(':');
-                if (colon == std::string::npos) continue;
-                request.headers[lowercased(line.substr(0, colon))] = trimmed(line.substr(colon + 1));
-            }
+            const auto head = parseHead(data.substr(0, headEnd));
+            std::istringstream(head.startLine) >> request.method >> request.target;
+            for (const auto& [name, value] : head.headers) request.headers[lowercased(name)] = value;
             if (auto length = request.headers.find("content-length"); length != request.headers.end()) {
                 wanted = std::stoul(length->second);
             }
@@ -80,7 +61,7 @@ std::string HttpRequest::header(const std::string& name) const {
 std::string HttpRequest::cookie(const std::string& name) const {
     std::istringstream cookies(header("cookie"));
     for (std::string pair; std::getline(cookies, pair, ';');) {
-        pair = trimmed(pair);
+        pair.erase(0, pair.find_first_not_of(' '));
         if (pair.rfind(name + "=", 0) == 0) return pair.substr(name.size() + 1);
     }
     return "";
@@ -144,17 +125,13 @@ void LoopbackHttpServer::serve(int connection) {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] { return stopping_; });
         }
-        while (sent && response.then == HttpResponse::Then::repeat && !stopping() &&
-               sendAll(connection, response.repeated)) {
-            std::this_thread::sleep_for(response.pause);
+        // Paced by waiting for the stop, so a stopping server does not wait out the pause.
+        while (sent && response.then == HttpResponse::Then::repeat && sendAll(connection, response.repeated)) {
+            std::unique_lock lock(mutex_);
+            if (changed_.wait_for(lock, response.pause, [this] { return stopping_; })) break;
         }
     }
     close(connection);
-}
-
-bool LoopbackHttpServer::stopping() const {
-    std::lock_guard lock(mutex_);
-    return stopping_;
 }
 
 std::vector<HttpRequest> LoopbackHttpServer::requests() const {

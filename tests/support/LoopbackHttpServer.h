@@ -56,7 +56,6 @@ public:
 private:
     void acceptLoop();
     void serve(int connection);
-    bool stopping() const;
 
     Handler handler_;
     int listener_ = -1;

@@ -26,28 +26,24 @@ const std::optional<std::string> nothing = std::nullopt;
 
 }  // namespace
 
+// Only exact identifiers are supported, each with the script of its kind.
 TEST(QuickSaveTabScript, EachSupportedBrowserGetsTheScriptOfItsKind) {
-    const auto ask = [](const std::string& app, const char* what) {
+    const auto ask = [](const std::string& app, const char* what) -> std::optional<std::string> {
         return "tell application \"" + app + "\" to return {" + what + "}";
     };
     const char* document = "URL of front document, name of front document";
     const char* tab = "URL of active tab of front window, title of active tab of front window";
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"com.apple.Safari", "Safari", document}, {"com.apple.SafariTechnologyPreview", "Safari Technology Preview", document},
-        {"com.google.Chrome", "Google Chrome", tab}, {"com.brave.Browser", "Brave Browser", tab},
-        {"com.microsoft.edgemac", "Microsoft Edge", tab}, {"company.thebrowser.Browser", "Arc", tab},
-        {"com.vivaldi.Vivaldi", "Vivaldi", tab}, {"org.chromium.Chromium", "Chromium", tab},
-        {"org.mozilla.firefox", "Firefox", tab}};
-    for (const auto& [id, app, what] : cases) EXPECT_EQ(tabScript(id), ask(app, what)) << id;
-}
-
-TEST(QuickSaveTabScript, OnlyExactIdentifiersAreSupported) {
-    for (const char* id : {"com.apple.safari", "", "com.apple.Safari ", " com.apple.Safari", "COM.GOOGLE.CHROME",
-                           "com.google.Chrome.canary", "org.mozilla.Firefox", "org.chromium.chromium",
-                           "app.tolvar.desktop", "Safari"}) {
-        SCOPED_TRACE(id);
-        EXPECT_EQ(tabScript(id), nothing);
-    }
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"com.apple.Safari", ask("Safari", document)},
+        {"com.apple.SafariTechnologyPreview", ask("Safari Technology Preview", document)},
+        {"com.google.Chrome", ask("Google Chrome", tab)}, {"com.brave.Browser", ask("Brave Browser", tab)},
+        {"com.microsoft.edgemac", ask("Microsoft Edge", tab)}, {"company.thebrowser.Browser", ask("Arc", tab)},
+        {"com.vivaldi.Vivaldi", ask("Vivaldi", tab)}, {"org.chromium.Chromium", ask("Chromium", tab)},
+        {"org.mozilla.firefox", ask("Firefox", tab)},
+        {"com.apple.safari", nothing}, {"", nothing}, {"com.apple.Safari ", nothing}, {" com.apple.Safari", nothing},
+        {"COM.GOOGLE.CHROME", nothing}, {"com.google.Chrome.canary", nothing}, {"org.mozilla.Firefox", nothing},
+        {"org.chromium.chromium", nothing}, {"app.tolvar.desktop", nothing}, {"Safari", nothing}};
+    for (const auto& [id, script] : cases) EXPECT_EQ(tabScript(id), script) << id;
 }
 
 TEST(QuickSaveCleanedWebURL, AcceptsHttpAndHttpsAddressesWithAHostAndReturnsThemAsWritten) {
@@ -90,6 +86,13 @@ TEST(QuickSaveCleanedWebURL, AcceptsHttpAndHttpsAddressesWithAHostAndReturnsThem
 TEST(QuickSaveParseTags, SplitsTrimsDeduplicatesAndLimits) {
     const std::string sixtyFour = repeated("x", 64);
     const std::string sixtyFive = repeated("y", 65);
+    // Duplicates and dropped pieces do not count towards the 32.
+    std::string thirtyFive = "dup,DUP,dup," + repeated("z", 70) + ",";
+    std::vector<std::string> firstThirtyTwo{"dup"};
+    for (int i = 0; i < 35; ++i) {
+        thirtyFive += "t" + std::to_string(i) + ",";
+        if (firstThirtyTwo.size() < 32) firstThirtyTwo.push_back("t" + std::to_string(i));
+    }
     const struct {
         std::string name;
         std::string input;
@@ -115,22 +118,12 @@ TEST(QuickSaveParseTags, SplitsTrimsDeduplicatesAndLimits) {
         {"compatibility forms are not duplicates", "\uFB01 fi", {"\uFB01", "fi"}},
         {"no Turkish rule: dotted capital I is not i", "\u0130stanbul istanbul", {"\u0130stanbul", "istanbul"}},
         {"ill-formed UTF-8 reads as U+FFFD", std::string("a,\xff,b"), {"a", "\uFFFD", "b"}},
+        {"the first thirty-two are kept", thirtyFive, firstThirtyTwo},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(parseTags(c.input), c.expected);
     }
-}
-
-TEST(QuickSaveParseTags, KeepsTheFirstThirtyTwoAndLooksNoFurther) {
-    // Duplicates and dropped pieces do not count towards the 32.
-    std::string withDuplicates = "dup,DUP,dup," + repeated("z", 70) + ",";
-    std::vector<std::string> expected{"dup"};
-    for (int i = 0; i < 35; ++i) {
-        withDuplicates += "t" + std::to_string(i) + ",";
-        if (expected.size() < 32) expected.push_back("t" + std::to_string(i));
-    }
-    EXPECT_EQ(parseTags(withDuplicates), expected);
 }
 
 TEST(QuickSaveCreateBody, BuildsTheCompactBatchBody) {
@@ -192,10 +185,15 @@ TEST(QuickSaveCreateBody, CutsTheTitleAtFiveHundredTwelveCharacters) {
     }
 }
 
+// Overlong forms, surrogates, code points past U+10FFFF and cut sequences are not UTF-8.
 TEST(QuickSaveCreateBody, RefusesTextThatIsNotUTF8) {
-    EXPECT_EQ(createBody("https://example.org/\xff", "T", {}, false), nothing);
-    EXPECT_EQ(createBody("https://example.org/", "T\xc3", {}, false), nothing);
-    EXPECT_EQ(createBody("https://example.org/", "T", {"ok", "\xed\xa0\x80"}, false), nothing);
+    for (const std::string bad : {"\xff", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "abc\xE2\x82"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(createBody("https://example.org/" + bad, "T", {}, false), nothing);
+        EXPECT_EQ(createBody("https://example.org/", "T" + bad, {}, false), nothing);
+        EXPECT_EQ(createBody("https://example.org/", "T", {"ok", bad}, false), nothing);
+    }
+    EXPECT_TRUE(createBody("https://example.org/", "plain, café, 日本, 👍", {}, false));
 }
 
 TEST(QuickSaveOutcome, EveryRowOfTheReplyTable) {
