@@ -1,16 +1,14 @@
-// UpdateCheck::run, runIfDue and announceInstalledUpdate through stand-in flow services: the feed's
-// answer, the settings, the alerts, the clock, installer, relaunch, browser, log and notification.
-// Run once as an ordinary start and once in automation mode, which is fixed for a process.
+// UpdateCheck::run, runIfDue and announceInstalledUpdate, as an ordinary start runs them, through
+// stand-in flow services: the feed's answer, the settings, the alerts, the clock, installer,
+// relaunch, browser, log and notification. Automation mode's journal of alerts is proven end to end.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <deque>
-#include <filesystem>
 #include <map>
 
 #include "automation/E2E.h"
-#include "tests/support/AppProcess.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateFlow.h"
 #include "update/UpdateRules.h"
@@ -39,7 +37,7 @@ platform::HttpReply feed(const std::string& version, std::optional<std::string> 
 }
 
 // Which feeds, zips and times are accepted is tested with the rules; here, that the flow acts on them.
-class FlowTest : public ::testing::Test {
+class UpdateFlow : public ::testing::Test {
 public:
     platform::HttpReply reply;  // what every feed request answers
     Clock::time_point now = start;
@@ -55,11 +53,9 @@ public:
     Strings alerts;  // their messages
     std::deque<int> answers;  // the buttons the user chooses, in order; -1 (closed) when none is left
 
-    virtual bool automation() const { return false; }
-
     void SetUp() override {
-        ASSERT_EQ(E2E::enabled(), automation()) << "this test belongs to the other run of the program";
-        UpdateFlow::setFlowServices({
+        ASSERT_FALSE(E2E::enabled()) << "these are the rules of an ordinary start";
+        ::UpdateFlow::setFlowServices({
             .now = [this] { return now; },
             .readSetting =
                 [this](const std::string& key) {
@@ -93,7 +89,7 @@ public:
             .notify = [this](const std::string& id, const std::string& title) { notifications.push_back(id + " " + title); },
         });
     }
-    void TearDown() override { UpdateFlow::setFlowServices({}); }
+    void TearDown() override { ::UpdateFlow::setFlowServices({}); }
 
     // Ends the installs started so far, as the installer does later on the main loop.
     void finishInstalls() {
@@ -106,10 +102,6 @@ public:
         return fetched.size() > before;
     }
 };
-
-// ---- Checks started as an ordinary start does (no automation mode) --------------------------------
-
-class UpdateFlow : public FlowTest {};
 
 TEST_F(UpdateFlow, CheckOfTheRunningVersionStoresTheCheckTimeAndAlertsOnlyWhenManual) {
     // Outside a bundle the running version is "0".
@@ -218,31 +210,6 @@ TEST_F(UpdateFlow, RunIfDueWaitsTwentyHoursAfterTheLastAcceptedFeed) {
     EXPECT_TRUE(checkIfDue());
     EXPECT_FALSE(checkIfDue(true)) << "the check just made counts";
     EXPECT_TRUE(alerts.empty());
-}
-
-// ---- Checks in automation mode ----------------------------------------------------------------------
-
-class UpdateFlowAutomation : public FlowTest {
-public:
-    bool automation() const override { return true; }
-};
-
-// Reading the feed named by TOLVAR_UPDATE_FEED and installing a loopback zip are proven end to end.
-TEST_F(UpdateFlowAutomation, EveryAlertIsNotedInTheJournalBeforeItShows) {
-    std::filesystem::create_directories(*E2E::dir());
-    std::filesystem::remove(*E2E::dir() / "events.jsonl");  // an earlier run's
-    reply = feed("0");
-    UpdateCheck::run(true);
-    writable = false;
-    reply = feed("2.0", "https://web.tolvar.app/Tolvar-2.0.zip");
-    UpdateCheck::run(false);
-    ASSERT_EQ(alerts.size(), 2u);
-
-    Strings messages;
-    for (const auto& event : testsupport::Journal(*E2E::dir()).events()) {
-        if (event.value("event", "") == "update-alert") messages.push_back(event.value("message", ""));
-    }
-    EXPECT_EQ(messages, alerts);
 }
 
 }  // namespace
