@@ -20,9 +20,9 @@
 #include "platform/QuickSavePanel.h"
 
 // What the application's controllers (AppDelegate, QuickSaveController, Preferences) reach outside
-// themselves: the desktop (windows, the panel, Preferences, dialogs, clipboard, hot key, status item, portal, the
-// front application), the settings, the login item, the environment, the network's state and the
-// main loop's timers. The program puts the real ones in place before the application starts; a test
+// themselves: the desktop (windows, the panel, Preferences, dialogs, clipboard, hot key, status
+// item, portal, the front application), the settings, the login item, the environment, the
+// network's state and the main loop's timers. The program puts the real ones in place before the application starts; a test
 // puts its own in place to drive a controller's decisions without a display and to see what it
 // asked for.
 namespace platform {

@@ -18,7 +18,8 @@ Strings journal(std::initializer_list<const char*> fields) {
     Strings found;
     for (const auto& event : testsupport::newJournalEvents()) {
         for (const char* field : fields) {
-            if (event.contains(field)) found.push_back(event["event"].get<std::string>() + " " + event[field].get<std::string>());
+            if (!event.contains(field)) continue;
+            found.push_back(event["event"].get<std::string>() + " " + event[field].get<std::string>());
         }
     }
     return found;
@@ -117,7 +118,8 @@ TEST_F(AppDelegateTest, BackgroundPageLoadsWhenNeededAndSleepsWhileHidden) {
     EXPECT_EQ(view().suspensions, 1);
     delegate->reopen();
     services.runTimers(1);
-    EXPECT_EQ(view().loads, (Strings{"http://127.0.0.1:1/app", "http://127.0.0.1:1/app/tags", "http://127.0.0.1:1/app/tags"}));
+    EXPECT_EQ(view().loads,
+              (Strings{"http://127.0.0.1:1/app", "http://127.0.0.1:1/app/tags", "http://127.0.0.1:1/app/tags"}));
     EXPECT_EQ(journal({"reason"}), (Strings{"engine-resumed shown", "engine-suspended hidden", "engine-resumed shown"}));
 
     // Off the service, it comes back on the start address.
