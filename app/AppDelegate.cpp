@@ -3,12 +3,12 @@
 #include "app/MainWindowCommands.h"
 #include "app/MenuBar.h"
 #include "app/NavigationPolicy.h"
+#include "app/ShellServices.h"
 #include "app/StartAtLogin.h"
 #include "core/ServiceEndpoints.h"
 #include "app/WindowFrame.h"
 #include "automation/Commands.h"
 #include "automation/E2E.h"
-#include "core/Environment.h"
 #include "platform/Services.h"
 #include "core/Text.h"
 #include "platform/Url.h"
@@ -38,22 +38,22 @@ std::function<void()> weakAction(const std::weak_ptr<AppDelegate>& owner, void (
 }  // namespace
 
 std::string startAddress(const ServiceAddress::Address& service) {
-    auto override = core::environmentValue(std::string(ServiceEndpoints::startURLVariable));
+    auto override = platform::services().environmentValue(std::string(ServiceEndpoints::startURLVariable));
     if (override) return *override;
     return service.page(std::string(ServiceEndpoints::appPath));
 }
 
 void AppDelegate::launch() {
     // An update that an earlier run left half swapped is finished or undone before anything else.
-    platform::services().finishInterruptedInstall();
+    shellServices().finishInterruptedInstall();
     service = ServiceAddress::configured();
-    secureDataFolders();
+    shellServices().secureDataFolders();
     platform::services().followDesktopColourScheme();
     const auto weakSelf = weak_from_this();
     MenuBar::Actions actions{
         .quickSave = [] { QuickSaveController::shared().present(); },
-        .checkForUpdates = [] { platform::services().checkForUpdates(true, false); },
-        .preferences = [] { platform::services().showPreferences(); },
+        .checkForUpdates = [] { shellServices().checkForUpdates(true, false); },
+        .preferences = [] { shellServices().showPreferences(); },
         .startsAtLogin = [] { return platform::services().startsAtLogin(); },
         .toggleStartAtLogin = weakAction(weakSelf, &AppDelegate::toggleStartAtLogin),
         .newBookmark = weakAction(weakSelf, &AppDelegate::newBookmark),
@@ -103,12 +103,12 @@ void AppDelegate::launch() {
     registerCommands();
     E2E::startCommandPump();
 
-    platform::services().announceInstalledUpdate();
+    shellServices().announceInstalledUpdate();
     // Update checks: once 6 seconds after launch, then hourly. In automation mode only a feed
     // override asks for them.
-    if (!E2E::enabled() || core::environmentValue(std::string(UpdateCheck::feedVariable))) {
-        platform::services().runAfter(6, [] { platform::services().checkForUpdatesIfDue(true); });
-        updateTimer = platform::services().repeatEvery(3600, [] { platform::services().checkForUpdatesIfDue(false); });
+    if (!E2E::enabled() || platform::services().environmentValue(std::string(UpdateCheck::feedVariable))) {
+        platform::services().runAfter(6, [] { shellServices().checkForUpdatesIfDue(true); });
+        updateTimer = platform::services().repeatEvery(3600, [] { shellServices().checkForUpdatesIfDue(false); });
     }
 }
 
@@ -124,14 +124,14 @@ void AppDelegate::wireQuickSave() {
     quickSave.showQuickSaveMenuTitle = [weakSelf = weak_from_this()](const std::string& title) {
         if (auto self = weakSelf.lock()) self->window->setMenuItemTitle(std::string(MenuBar::quickSaveItemKey), title);
     };
-    quickSave.showBrowserPreferences = [] { platform::services().showPreferences(); };
+    quickSave.showBrowserPreferences = [] { shellServices().showPreferences(); };
     quickSave.install();
 }
 
 // A page that cannot be loaded gives way to a page of our own, tried again by itself.
 void AppDelegate::watchLoadFailures() {
     loadRecovery_ = std::make_unique<LoadFailure::Recovery>(*webView);
-    networkWatch_ = platform::watchNetwork([weakSelf = weak_from_this()](bool available) {
+    networkWatch_ = platform::services().watchNetwork([weakSelf = weak_from_this()](bool available) {
         if (auto self = weakSelf.lock()) self->loadRecovery_->networkChanged(available);
     });
 }
@@ -147,7 +147,7 @@ void AppDelegate::loadStartAddress() {
     const auto parsed = platform::parseURL(address);
     if (!parsed) return;  // the window opens empty
 
-    const auto session = E2E::enabled() ? core::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
+    const auto session = E2E::enabled() ? platform::services().environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
     if (!session || !parsed->host) {
         webView->load(address, pageRequestTimeout);
         return;
@@ -159,7 +159,7 @@ void AppDelegate::loadStartAddress() {
 }
 
 void AppDelegate::plantSession(std::function<void(bool planted)> done) {
-    const auto session = E2E::enabled() ? core::environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
+    const auto session = E2E::enabled() ? platform::services().environmentValue("TOLVAR_E2E_SESSION") : std::nullopt;
     const auto parsed = platform::parseURL(startAddress(service));
     if (!session || !parsed || !parsed->host) return done(false);
     // Marked secure for an https service; a stand-in served over plain http on loopback would

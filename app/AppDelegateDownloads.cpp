@@ -4,7 +4,6 @@
 #include "app/AppDelegate.h"
 #include "app/Downloads.h"
 #include "automation/E2E.h"
-#include "core/Environment.h"
 #include "platform/Services.h"
 
 void AppDelegate::decideDownloadDestination(const std::string& suggestedFilename,
@@ -37,7 +36,7 @@ void AppDelegate::downloadFailed(const std::string& errorText) {
 
 void AppDelegate::runFileChooser(const platform::FileInputRequest& request, platform::FileInputReply reply) {
     if (E2E::enabled()) {
-        if (const auto upload = core::environmentValue("TOLVAR_E2E_UPLOAD")) {
+        if (const auto upload = platform::services().environmentValue("TOLVAR_E2E_UPLOAD")) {
             E2E::report("open-panel", {{"file", Downloads::lastPathComponent(*upload)}});
             std::error_code noCurrentDirectory;
             const auto here = std::filesystem::current_path(noCurrentDirectory);

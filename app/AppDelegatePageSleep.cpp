@@ -5,7 +5,6 @@
 #include "automation/Commands.h"
 #include "automation/E2E.h"
 #include "core/WebAddress.h"
-#include "core/Environment.h"
 #include "platform/Services.h"
 #include "core/Text.h"
 #include "platform/Url.h"
@@ -19,7 +18,7 @@ constexpr double wakeLoadDelay = 0.25;
 
 void AppDelegate::createPageSleep() {
     // The delay is shortened only for tests, in automation mode.
-    const auto delayText = E2E::enabled() ? core::environmentValue(std::string(PageSleep::delayVariable))
+    const auto delayText = E2E::enabled() ? platform::services().environmentValue(std::string(PageSleep::delayVariable))
                                           : std::nullopt;
     const auto weakSelf = weak_from_this();
     pageSleep_ = std::make_shared<PageSleep>(

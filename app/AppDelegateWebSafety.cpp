@@ -3,7 +3,6 @@
 #include "app/AppDelegate.h"
 #include "app/ApplicationPage.h"
 #include "automation/E2E.h"
-#include "core/Environment.h"
 #include "platform/PrivateStore.h"
 #include "platform/Services.h"
 #include "platform/SystemLog.h"
@@ -31,7 +30,7 @@ void AppDelegate::secureDataFolders() {
 bool AppDelegate::decideSandbox() {
     sandboxProblem = platform::services().webSandboxProblem();
     if (!sandboxProblem) return true;
-    const bool userAccepts = core::environmentValue(std::string(sandboxOptOutVariable)).value_or("") == "1";
+    const bool userAccepts = platform::services().environmentValue(std::string(sandboxOptOutVariable)).value_or("") == "1";
     E2E::report("web-sandbox-unavailable", {{"reason", *sandboxProblem}, {"runningWithout", userAccepts}});
     if (userAccepts) sandboxProblem.reset();
     return false;

@@ -15,8 +15,6 @@
 #include "capture/BrowserSetup.h"
 #include "core/Browsers.h"
 #include "platform/DesktopIntegration.h"
-#include "core/Environment.h"
-#include "platform/MainLoop.h"
 #include "platform/PreferencesWindow.h"
 #include "platform/Services.h"
 #include "quicksave/QuickSaveController.h"
@@ -33,7 +31,7 @@ platform::ShortcutChoice shortcutChoice(const QuickSaveController& quickSave) {
     if (quickSave.bindsThroughPortal() && (quickSave.portalBoundATrigger() || quickSave.portalOffersSettings())) {
         return platform::ShortcutChoice::desktopPortal;
     }
-    if (!platform::isWaylandSession()) return platform::ShortcutChoice::keyGrab;
+    if (!platform::services().isWaylandSession()) return platform::ShortcutChoice::keyGrab;
     if (quickSave.offersGnomeKeybinding()) return platform::ShortcutChoice::gnomeKeybinding;
     return platform::ShortcutChoice::none;
 }
@@ -95,7 +93,7 @@ nlohmann::json browsersForJournal() {
 
 platform::PreferencesState currentState() {
     const auto& quickSave = QuickSaveController::shared();
-    const auto address = serviceAddressField(core::environmentValue(std::string(ServiceAddress::variable)),
+    const auto address = serviceAddressField(platform::services().environmentValue(std::string(ServiceAddress::variable)),
                                              platform::services().readSetting(std::string(ServiceAddress::settingKey)));
     return {.shortcutChoice = shortcutChoice(quickSave),
             .shortcut = quickSave.shortcutInEffect().value_or(""),
@@ -115,7 +113,7 @@ std::string changeShortcut(const std::string& accelerator) {
     const auto change = QuickSaveController::shared().changeShortcut(accelerator);
     window().refresh(currentState());
     // Journaled once the window shows the answer.
-    platform::runAfter(changedEventDelay, [change] {
+    platform::services().runAfter(changedEventDelay, [change] {
         const auto& shown = window();
         E2E::report("shortcut-changed",
                     {{"accepted", change.accepted},
@@ -133,7 +131,7 @@ std::string changeGnomeKeybinding(bool add) {
     auto& quickSave = QuickSaveController::shared();
     const std::string message = add ? quickSave.addGnomeKeybinding() : quickSave.removeGnomeKeybinding();
     window().refresh(currentState());
-    platform::runAfter(changedEventDelay, [message] {
+    platform::services().runAfter(changedEventDelay, [message] {
         const auto& shown = window();
         E2E::report("gnome-keybinding", {{"message", message},
                                          {"added", QuickSaveController::shared().hasGnomeKeybinding()},
@@ -153,7 +151,7 @@ std::string setServiceAddress(const std::string& typed) {
 }
 
 platform::PreferencesWindow& window() {
-    static const std::unique_ptr<platform::PreferencesWindow> instance = platform::createPreferencesWindow({
+    static const std::unique_ptr<platform::PreferencesWindow> instance = platform::services().createPreferencesWindow({
         .changeShortcut = changeShortcut,
         .openShortcutSettings = [] { QuickSaveController::shared().openPortalSettings(); },
         .setStartAtLogin =
@@ -175,7 +173,7 @@ platform::PreferencesWindow& window() {
             [](const std::string& key) {
                 const std::string message = setUpBrowser(key);
                 // After the click's handler: refreshing replaces the row of the button clicked.
-                platform::runAfter(0, [] { window().refresh(currentState()); });
+                platform::services().runAfter(0, [] { window().refresh(currentState()); });
                 return message;
             },
     });
@@ -224,7 +222,7 @@ AddressChange changeServiceAddress(const std::string& typed) {
 
 void show() {
     window().present(currentState());
-    if (E2E::enabled()) platform::runAfter(shownEventDelay, reportShown);
+    if (E2E::enabled()) platform::services().runAfter(shownEventDelay, reportShown);
 }
 
 void registerAutomationCommands() {
@@ -240,7 +238,7 @@ void registerAutomationCommands() {
     // Clicks a browser's "Set Up", then journals the section again.
     commands.add("set-up-browser", [](const std::string& key) {
         window().clickSetUpBrowser(key);
-        platform::runAfter(changedEventDelay, reportShown);
+        platform::services().runAfter(changedEventDelay, reportShown);
     });
 }
 

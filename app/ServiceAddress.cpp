@@ -4,7 +4,6 @@
 
 #include "core/ServiceEndpoints.h"
 #include "core/WebAddress.h"
-#include "core/Environment.h"
 #include "platform/Services.h"
 #include "core/Text.h"
 #include "platform/Url.h"
@@ -52,7 +51,7 @@ std::optional<std::string> chosenText(const std::optional<std::string>& environm
 }
 
 Address configured() {
-    auto resolution = resolve(chosenText(core::environmentValue(std::string(variable)),
+    auto resolution = resolve(chosenText(platform::services().environmentValue(std::string(variable)),
                                          platform::services().readSetting(std::string(settingKey))));
     if (resolution.refusal) std::cerr << "Tolvar: " << *resolution.refusal << "\n";
     return resolution.address;

@@ -83,6 +83,8 @@ int main(int argc, char** argv) {
     // The sandbox's trial run, which the first page waits for, runs while the toolkit starts.
     platform::startWebSandboxProbe();
     platform::setServices(processServices());
+    setShellServices(shellProcessServices());
+    UpdateFlow::setFlowServices(updateFlowProcessServices());
     capture::refreshBrowserHelpersOfRunningBundle();
     UpdateCheck::registerAutomationCommands();
     Preferences::registerAutomationCommands();

@@ -18,8 +18,4 @@ struct AlertContent {
 // the chosen button, or -1 when it ended otherwise (closed by the window manager). Main thread only.
 int runModalAlert(const AlertContent& alert);
 
-// While an answerer is set, runModalAlert shows nothing and answers what the answerer answers, so
-// tests can take the user's part. An empty function restores the real alerts.
-void setModalAlertAnswerer(std::function<int(const AlertContent&)> answerer);
-
 }  // namespace platform

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
-#include <variant>
 
 namespace platform {
 
@@ -12,13 +13,19 @@ struct CapturedPage {
     std::string title;
 };
 
-// Identifier of the application whose window is active: this program's own identifier for its own
-// windows, a reverse-DNS browser identifier for known browsers, otherwise the window's class.
-// Nothing when no window is active.
-std::optional<std::string> frontmostApplicationId();
+// What the window system tells of the window that has the focus.
+struct ActiveWindow {
+    // One of this program's own windows is active.
+    bool ours = false;
+    // The window system keeps other programs' windows from us (Wayland): nothing below is known.
+    bool othersHidden = false;
+    // The active window's class (WM_CLASS), when another program's window can be read.
+    std::optional<std::string> windowClass;
+    // The process that owns the active window, as the window announces it; 0 when unknown.
+    pid_t process = 0;
+};
 
-// Runs a page-capture request (a scripting text naming a browser) and answers the page, or an
-// error number when the browser could not be asked.
-std::variant<CapturedPage, int> runCaptureRequest(const std::string& requestText);
+// Reads the active window from the window system (X11's _NET_ACTIVE_WINDOW). Main thread only.
+ActiveWindow activeWindow();
 
 }  // namespace platform

@@ -14,15 +14,17 @@
 #include "platform/Geometry.h"
 #include "platform/MainLoop.h"
 #include "platform/MainWindow.h"
+#include "platform/NetworkMonitor.h"
 #include "platform/PageCapture.h"
+#include "platform/PreferencesWindow.h"
 #include "platform/QuickSavePanel.h"
 
-// What the application's controllers (AppDelegate, QuickSaveController) reach outside themselves:
-// the desktop (windows, the panel, dialogs, clipboard, hot key, status item, portal, the front
-// application), the settings and the login item, the main loop's timers and the updater's entry
-// points. The program puts the real
-// ones in place before the application starts; a test puts its own in place to drive a controller's
-// decisions without a display and to see what it asked for.
+// What the application's controllers (AppDelegate, QuickSaveController, Preferences) reach outside
+// themselves: the desktop (windows, the panel, Preferences, dialogs, clipboard, hot key, status
+// item, portal, the front application), the settings, the login item, the environment, the
+// network's state and the main loop's timers. The program puts the real ones in place before the application starts; a test
+// puts its own in place to drive a controller's decisions without a display and to see what it
+// asked for.
 namespace platform {
 
 struct Services {
@@ -34,6 +36,7 @@ struct Services {
     // Windows and the desktop.
     std::function<std::unique_ptr<MainWindow>(const MainWindowOptions&, WebViewDelegate&)> createMainWindow;
     std::function<std::unique_ptr<QuickSavePanel>(QuickSavePanelDelegate&)> createQuickSavePanel;
+    std::function<std::unique_ptr<PreferencesWindow>(PreferencesActions)> createPreferencesWindow;
     std::function<std::optional<Rect>()> mainScreenVisibleFrame;
     std::function<std::string(const std::string& applicationName)> userDataDirectory;
     std::function<void()> followDesktopColourScheme;
@@ -77,14 +80,9 @@ struct Services {
     std::function<bool()> startsAtLogin;
     std::function<bool(bool on)> setStartAtLogin;
 
-    // The updater: an install left half done by an earlier run, and the checks (manual or not, at
-    // launch or not).
-    std::function<void()> finishInterruptedInstall;
-    std::function<void(bool manual, bool atLaunch)> checkForUpdates;
-    std::function<void(bool atLaunch)> checkForUpdatesIfDue;
-    std::function<void()> announceInstalledUpdate;
-    // The Preferences window.
-    std::function<void()> showPreferences;
+    // The process's environment and the system's network connectivity (platform/NetworkMonitor.h).
+    std::function<std::optional<std::string>(const std::string& name)> environmentValue;
+    std::function<std::unique_ptr<NetworkWatch>(std::function<void(bool available)> changed)> watchNetwork;
 };
 
 // The services in place. Main thread only.

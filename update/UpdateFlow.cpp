@@ -7,12 +7,8 @@
 
 #include "automation/Commands.h"
 #include "automation/E2E.h"
-#include "platform/Desktop.h"
 #include "platform/Http.h"
-#include "platform/ModalAlert.h"
 #include "platform/ProgressWindow.h"
-#include "platform/Settings.h"
-#include "platform/SystemLog.h"
 #include "platform/Url.h"
 #include "update/InstallProgress.h"
 #include "update/SelfUpdate.h"
@@ -24,7 +20,7 @@ namespace UpdateCheck {
 namespace {
 
 UpdateFlow::FlowServices& services() {
-    static UpdateFlow::FlowServices current = UpdateFlow::processServices();
+    static UpdateFlow::FlowServices current;
     return current;
 }
 
@@ -32,11 +28,11 @@ UpdateFlow::FlowServices& services() {
 // is up without looking at the screen.
 int showAlert(const platform::AlertContent& alert) {
     E2E::report("update-alert", {{"message", alert.message}, {"informative", alert.informative}});
-    return platform::runModalAlert(alert);
+    return services().alert(alert);
 }
 
 std::optional<UpdateRules::Clock::time_point> lastCheck() {
-    const auto stored = platform::readSetting(std::string(lastCheckKey));
+    const auto stored = services().readSetting(std::string(lastCheckKey));
     if (!stored) return std::nullopt;
     return UpdateRules::decodeDate(*stored);
 }
@@ -46,7 +42,7 @@ void offer(const UpdateInfo& info) {
         case 0:
             if (platform::parseURL(info.url)) services().openURL(info.url);
             break;
-        case 2: platform::writeSetting(std::string(skippedKey), info.version); break;
+        case 2: services().writeSetting(std::string(skippedKey), info.version); break;
         default: break;
     }
 }
@@ -133,7 +129,7 @@ void installFinished(const UpdateInfo& info, bool manual, bool atLaunch,
     // A cancel is the user's own choice: nothing to report and nothing to offer.
     if (failure && failure->kind() == SelfUpdate::Failure::Kind::cancelled) return;
     // The next start compares this with its own version to tell that it was updated.
-    if (!failure) platform::writeSetting(std::string(installedVersionKey), info.version);
+    if (!failure) services().writeSetting(std::string(installedVersionKey), info.version);
     if (failure) services().systemLog(UpdateRules::failureLogLine(failure->description()));
     switch (UpdateRules::afterInstall(failure.has_value(), manual, atLaunch, E2E::enabled())) {
         case UpdateRules::AfterInstall::relaunch: services().relaunch(); break;
@@ -152,9 +148,9 @@ void handleReply(const platform::HttpReply& reply, bool manual, bool atLaunch) {
         if (manual) showAlert(UpdateRules::checkFailedAlert());
         return;
     }
-    platform::writeSetting(std::string(lastCheckKey), UpdateRules::encodeDate(services().now()));
+    services().writeSetting(std::string(lastCheckKey), UpdateRules::encodeDate(services().now()));
     const std::string current = currentVersion();
-    const auto choice = UpdateRules::choosePath(*info, current, manual, platform::readSetting(std::string(skippedKey)),
+    const auto choice = UpdateRules::choosePath(*info, current, manual, services().readSetting(std::string(skippedKey)),
                                            automation, [] { return services().canInstallInPlace(); });
     switch (choice.path) {
         case UpdateRules::Path::upToDate:
@@ -194,10 +190,10 @@ void run(bool manual, bool atLaunch) {
 }
 
 void announceInstalledUpdate() {
-    const auto installed = platform::readSetting(std::string(installedVersionKey));
+    const auto installed = services().readSetting(std::string(installedVersionKey));
     if (!installed || installed->empty()) return;
     // Cleared first, so the announcement is made at most once.
-    platform::writeSetting(std::string(installedVersionKey), "");
+    services().writeSetting(std::string(installedVersionKey), "");
     if (const auto title = UpdateRules::updatedNotification(installed, currentVersion())) services().notify("updated", *title);
 }
 
@@ -214,20 +210,6 @@ void registerAutomationCommands() {
 }  // namespace UpdateCheck
 
 namespace UpdateFlow {
-
-FlowServices processServices() {
-    return FlowServices{
-        .now = [] { return UpdateRules::Clock::now(); },
-        .fetch = platform::httpGet,
-        .canInstallInPlace = [] { return SelfUpdate::canInstallInPlace(); },
-        .install = SelfUpdate::install,
-        .relaunch = [] { SelfUpdate::relaunch(); },
-        .openURL = platform::openWithDefaultHandler,
-        .systemLog = platform::systemLog,
-        .progressWindow = platform::createProgressWindow,
-        .notify = platform::sendNotification,
-    };
-}
 
 void setFlowServices(FlowServices replacement) { UpdateCheck::services() = std::move(replacement); }
 

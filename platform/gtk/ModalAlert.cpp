@@ -5,11 +5,6 @@
 namespace platform {
 namespace {
 
-std::function<int(const AlertContent&)>& answerer() {
-    static std::function<int(const AlertContent&)> hook;
-    return hook;
-}
-
 // The application's active window, so the alert sits above it.
 GtkWindow* activeWindow() {
     GApplication* application = g_application_get_default();
@@ -19,10 +14,7 @@ GtkWindow* activeWindow() {
 
 }  // namespace
 
-void setModalAlertAnswerer(std::function<int(const AlertContent&)> hook) { answerer() = std::move(hook); }
-
 int runModalAlert(const AlertContent& alert) {
-    if (answerer()) return answerer()(alert);
     GtkWindow* parent = activeWindow();
     GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s",
                                                alert.message.c_str());

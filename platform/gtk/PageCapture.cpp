@@ -4,18 +4,8 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-#include "capture/BrowserCapture.h"
-#include "core/ApplicationId.h"
-#include "core/Browsers.h"
-
 namespace platform {
 namespace {
-
-// A known browser's identifier for its X11 window class; any other window is known by its class.
-std::string identifierForWindowClass(const std::string& windowClass) {
-    if (const auto* browser = core::browserForWindowClass(windowClass)) return std::string(browser->identifier);
-    return windowClass;
-}
 
 bool ownWindowIsActive() {
     GList* windows = gtk_window_list_toplevels();
@@ -87,24 +77,12 @@ std::optional<std::string> activeWindowClass() {
 
 }  // namespace
 
-std::optional<std::string> frontmostApplicationId() {
-    if (ownWindowIsActive()) return std::string(core::applicationId);
+ActiveWindow activeWindow() {
     GdkDisplay* display = gdk_display_get_default();
-    // Without X11 no other program's window can be read; the browser extension's reports say which
-    // browser has the focus.
-    if (display != nullptr && !GDK_IS_X11_DISPLAY(display)) return capture::frontBrowserFromReports();
-    auto windowClass = activeWindowClass();
-    if (!windowClass) return std::nullopt;
-    return identifierForWindowClass(*windowClass);
-}
-
-std::variant<CapturedPage, int> runCaptureRequest(const std::string& requestText) {
-    // The active browser's own profile folder may hold its debugging endpoint's announcement when
-    // it runs with a --user-data-dir of its own.
-    const auto answer = capture::capturePage(requestText, capture::profileFoldersOfProcess(activeWindowProcess()));
-    if (const auto* failure = std::get_if<capture::CaptureError>(&answer)) return static_cast<int>(*failure);
-    const auto& page = std::get<capture::Page>(answer);
-    return CapturedPage{page.address, page.title};
+    return {.ours = ownWindowIsActive(),
+            .othersHidden = display != nullptr && !GDK_IS_X11_DISPLAY(display),
+            .windowClass = activeWindowClass(),
+            .process = activeWindowProcess()};
 }
 
 }  // namespace platform

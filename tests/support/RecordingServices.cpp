@@ -5,6 +5,14 @@
 #include "tests/support/AppProcess.h"
 
 namespace testsupport {
+namespace {
+
+std::optional<std::string> valueIn(const std::map<std::string, std::string>& values, const std::string& key) {
+    const auto found = values.find(key);
+    return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+}  // namespace
 
 void FakePanel::pressKey(const std::string& character, std::uint16_t) {
     if (character == "\r") return delegate_.panelSave();
@@ -75,11 +83,7 @@ RecordingServices::RecordingServices() {
                 requestedCaptures.push_back(request);
                 return capture;
             },
-        .readSetting =
-            [this](const std::string& key) {
-                const auto found = settings.find(key);
-                return found == settings.end() ? std::nullopt : std::optional<std::string>(found->second);
-            },
+        .readSetting = [this](const std::string& key) { return valueIn(settings, key); },
         .writeSetting =
             [this](const std::string& key, const std::string& value) {
                 if (settingsWritable) settings[key] = value;
@@ -91,8 +95,12 @@ RecordingServices::RecordingServices() {
                 if (loginItemWritable) startsAtLogin = on;
                 return loginItemWritable;
             },
-        .finishInterruptedInstall = [] {},
-        .announceInstalledUpdate = [] {},
+        .environmentValue = [this](const std::string& name) { return valueIn(environment, name); },
+        .watchNetwork =
+            [this](std::function<void(bool)> changed) {
+                networkChanged = std::move(changed);
+                return std::make_unique<platform::NetworkWatch>();
+            },
     });
 }
 

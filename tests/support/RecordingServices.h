@@ -13,12 +13,12 @@
 #include "platform/Services.h"
 
 // A recording stand-in for the controllers' services: timers wait until the test runs them; the main
-// window, its web view and the panel remember what they were told; the clipboard and the front
-// application answer what the test put in place; the settings and the login item are kept in memory
-// and refuse every change while the test makes them unwritable. There is never a status item and the
-// sandbox can always start. Alerts are recorded and closed at once; the other dialogs, the default
-// browser, the portal and the updater are left out: a controller that reaches one fails the test
-// loudly.
+// window, its web view and the panel remember what they were told; the clipboard, the front
+// application and the environment answer what the test put in place; the settings and the login item
+// are kept in memory and refuse every change while the test makes them unwritable; the network watch
+// leaves its callback for the test to call. There is never a status item and the sandbox can always
+// start. Alerts are recorded and closed at once; the other dialogs, the default browser, the portal
+// and Preferences are left out: a controller that reaches one fails the test loudly.
 namespace testsupport {
 
 class FakeWebView : public platform::WebView {
@@ -141,12 +141,14 @@ public:
     bool settingsWritable = true;
     bool startsAtLogin = false;
     bool loginItemWritable = true;
+    std::map<std::string, std::string> environment;
 
     // What the controllers asked for.
     FakeMainWindow* window = nullptr;
     FakePanel* panel = nullptr;
     std::vector<std::string> requestedCaptures;
     std::vector<std::string> alerts;
+    std::function<void(bool available)> networkChanged;  // the latest network watch's
 
     RecordingServices();
     ~RecordingServices();

@@ -6,22 +6,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The destination is a file directly inside the automation folder: its parent is that folder and
-// its name is one plain component.
-void expectDirectlyInside(const fs::path& destination, const fs::path& dir) {
-    EXPECT_EQ(destination.parent_path(), dir) << destination;
-    const std::string name = destination.filename().string();
-    EXPECT_EQ(name.find('/'), std::string::npos) << destination;
-    EXPECT_TRUE(name.starts_with("download-")) << destination;
-    EXPECT_EQ(destination.lexically_normal().parent_path(), dir) << destination;
-}
-
 TEST(Downloads, SuggestedNamesStayDirectlyInsideTheAutomationFolder) {
     const fs::path dir = "/tmp/e2e";
-    const struct {
-        const char* suggested;
-        const char* expectedName;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {  // suggested, the name it is saved under
         {"report.pdf", "download-report.pdf"},
         {"résumé – 東京 (v2).tar.gz", "download-résumé – 東京 (v2).tar.gz"},
         {"../../etc/passwd", "download-passwd"},
@@ -37,9 +24,8 @@ TEST(Downloads, SuggestedNamesStayDirectlyInsideTheAutomationFolder) {
         {"..\\..\\windows.ini", "download-..\\..\\windows.ini"},  // a backslash is an ordinary character here
     };
     for (const auto& [suggested, expectedName] : cases) {
-        const auto destination = Downloads::automationDestination(dir, suggested);
-        EXPECT_EQ(destination.filename().string(), expectedName) << suggested;
-        expectDirectlyInside(destination, dir);
+        // A file directly inside the automation folder, named by one plain component.
+        EXPECT_EQ(Downloads::automationDestination(dir, suggested), dir / expectedName) << suggested;
     }
 }
 

@@ -14,57 +14,56 @@ NavigationAction link(std::string url) { return {std::move(url), NavigationType:
 TEST(NavigationPolicy, HostClasses) {
     EXPECT_EQ(NavigationPolicy::hostText("https://WEB.Tolvar.APP:8443/app"), "web.tolvar.app");
     EXPECT_EQ(NavigationPolicy::hostText("mailto:someone@example.com"), "");
-    EXPECT_EQ(NavigationPolicy::hostText("about:blank"), "");
-
-    for (const char* host : {"tolvar.app", "web.tolvar.app", "a.b.tolvar.app", "localhost", "127.0.0.1"}) {
-        EXPECT_TRUE(NavigationPolicy::isInAppHost(host)) << host;
+    // The host of a configured service address (the second) counts as in-app too, and only that host.
+    const std::tuple<const char*, const char*, bool> inApp[] = {
+        {"tolvar.app", "", true},         {"a.b.tolvar.app", "", true},        {"localhost", "", true},
+        {"127.0.0.1", "", true},          {"eviltolvar.app", "", false},       {"tolvar.app.evil.com", "", false},
+        {"", "", false},                  {"127.0.0.2", "", false},            {"localhost.evil.com", "", false},
+        {"tolvar.example.org", "tolvar.example.org", true}, {"other.example.org", "tolvar.example.org", false},
+    };
+    for (const auto& [host, service, expected] : inApp) {
+        EXPECT_EQ(NavigationPolicy::isInAppHost(host, service), expected) << host << " " << service;
     }
-    for (const char* host : {"eviltolvar.app", "tolvar.app.evil.com", "", "127.0.0.2", "localhost.evil.com"}) {
-        EXPECT_FALSE(NavigationPolicy::isInAppHost(host)) << host;
-    }
-    // The host of a configured service address counts as in-app too, and only that host.
-    EXPECT_TRUE(NavigationPolicy::isInAppHost("tolvar.example.org", "tolvar.example.org"));
-    EXPECT_FALSE(NavigationPolicy::isInAppHost("other.example.org", "tolvar.example.org"));
-    EXPECT_FALSE(NavigationPolicy::isInAppHost("", ""));
     EXPECT_EQ(NavigationPolicy::decideNewWindow(link("https://Tolvar.Example.org/app"), "tolvar.example.org"),
               NavigationPolicy::NewWindow::loadInMainView);
     EXPECT_EQ(NavigationPolicy::decideNavigation(link("https://tolvar.example.org/x"), "tolvar.example.org"),
               Decision{platform::NavigationDecision::allow});
-    EXPECT_TRUE(NavigationPolicy::isSignInHost("accounts.google.com"));
-    EXPECT_TRUE(NavigationPolicy::isSignInHost("eu.accounts.google.com"));
-    EXPECT_FALSE(NavigationPolicy::isSignInHost("evilaccounts.google.com"));
-}
-
-TEST(NavigationPolicy, NavigationActions) {
-    const Decision allow{NavigationDecision::allow};
-    const Decision toBrowser{NavigationDecision::cancel, true};
-    struct Case {
-        NavigationAction action;
-        Decision expected;
-    };
-    const Case cases[] = {
-        {{std::nullopt, NavigationType::linkActivated, false}, {NavigationDecision::cancel}},
-        {{"https://example.com/file.zip", NavigationType::linkActivated, true}, {NavigationDecision::download}},
-        {link("https://web.tolvar.app/app/x"), allow},
-        {link("https://WEB.TOLVAR.APP/app"), allow},
-        {link("http://127.0.0.1:41234/app"), allow},
-        {link("http://localhost:3000/"), allow},
-        {link("https://accounts.google.com/o/oauth2"), allow},
-        {link("about:blank"), allow},
-        {link("https://example.com/"), toBrowser},
-        {link("https://eviltolvar.app/"), toBrowser},
-        {link("mailto:someone@example.com"), toBrowser},
-        {link("ABOUT:blank"), toBrowser},  // the "about" exemption compares the scheme as written
-        // Anything but a link activation stays in the view, wherever it goes.
-        {{"https://example.com/", NavigationType::other, false}, allow},
-        {{"https://example.com/", NavigationType::formSubmitted, false}, allow},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(NavigationPolicy::decideNavigation(c.action), c.expected) << c.action.url.value_or("(none)");
+    for (const char* host : {"accounts.google.com", "eu.accounts.google.com", "evilaccounts.google.com"}) {
+        EXPECT_EQ(NavigationPolicy::isSignInHost(host), !std::string_view(host).starts_with("evil")) << host;
     }
 }
 
-TEST(NavigationPolicy, ResponsesAndNewWindows) {
+// What the main view does with a navigation, and with a request for a new window to the same place.
+TEST(NavigationPolicy, NavigationActionsAndNewWindows) {
+    using NavigationPolicy::NewWindow;
+    const Decision allow{NavigationDecision::allow};
+    const Decision toBrowser{NavigationDecision::cancel, true};
+    const NewWindow inView = NewWindow::loadInMainView;
+    const NewWindow browser = NewWindow::openWithDefaultHandler;
+    const std::tuple<NavigationAction, Decision, NewWindow> cases[] = {
+        {{std::nullopt, NavigationType::linkActivated, false}, {NavigationDecision::cancel}, NewWindow::ignore},
+        {{"https://example.com/file.zip", NavigationType::linkActivated, true}, {NavigationDecision::download}, browser},
+        {link("https://web.tolvar.app/app/x"), allow, inView},
+        {link("https://WEB.TOLVAR.APP/app"), allow, inView},
+        {link("http://127.0.0.1:41234/app"), allow, inView},
+        {link("http://localhost:3000/"), allow, inView},
+        {link("https://accounts.google.com/o/oauth2"), allow, inView},
+        {link("about:blank"), allow, browser},  // a new window has no "about" exemption
+        {link("https://example.com/"), toBrowser, browser},
+        {link("https://eviltolvar.app/"), toBrowser, browser},
+        {link("mailto:someone@example.com"), toBrowser, browser},
+        {link("ABOUT:blank"), toBrowser, browser},  // the "about" exemption compares the scheme as written
+        // Anything but a link activation stays in the view, wherever it goes.
+        {{"https://example.com/", NavigationType::other, false}, allow, browser},
+        {{"https://example.com/", NavigationType::formSubmitted, false}, allow, browser},
+    };
+    for (const auto& [action, navigation, newWindow] : cases) {
+        EXPECT_EQ(NavigationPolicy::decideNavigation(action), navigation) << action.url.value_or("(none)");
+        EXPECT_EQ(NavigationPolicy::decideNewWindow(action), newWindow) << action.url.value_or("(none)");
+    }
+}
+
+TEST(NavigationPolicy, ResponsesLoadUnlessMarkedAsAttachments) {
     // A response the view can show loads unless it is marked as an attachment, whatever its type.
     const struct {
         platform::NavigationResponse response;
@@ -84,16 +83,6 @@ TEST(NavigationPolicy, ResponsesAndNewWindows) {
         EXPECT_EQ(NavigationPolicy::decideResponse(c.response), c.expected)
             << c.response.canShowContentType << " " << c.response.contentDisposition;
     }
-
-    using NavigationPolicy::NewWindow;
-    EXPECT_EQ(NavigationPolicy::decideNewWindow({std::nullopt}), NewWindow::ignore);
-    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("https://accounts.google.com/signin")), NewWindow::loadInMainView);
-    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("https://Web.Tolvar.App/app")), NewWindow::loadInMainView);
-    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("http://127.0.0.1:9/x")), NewWindow::loadInMainView);
-    // No "about" exemption and no host: handed to the browser.
-    EXPECT_EQ(NavigationPolicy::decideNewWindow(link("about:blank")), NewWindow::openWithDefaultHandler);
-    EXPECT_EQ(NavigationPolicy::decideNewWindow({"https://example.com/", NavigationType::other, false}),
-              NewWindow::openWithDefaultHandler);
 }
 
 }  // namespace
