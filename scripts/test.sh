@@ -9,15 +9,14 @@ cd "$(dirname "$0")/.."
 # Each phase's wall time, the processor time of what it ran (work, which load does not inflate as it
 # does the wall time), and the load average at its end.
 times_file=$(mktemp)
-children_cpu() {  # the processor seconds of every finished child so far
-    times >"$times_file"
-    tail -n 1 "$times_file" | awk '{ sub(/s$/, "", $1); sub(/s$/, "", $2); split($1, u, "m"); split($2, s, "m")
-                                     printf "%d", u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
+children_cpu() {  # sets cpu to the processor seconds of every finished child so far
+    times >"$times_file"  # in this shell: a subshell would count only its own children
+    cpu=$(tail -n 1 "$times_file" | awk '{ sub(/s$/, "", $1); sub(/s$/, "", $2); split($1, u, "m")
+                                           split($2, s, "m"); printf "%d", u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
 }
 phase_start=$SECONDS phase_cpu=0
 phase_done() {
-    local cpu
-    cpu=$(children_cpu)
+    children_cpu
     echo "test.sh: $1: $((SECONDS - phase_start)) s, $((cpu - phase_cpu)) s of processor time" \
          "(load $(cut -d' ' -f1-3 /proc/loadavg))"
     phase_start=$SECONDS phase_cpu=$cpu
@@ -54,4 +53,5 @@ phase_done "fuzz targets"
 # test can miss a deadline under load; each failure still shows in the output. Passing tests run once.
 (cd build && ctest --output-on-failure --timeout 300 -j"$(( 2 * $(nproc) ))" --repeat until-pass:2)
 phase_done "tests in the normal build"
-echo "test.sh: all passed in $SECONDS s, $(children_cpu) s of processor time"
+children_cpu
+echo "test.sh: all passed in $SECONDS s, $cpu s of processor time"
