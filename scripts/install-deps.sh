@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Tolvar Desktop need; with
-# --runtime only those that running a release needs. Safe to run again: apt-get only installs what
-# is missing.
+# --runtime only those that running a release needs, with --build only those that building
+# everything (the tests too) needs, so that the rest can install while it compiles
+# (scripts/test.sh). Safe to run again: apt-get only installs what is missing.
 set -euo pipefail
 
 # What running a release (Tolvar.app from a zip) needs; the README's install line lists the same.
@@ -21,11 +22,14 @@ build=(
   librsvg2-bin dpkg-dev
   # the user benchmark synthesizes keys in-process
   libx11-dev libxtst-dev
+  # the browser extension's signing key and id are made at configure time
+  openssl
 )
+# What building the tests and benchmarks needs.
+test_libraries=(libgtest-dev libgmock-dev libbenchmark-dev)
 # What testing needs: test libraries, headless GUI runs, entry and package checkers, a real browser
 # for the page-capture tests.
 tests=(
-  libgtest-dev libgmock-dev libbenchmark-dev
   # the sanitizer and fuzzing builds (clang's ASan, UBSan and libFuzzer runtimes)
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils xclip dbus dbus-x11 at-spi2-core imagemagick
@@ -43,15 +47,22 @@ tests=(
   gnome-settings-daemon-common gsettings-desktop-schemas
 )
 
-packages=("${runtime[@]}")
-if [ "${1:-}" != "--runtime" ]; then packages+=("${build[@]}" "${tests[@]}"); fi
+case "${1:-}" in
+  --runtime) packages=("${runtime[@]}") ;;
+  --build) packages=("${runtime[@]}" "${build[@]}" "${test_libraries[@]}") ;;
+  "") packages=("${runtime[@]}" "${build[@]}" "${test_libraries[@]}" "${tests[@]}") ;;
+  *) echo "usage: $0 [--runtime | --build]" >&2; exit 2 ;;
+esac
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 
+# One query for all (it fails for names dpkg has never seen): the packages installed; any other is missing.
+installed=" $({ dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${packages[@]}" 2>/dev/null || true; } |
+              awk '$1 == "installed" { printf "%s ", $2 }')"
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  [[ "$installed" == *" $p "* ]] || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
@@ -61,5 +72,11 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Package lists refreshed within the hour (by an earlier run of this script) are fresh enough.
+if [ -z "$(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' -mmin -60 -print -quit)" ]; then
+  $sudo apt-get update -q
+fi
+options=(-o DPkg::Lock::Timeout=600)
+# A CI machine is thrown away after the run, so dpkg need not sync every file it unpacks to disk.
+if [ "${CI:-}" = true ]; then options+=(-o Dpkg::Options::=--force-unsafe-io); fi
+$sudo apt-get install "${options[@]}" -y -q --no-install-recommends "${missing[@]}"
