@@ -96,9 +96,6 @@ TEST(DevserviceBookmarks, RefusesBadCreateCallsWithAMessage) {
         {with("isReadLater", "yes"), "true or false"},
         {"{\"0\":{\"json\":{\"url\":\"https://example.org/\xFF\"}}}", "not valid JSON"},
         {std::string(200000, '[') + std::string(200000, ']'), "nests too deeply"},
-        {R"({"0":{"json":{"url":"https://example.org","title":)" + std::string(150000, '[') +
-             std::string(150000, ']') + "}}}",
-         "nests too deeply"},
         {with("title", "a" + repeat("\xCC\x81", 200000)), "longer than 16384 bytes"},
         {with("tags", {"a" + repeat("\xCC\x81", 1100)}), "longer than 2048 bytes"},
     };

@@ -110,17 +110,6 @@ protected:
     Service service_;
 };
 
-TEST_F(DevserviceServiceLogic, TitleLookupAnswersWhenTheFetchCompletes) {
-    const auto responses = call(post("/api/trpc/bookmarks.fetchMetadata", R"({"0":{"json":{"url":"https://example.org/p"}}})"));
-    EXPECT_TRUE(responses->empty()) << "nothing is answered before the page is fetched";
-    ASSERT_EQ(fetcher_.asked, std::vector<std::string>{"https://example.org/p"});
-    fetcher_.pending("A <Title>");
-    ASSERT_EQ(responses->size(), 1u);
-    EXPECT_EQ(responses->at(0).status, 200);
-    const auto json = nlohmann::json::parse(responses->at(0).body);
-    EXPECT_EQ(json[0]["result"]["data"]["json"]["title"], "A <Title>");
-}
-
 TEST_F(DevserviceServiceLogic, EveryRequestIsAnsweredExactlyOnce) {
     const std::vector<Request> requests = {
         {"GET", "/", "", {}, ""},

@@ -136,11 +136,8 @@ protected:
         }
     }
 
-    Outcome tolvar(const fs::path& bundle, const std::string& arguments, const Environment& extra = {}) {
-        Environment all = env;
-        all.insert(extra.begin(), extra.end());
-        for (const auto& [name, value] : extra) all[name] = value;
-        return run(quoted((bundle / "bin" / "tolvar").string()) + " " + arguments, all, scratch);
+    Outcome tolvar(const fs::path& bundle, const std::string& arguments) {
+        return run(quoted((bundle / "bin" / "tolvar").string()) + " " + arguments, env, scratch);
     }
 
     // The environment of an automated run of the installed copy, journal in `automation`.

@@ -33,7 +33,7 @@ TEST(UpdateDueRule, TwentyHoursAfterTheLastAcceptedFeedOrAlwaysInAutomation) {
     EXPECT_TRUE(isDue(now + 5h, now, true));
 }
 
-TEST(UpdateSettingsDate, ReadsBackAsTheSameDate) {
+TEST(UpdateSettingsDate, ReadsBackAsTheSameDateAndNothingElse) {
     for (const auto date : {now, now + 123456789ns, Clock::time_point{}, now - 1h + 999999999ns}) {
         const auto text = encodeDate(date);
         SCOPED_TRACE(text);
@@ -43,9 +43,7 @@ TEST(UpdateSettingsDate, ReadsBackAsTheSameDate) {
         EXPECT_EQ(*back, date);
     }
     EXPECT_EQ(encodeDate(Clock::time_point{} + 86400s + 3723s + 5ns), "date:1970-01-02T01:02:03.000000005Z");
-}
-
-TEST(UpdateSettingsDate, OtherTextIsNoDate) {
+    // Any other text is no date.
     for (const char* text : {"", "yesterday", "2024-05-01T12:00:00Z", "date:2024-13-01T12:00:00.000000000Z",
                              "date:2024-02-30T12:00:00.000000000Z", "date:2024-05-01T24:00:00.000000000Z",
                              "date:2024-05-01T12:00:00.000000000", "date:2024-05-01 12:00:00.000000000Z"}) {
