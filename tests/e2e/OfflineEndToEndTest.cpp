@@ -124,7 +124,7 @@ TEST_F(OfflineTest, ServiceAddressPagesOutsideLinksAndFailedLoads) {
     expect("clicked");
     EXPECT_EQ(expect("web-load-failed")["url"], secure);
     for (const auto& event : journal.events()) {
-        if (event["seq"].get<int64_t>() > beforeSecure) EXPECT_NE(event["event"], "web-loaded") << event.dump();
+        if (event["seq"].get<int64_t>() > beforeSecure) { EXPECT_NE(event["event"], "web-loaded") << event.dump(); }
     }
 
     const int64_t before = lastSeq;

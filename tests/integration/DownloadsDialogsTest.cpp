@@ -181,7 +181,7 @@ TEST_F(DownloadsDialogsTest, AutomationDownloadsAndFileInputs) {
     ASSERT_TRUE(received) << "the page never received a file";
     // One file, although the input takes several.
     for (const auto& request : server.requests()) {
-        if (request.target.starts_with("/uploaded")) EXPECT_EQ(request.target, "/uploaded/1/12345/photo.png");
+        if (request.target.starts_with("/uploaded")) { EXPECT_EQ(request.target, "/uploaded/1/12345/photo.png"); }
     }
     EXPECT_EQ(expect("open-panel")["file"], "photo.png");
     EXPECT_TRUE(otherVisibleWindows(app.pid()).empty()) << "no chooser is shown in automation mode";

@@ -103,7 +103,7 @@ TEST(UpdatePathChoice, InstallOfferSkipOrUpToDate) {
         });
         EXPECT_EQ(choice.path, c.path);
         EXPECT_EQ(asked, c.asked);
-        if (c.path == Path::install) EXPECT_EQ(choice.zip, *c.zip);
+        if (c.path == Path::install) { EXPECT_EQ(choice.zip, *c.zip); }
     }
 }
 
