@@ -231,7 +231,7 @@ TEST(CaptureFraming, FramesAreReadInStepOversizedOnesSkippedAndACutStreamIsTrunc
         const auto f = readFrame(fd, longestMessage);
         EXPECT_EQ(f.kind, kind);
         EXPECT_EQ(f.body, body);
-        if (kind == oversized) EXPECT_EQ(f.length, big.size());
+        if (kind == oversized) { EXPECT_EQ(f.length, big.size()); }
     }
     close(fd);
     // The last: a length of 4 GiB with nothing behind it, skipped until the stream ends, in little memory.

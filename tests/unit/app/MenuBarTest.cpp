@@ -11,7 +11,7 @@ TEST(MenuBar, ShortcutsAreDistinctAndCommandsNotWiredAreDisabled) {
     std::set<std::string> seen;
     for (const auto& menu : MenuBar::build({})) {
         for (const auto& item : menu.items) {
-            if (!item.separator && item.standard == platform::StandardAction::none) EXPECT_FALSE(item.enabled) << item.title;
+            if (!item.separator && item.standard == platform::StandardAction::none) { EXPECT_FALSE(item.enabled) << item.title; }
             if (item.shortcut.key.empty()) continue;
             const auto& s = item.shortcut;
             EXPECT_TRUE(seen.insert(s.key + (s.alt ? "+alt" : "") + (s.shift ? "+shift" : "")).second) << item.title;
