@@ -125,8 +125,7 @@ void QuickSaveController::setStatus(const std::string& text, StatusColour colour
     if (panel_) panel_->setStatus(text, colour);
 }
 
-std::optional<QuickSaveController::Page> QuickSaveController::capturePage() {
-    const auto front = platform::services().frontmostApplicationId();
+std::optional<QuickSaveController::Page> QuickSaveController::capturePage(const std::optional<std::string>& front) {
     if (!front || *front == ownIdentifier) return std::nullopt;
     const auto request = QuickSaveLogic::tabScript(*front);
     if (!request) return std::nullopt;
@@ -145,10 +144,12 @@ void QuickSaveController::present() {
     if (panelPresented) panelPresented();
     const unsigned presentation = ++presentations_;
     lastBrowserError_.reset();
-    const std::string frontApp = platform::services().frontmostApplicationId().value_or("");
-    const auto page = capturePage();
+    // Asked once: each answer costs round trips to the window system on the hot key's path.
+    const auto front = platform::services().frontmostApplicationId();
+    const std::string frontApp = front.value_or("");
+    const auto page = capturePage(front);
     if (!panel_) panel_ = platform::services().createQuickSavePanel(*this);
-    fill(page);
+    fill(page, front);
 
     const bool noAddress = fieldText(PanelField::url).empty();
     panel_->present(noAddress ? PanelField::url : PanelField::tags);
@@ -172,13 +173,13 @@ void QuickSaveController::fillFromClipboardOnceFocused(unsigned presentation) {
         if (!address) return;
         self->panel_->setText(PanelField::url, *address);
         self->panel_->setStatus("", StatusColour::secondary);
-        self->offerBrowserSetup();
+        self->offerBrowserSetup(platform::services().frontmostApplicationId());
         self->panel_->focus(PanelField::tags);
         if (self->fieldText(PanelField::title).empty()) self->fillTitle(*address);
     });
 }
 
-void QuickSaveController::fill(const std::optional<Page>& page) {
+void QuickSaveController::fill(const std::optional<Page>& page, const std::optional<std::string>& front) {
     std::string address;
     if (page) address = page->address;
     else address = QuickSaveLogic::cleanedWebURL(platform::services().clipboardText().value_or("")).value_or("");
@@ -187,16 +188,15 @@ void QuickSaveController::fill(const std::optional<Page>& page) {
     panel_->setText(PanelField::tags, "");
     panel_->setReadLater(false);
     panel_->setStatus(page || !address.empty() ? "" : QuickSaveShortcut::texts(trigger_).hint, StatusColour::secondary);
-    offerBrowserSetup();
+    offerBrowserSetup(front);
     panel_->setSaveEnabled(true);
     saving_ = false;
 }
 
 // When the front browser's extension has never reported (browser error 2), one line says so and
 // links to the Browsers section of Preferences, where the extension can be set up.
-void QuickSaveController::offerBrowserSetup() {
+void QuickSaveController::offerBrowserSetup(const std::optional<std::string>& front) {
     constexpr int noExtensionReport = 2;
-    const auto front = platform::services().frontmostApplicationId();
     const auto* browser = front ? core::browserForIdentifier(*front) : nullptr;
     if (lastBrowserError_ != noExtensionReport || browser == nullptr || !showBrowserPreferences) return;
     panel_->setStatus("No page from " + std::string(browser->applicationName) + ": its Tolvar extension has not reported.",

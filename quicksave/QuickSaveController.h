@@ -90,8 +90,8 @@ private:
     void registerCommands();
     bool grab(const QuickSaveShortcut::Combination& combination);
     void fillFromClipboardOnceFocused(unsigned presentation);
-    std::optional<Page> capturePage();
-    void fill(const std::optional<Page>& page);
+    std::optional<Page> capturePage(const std::optional<std::string>& front);
+    void fill(const std::optional<Page>& page, const std::optional<std::string>& front);
     void schedulePresentedEvent(bool captured, const std::string& frontApp);
     void handleCreateReply(const platform::ScriptResult& result);
     void reportSaveResult(const std::string& outcome, std::optional<std::int64_t> http);
@@ -113,5 +113,5 @@ private:
     std::optional<std::uint64_t> awaitedSave_;
     std::uint64_t saveCount_ = 0;
     std::optional<int> lastBrowserError_;
-    void offerBrowserSetup();
+    void offerBrowserSetup(const std::optional<std::string>& front);
 };
